@@ -1,0 +1,81 @@
+// Framework Definitions of a run as the host hands them in: FWDAttributes
+// holds every definition (Fwd) by name and the roots of the dependency trees
+// (FwdNode). Plain records shared through std::shared_ptr.
+//
+// A Fwd and its tree node point at each other; FWDAttributes owns the graph
+// and cuts every Fwd's link to its node when it is destroyed, so nothing
+// leaks. It is therefore not copyable: share it through std::shared_ptr.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "postprocessor/export.h"
+#include "postprocessor/issue_key.h"
+
+namespace qorv {
+
+// Extension library names and the directory in which to look for them.
+struct ExtensionSpec {
+  std::vector<std::string> names;
+  std::string directory;
+};
+
+// Message catalogue file names and the directory string they lie in; a
+// file's path is the directory immediately followed by its name.
+struct FileGroup {
+  std::vector<std::string> files;
+  std::string directory;
+};
+
+struct FwdNode;
+
+struct Fwd {
+  std::string name;
+  std::string path;  // the definition's file
+  std::vector<ExtensionSpec> extension_specs;
+  std::vector<FileGroup> catalog_files;
+  std::string validation;  // solution validation name; empty for an ordinary definition
+  bool pass = true;
+  bool skipped = false;
+  std::set<std::string> signs;
+  std::map<postprocessor::IssueKey, int, postprocessor::CompareBitset> type_counts;
+  std::shared_ptr<FwdNode> node;
+};
+
+// One tree line: a definition's name and its drawing flags, one per level.
+// The last flag tells whether the node is the final one among its siblings;
+// each earlier flag j tells whether the ancestor at depth j + 1 has siblings
+// after it.
+using TreeLine = std::pair<std::string, std::vector<bool>>;
+
+struct QORV_EXPORT FwdNode {
+  std::shared_ptr<Fwd> fwd;
+  // Dependency groups, in order; each holds the child nodes depended on.
+  std::vector<std::vector<std::shared_ptr<FwdNode>>> dependencies;
+
+  // Lines of this node's subtree, depth first, parent before children.
+  // flags are the inherited flags; last says whether this node is the final
+  // child of its parent. A node reached through several parents is listed
+  // under each of them.
+  std::vector<TreeLine> create_tree(std::vector<bool> flags, bool last) const;
+};
+
+struct QORV_EXPORT FWDAttributes {
+  std::map<std::string, std::shared_ptr<Fwd>> fwds;
+  std::vector<std::string> names;
+  std::vector<std::shared_ptr<FwdNode>> roots;
+  std::vector<std::shared_ptr<FwdNode>> dependents;
+  std::vector<std::shared_ptr<FwdNode>> leaves;
+
+  FWDAttributes() = default;
+  FWDAttributes(const FWDAttributes&) = delete;
+  FWDAttributes& operator=(const FWDAttributes&) = delete;
+  ~FWDAttributes();
+};
+
+}  // namespace qorv

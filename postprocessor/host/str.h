@@ -1,0 +1,101 @@
+// qorv::str: the host's string services.
+//
+// Free functions on byte strings; each returns a new value and touches
+// nothing else. Widths count UTF-8 characters, not bytes.
+//
+// Wrapping rule shared by word_wrap, space_wrap and column_wrap:
+//  - Every line of the text (split at '\n') is wrapped on its own; the line
+//    ends of the text stay where they are and breaks add new ones.
+//  - A line is broken at the last break opportunity that keeps the row
+//    within `width` characters. The blanks at a break are dropped; a line's
+//    leading blanks stay on its first row.
+//  - Continuation rows start with `indent` (column_wrap: see below).
+//  - No row is longer than `width` unless it holds a single unbreakable word
+//    (after its indent); such a word is never cut.
+//  - A width of 0 or less leaves the text as it is.
+#pragma once
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "postprocessor/export.h"
+#include "postprocessor/host/fwd.h"
+
+namespace qorv::str {
+
+// The characters strip, rstrip and fstrip remove when given an empty set.
+inline constexpr const char* kWhitespace = " \t\n\r\f\v";
+
+QORV_EXPORT std::string upper(const std::string& text);  // ASCII letters only
+QORV_EXPORT std::string lower(const std::string& text);  // ASCII letters only
+
+// Copies trimmed of the characters in `chars` (whitespace when empty) at
+// both ends, at the end, at the front.
+QORV_EXPORT std::string strip(const std::string& text, const std::string& chars = "");
+QORV_EXPORT std::string rstrip(const std::string& text, const std::string& chars = "");
+QORV_EXPORT std::string fstrip(const std::string& text, const std::string& chars = "");
+
+// Every run of `c` reduced to one `c`.
+QORV_EXPORT std::string squeeze(const std::string& text, char c);
+
+// Shell-style expansion of a path, without running anything:
+//  - a leading "~" or "~/" becomes $HOME (or the user's home directory from
+//    the password database), "~name" the home directory of user name;
+//  - "$NAME" and "${NAME}" become the variable's value (empty when unset);
+//  - no field splitting, no globbing, no quote removal.
+// A text containing "$(" or a backtick is returned unchanged: command
+// substitution is never performed. A "~name" of an unknown user and a "${"
+// without its closing brace are kept literally.
+QORV_EXPORT std::string wordexp(const std::string& path);
+
+// "a/b/c" gives "a/b"; "c" gives "."; "/c" gives "/"; trailing slashes are
+// ignored ("a/b/" gives "a").
+QORV_EXPORT std::string dirname(const std::string& path);
+// The last component, trailing slashes ignored: "a/b/" gives "b"; "/" gives "/".
+QORV_EXPORT std::string basename(const std::string& path);
+// What follows the last '/': "a/b/c.so" gives "c.so", "a/b/" gives "".
+QORV_EXPORT std::string remove_path(const std::string& path);
+
+// The bare extension name of a library path: without directory, without a
+// "lib" prefix (when something follows it) and without the ".so" suffix and
+// any version after it. "/x/libcategory_log.so.1.2" gives "category_log";
+// "qorv_json.so" gives "qorv_json"; a name without ".so" keeps its end.
+QORV_EXPORT std::string get_lib_name(const std::string& path);
+
+// The usable id of an identifier. An identifier may carry a sub-id after its
+// first '#': "disk-full#sda1" has the usable id "disk-full". An identifier
+// without '#' is its own usable id.
+QORV_EXPORT std::string remove_sub_id(const std::string& id);
+
+// Wraps at blanks and after commas, so long node-range lists break too.
+QORV_EXPORT std::string word_wrap(const std::string& text, int width, const std::string& indent);
+// Wraps at blanks only.
+QORV_EXPORT std::string space_wrap(const std::string& text, int width, const std::string& indent);
+// Wraps like word_wrap, but continuation rows of a line that holds
+// `separator` are aligned under the text that follows it (after the blanks
+// behind it): the first separator of the line, or the last one when
+// `after_last` is true. When that column would leave fewer than 20
+// characters (or less than a third of the width) for text, or the line has
+// no separator, continuation rows start with `indent` instead.
+QORV_EXPORT std::string column_wrap(const std::string& text, int width, const std::string& indent,
+                                    char separator, bool after_last);
+
+// The strings padded on the left with blanks to the length of the longest,
+// each preceded by `prefix`.
+QORV_EXPORT std::vector<std::string> AlignRight(const std::vector<std::string>& texts,
+                                                const std::string& prefix);
+
+// The elements in set order, separated by ", ".
+QORV_EXPORT std::string join_set_strings(const std::set<std::string>& texts);
+
+// Draws tree lines (see FwdNode::create_tree) one per row, each ending in
+// '\n'. A line with a single flag is a root and shows only its name. Deeper
+// lines show, for each ancestor level, `vertical` when that ancestor has
+// siblings after it and `blank` otherwise, then `last_branch` or `branch`
+// as the node is or is not its parent's final child, then the name.
+QORV_EXPORT std::string format_tree(const std::vector<TreeLine>& lines, const std::string& blank,
+                                    const std::string& last_branch, const std::string& branch,
+                                    const std::string& vertical);
+
+}  // namespace qorv::str

@@ -1,0 +1,195 @@
+#include "postprocessor/postprocessor.h"
+
+#include <dlfcn.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <iostream>
+#include <map>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "log/error_log.h"
+#include "log/output_log.h"
+#include "postprocessor/host/fs.h"
+#include "postprocessor/host/str.h"
+#include "postprocessor/host/util_extensions.h"
+#include "postprocessor/intake/issue_processor.h"
+#include "postprocessor/postprocessor_extension.h"
+#include "postprocessor/utility_functions.h"
+
+namespace qorv::postprocessor {
+
+namespace {
+
+const char kResultsLog[] = "qorv_results.log";
+const char kWarningsLog[] = "qorv_execution_warnings.log";
+const char kResultsJson[] = "qorv_results.json";
+
+// Extension name to the file it writes; other extensions write to the console.
+const std::map<std::string, std::string> output_file_map = {
+    {"reports", kResultsLog},
+    {"qorv_output_log", kResultsLog},
+    {"category_log", kResultsLog},
+    {"qorv_execution_warnings", kWarningsLog},
+    {"qorv_json", kResultsJson},
+    {"provider_configuration", "node_capability_discovery_config.xml"},
+};
+
+const std::vector<std::string> default_extensions = {"category_summary", "category_log", "qorv_execution_warnings"};
+
+void Append(std::vector<std::string>& paths, const ExtensionSpec& spec) {
+  if (spec.names.empty()) return;
+  auto found = util_extensions::scan_files(spec.directory, spec.names);
+  paths.insert(paths.end(), found.begin(), found.end());
+}
+
+// The extension libraries of the first source that yields any: the
+// configuration's specs, then those of the Framework Definitions, then the
+// default list in the installation.
+std::vector<std::string> CollectExtensions(const Config& config) {
+  std::vector<std::string> paths;
+  for (const auto& spec : config.extension_specs) Append(paths, spec);
+  if (paths.empty() && config.fwd_attributes) {
+    for (const auto& entry : config.fwd_attributes->fwds) {
+      if (!entry.second) continue;
+      for (const auto& spec : entry.second->extension_specs) Append(paths, spec);
+    }
+  }
+  if (paths.empty()) {
+    Append(paths, ExtensionSpec{default_extensions, config.install_dir + "/postprocessor/ostra64/extensions/"});
+  }
+  return paths;
+}
+
+void RemoveDuplicates(std::vector<std::string>& paths) {
+  std::unordered_set<std::string> seen;
+  paths.erase(std::remove_if(paths.begin(), paths.end(), [&seen](const std::string& path) {
+                return !seen.insert(path).second;
+              }),
+              paths.end());
+}
+
+int TerminalWidth() {
+  winsize size{};
+  const int columns = ::ioctl(STDIN_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+  return columns == 0 || columns > 512 ? 80 : columns;
+}
+
+// The file an extension writes, after the configuration's output_file has
+// redirected the results, warnings and JSON files.
+std::string ResolveOutputFile(std::string file, const Config& config) {
+  if (!config.output_file.empty()) {
+    if (file == kResultsLog) file = config.output_file;
+    if (file == kWarningsLog) file = str::dirname(config.output_file) + "/" + kWarningsLog;
+    if (file == kResultsJson) {
+      const std::size_t dot = config.output_file.rfind('.');
+      file = config.output_file.substr(0, dot) + ".json";
+    }
+  }
+  if (!fs::try_makedirs(str::dirname(file))) file = str::basename(file);
+  return file;
+}
+
+// Loads, creates, runs and destroys one extension. Returns 0 or 1.
+int RunExtension(const std::string& path, PostprocessorExtensionData& data) {
+  void* handle = ::dlopen(path.c_str(), RTLD_LAZY);
+  if (!handle) {
+    const char* error = ::dlerror();
+    std::cerr << "Error opening extension library " << path << ": '" << (error ? error : "") << "'" << std::endl;
+    return 1;
+  }
+  auto create = reinterpret_cast<CreateExtensionFunction>(::dlsym(handle, "create"));
+  if (!create) {
+    std::cerr << "Error creating constructor for: " << path << std::endl;
+    ::dlclose(handle);
+    return 1;
+  }
+
+  int result = 0;
+  PostprocessorExtension* extension = nullptr;
+  try {
+    extension = create(data);
+  } catch (...) {
+    extension = nullptr;
+  }
+  if (!extension) {
+    std::cerr << "Error loading constructor for: " << path << std::endl;
+    result = 1;
+  } else {
+    int status;
+    try {
+      status = extension->run();
+    } catch (...) {
+      status = 1;
+    }
+    if (status == 1) {
+      std::cerr << "Error running postprocessor extension: " << path << std::endl;
+      result = 1;
+    }
+    // The destructor's code lives in the library: destroy the object (and
+    // its hold on the shared run data) before the library goes away.
+    delete extension;
+  }
+  ::dlclose(handle);
+  return result;
+}
+
+}  // namespace
+
+int run_postprocessor(std::shared_ptr<Config>& config) {
+  if (!config) {
+    std::cerr << "The postprocessor was given no configuration." << std::endl;
+    return 1;
+  }
+  PostprocessorExtensionData data;
+  data.provider_optionsets = config->provider_optionsets;
+
+  IssueProcessor::ProcessIssues(config, data);
+
+  int result = 0;
+  if (UtilityFunctions().fillOutputData(*config, data) == 1) result = 1;
+
+  std::vector<std::string> libraries = CollectExtensions(*config);
+  if (libraries.empty()) {
+    log::ErrorLog(6) << "No postprocessor extensions could be loaded.  Please check their specifications in the "
+                        "configuration file or the Framework Definitions.  Exiting.";
+    return 1;
+  }
+  RemoveDuplicates(libraries);
+  const int terminal_width = TerminalWidth();
+
+  std::vector<std::string> opened_files;
+  for (const auto& path : libraries) {
+    const auto mapped = output_file_map.find(str::get_lib_name(path));
+    if (mapped == output_file_map.end()) {
+      data.width = terminal_width;
+      log::OutputLog::set_out_streams("", std::ios_base::out | std::ios_base::trunc);
+    } else {
+      data.width = 80;
+      const std::string file = ResolveOutputFile(mapped->second, *config);
+      std::ios_base::openmode mode = std::ios_base::out | std::ios_base::app;
+      if (std::find(opened_files.begin(), opened_files.end(), file) == opened_files.end()) {
+        mode = std::ios_base::out | std::ios_base::trunc;
+        opened_files.push_back(file);
+      }
+      if (!log::OutputLog::set_out_streams(file, mode)) return 1;
+    }
+    if (RunExtension(path, data) == 1) result = 1;
+  }
+
+  std::cout << "See the following files for more information: ";
+  for (std::size_t i = 0; i < opened_files.size(); ++i) {
+    std::cout << opened_files[i] << (i + 1 < opened_files.size() ? ", " : "");
+  }
+  std::cout << std::endl;
+  return result;
+}
+
+void process_issues(std::shared_ptr<Config>& config) {
+  if (config) IssueProcessor::ProcessIssues(config);
+}
+
+}  // namespace qorv::postprocessor

@@ -77,7 +77,9 @@ class QORV_EXPORT OutputLog : public std::stringstream {
 
     // Writes text (when non-empty) to each stream, then the reset escape on
     // colour-enabled streams when a colour is in force, then flushes each
-    // stream; no newline is added. Afterwards no colour is in force.
+    // stream; no newline is added. Afterwards no colour is in force. The
+    // reset is written even for an empty text, so a colour never bleeds into
+    // later messages.
     void flush(std::stringstream& text);
 
     // Negative: nothing. 0..2: writes the colour's escape to each

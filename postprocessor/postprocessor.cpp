@@ -95,7 +95,10 @@ std::string ResolveOutputFile(std::string file, const Config& config) {
 
 // Loads, creates, runs and destroys one extension. Returns 0 or 1.
 int RunExtension(const std::string& path, PostprocessorExtensionData& data) {
-  void* handle = ::dlopen(path.c_str(), RTLD_LAZY);
+  // RTLD_NODELETE keeps the code mapped after dlclose: an extension may leave
+  // objects it made (records added to a shared list, say) in the run data,
+  // and their destructors run after the library is closed.
+  void* handle = ::dlopen(path.c_str(), RTLD_LAZY | RTLD_NODELETE);
   if (!handle) {
     const char* error = ::dlerror();
     std::cerr << "Error opening extension library " << path << ": '" << (error ? error : "") << "'" << std::endl;

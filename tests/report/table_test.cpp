@@ -1,0 +1,85 @@
+#include "postprocessor/report/table.h"
+
+#include <gtest/gtest.h>
+
+namespace qorv::postprocessor {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+TEST(TableTest, BuiltFromHeaders) {
+  Table table({"A", "Temperature"});
+  EXPECT_EQ(table.GetHeaders(), (Lines{"#Nodes", "A", "Temperature", "Nodes"}));
+  EXPECT_EQ(table.widths, (std::vector<int>{7, 2, 12, 6}));
+  EXPECT_TRUE(table.IsValid());
+  EXPECT_TRUE(table.empty());
+  EXPECT_EQ(table.GetTableStrings(), (Lines{"#Nodes A Temperature Nodes "}));
+
+  EXPECT_FALSE(Table({""}).IsValid());
+  Table initial;
+  EXPECT_FALSE(initial.IsValid());
+  EXPECT_TRUE(initial.empty());
+  EXPECT_TRUE(initial.GetTableStrings().empty());
+}
+
+TEST(TableTest, EqualCellsMergeTheirNodes) {
+  Table table({"DIMM", "Size"});
+  EXPECT_FALSE(table.InsertRow({"A1", "16"}, {"n1"}));
+  EXPECT_FALSE(table.InsertRow({"A1", "16"}, {"n2", "n1", "n2"}));
+  ASSERT_EQ(table.size(), 1u);
+  EXPECT_EQ(table.GetRows()[0].GetNodes(), (Lines{"n1", "n2"}));
+  EXPECT_EQ(table.GetRows()[0].GetData()[0], "2");
+
+  // A new row keeps its node list as given, repeats included.
+  EXPECT_FALSE(table.InsertRow({"B1", "16"}, {"n3", "n3"}));
+  EXPECT_EQ(table.GetRows()[1].GetNodes(), (Lines{"n3", "n3"}));
+
+  EXPECT_TRUE(table.InsertRow({"A1", "16", "extra"}, {"n4"}));
+  EXPECT_TRUE(table.InsertRow({"C1"}, {"n4"}));
+  EXPECT_EQ(table.size(), 2u);
+}
+
+TEST(TableTest, SortsByNodeCountThenCellsAsText) {
+  Table table({"Value"});
+  table.InsertRow({"9"}, {"a", "b"});
+  table.InsertRow({"10"}, {"c", "d"});
+  table.InsertRow({"zz"}, {"e", "f", "g"});
+  table.Sort();
+  const auto rows = table.GetRows();
+  EXPECT_EQ(rows[0].data, Lines{"zz"});
+  EXPECT_EQ(rows[1].data, Lines{"10"});
+  EXPECT_EQ(rows[2].data, Lines{"9"});
+  EXPECT_FALSE(Table::SortCompare(rows[1], rows[1]));
+
+  // Merging still finds its row after the sort reordered them.
+  table.InsertRow({"9"}, {"h"});
+  EXPECT_EQ(table.size(), 3u);
+  EXPECT_EQ(table.GetRows()[2].GetNodes(), (Lines{"a", "b", "h"}));
+}
+
+TEST(TableTest, RendersAlignedColumns) {
+  Table table({"Slot"});
+  table.InsertRow({"A1"}, {"n1"});
+  table.InsertRow({"LONG-SLOT"}, {"n2"});
+  EXPECT_EQ(table.GetTableStrings(), (Lines{"#Nodes Slot      Nodes ",  //
+                                            "1      A1        n1    ",  //
+                                            "1      LONG-SLOT n2    "}));
+
+  // A merged row's node string may outgrow its column: no padding then.
+  Table grown({"S"});
+  grown.InsertRow({"x"}, {"n1"});
+  grown.InsertRow({"x"}, {"longer-node-name"});
+  EXPECT_NE(grown.GetTableStrings()[1].back(), ' ');
+}
+
+TEST(TableTest, ManyDistinctRowsStayFast) {
+  Table table({"Serial"});
+  for (int i = 0; i < 50000; ++i) table.InsertRow({"SN" + std::to_string(i)}, {"node" + std::to_string(i)});
+  for (int i = 0; i < 50000; ++i) table.InsertRow({"SN" + std::to_string(i)}, {"spare" + std::to_string(i)});
+  EXPECT_EQ(table.size(), 50000u);
+  table.Sort();
+  EXPECT_EQ(table.GetRows()[0].nodes.size(), 2u);
+}
+
+}  // namespace
+}  // namespace qorv::postprocessor

@@ -1,0 +1,139 @@
+#include "postprocessor/host/tokenized_host.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace qorv {
+namespace {
+
+std::string merged(const std::vector<std::string>& hosts) { return TokenizedHost::get_merged_hosts(hosts); }
+
+TEST(TokenizedHostTest, FoldsOnTheLastDigitRunOnly) {
+  EXPECT_EQ(merged({"node001", "login1", "node003", "gpu2-ib", "node002", "node007", "gpu1-ib", "node004", "gpu3-ib"}),
+            "gpu[1-3]-ib,login1,node[001-004,007]");
+  EXPECT_EQ(merged({"rack1-n1", "rack2-n1", "rack1-n2"}), "rack1-n[1-2],rack2-n1");
+  EXPECT_EQ(merged({"7", "5", "6"}), "[5-7]");
+}
+
+TEST(TokenizedHostTest, KeepsPaddingWithinEachRange) {
+  EXPECT_EQ(merged({"node09", "node10"}), "node[09-10]");
+  EXPECT_EQ(merged({"node9", "node10"}), "node[9-10]");
+  EXPECT_EQ(merged({"node09", "node9"}), "node[9,09]");
+  EXPECT_EQ(merged({"node099", "node100"}), "node[099-100]");
+  EXPECT_EQ(merged({"n0998", "n0999", "n1000", "n1001"}), "n[0998-1001]");
+  EXPECT_EQ(merged({"n99", "n100", "n101", "n0", "n00"}), "n[0,00,99-101]");
+  EXPECT_EQ(merged({"n099", "n100", "n101", "n99"}), "n[99-101,099]");
+  // Readers refuse a padded range that ends wider than it starts.
+  std::vector<std::string> hosts = {"n09"};
+  for (int i = 10; i <= 100; ++i) hosts.push_back("n" + std::to_string(i));
+  EXPECT_EQ(merged(hosts), "n[09-99,100]");
+}
+
+TEST(TokenizedHostTest, DuplicatesEmptyAndUnfoldableNames) {
+  EXPECT_EQ(merged({}), "");
+  EXPECT_EQ(merged({"", ""}), "");
+  EXPECT_EQ(merged({"a1", "", "a1", "a2", "login", "login"}), "a[1-2],login");
+  EXPECT_EQ(merged({"login2", "login", "login1"}), "login,login[1-2]");
+  EXPECT_EQ(merged({"x[1-2]", "x1", "b,3", "x[1-2]"}), "b,3,x1,x[1-2]");
+}
+
+// Expands the notation the way its readers do: a range takes the width of
+// its first bound when that is padded, and then its last bound must have the
+// same width.
+std::multiset<std::string> expand(const std::string& list) {
+  std::multiset<std::string> names;
+  std::size_t pos = 0;
+  while (pos < list.size()) {
+    const std::size_t open = list.find_first_of("[,", pos);
+    if (open == std::string::npos || list[open] == ',') {
+      names.insert(list.substr(pos, open - pos));
+      pos = open == std::string::npos ? list.size() : open + 1;
+      continue;
+    }
+    const std::size_t close = list.find(']', open);
+    const std::size_t end = std::min(list.find(',', close), list.size());
+    const std::string prefix = list.substr(pos, open - pos);
+    const std::string suffix = list.substr(close + 1, end - close - 1);
+    std::stringstream body(list.substr(open + 1, close - open - 1));
+    for (std::string element; std::getline(body, element, ',');) {
+      const std::size_t dash = element.find('-');
+      const std::string first = element.substr(0, dash);
+      const std::string last = dash == std::string::npos ? first : element.substr(dash + 1);
+      const bool padded = first.size() > 1 && first[0] == '0';
+      if (padded) {
+        EXPECT_EQ(first.size(), last.size()) << element;
+      }
+      for (unsigned long v = std::stoul(first); v <= std::stoul(last); ++v) {
+        std::string digits = std::to_string(v);
+        if (padded && digits.size() < first.size()) digits.insert(0, first.size() - digits.size(), '0');
+        names.insert(prefix + digits + suffix);
+      }
+    }
+    pos = end + 1;
+  }
+  return names;
+}
+
+// Random host sets: shared prefixes and suffixes, padded and unpadded numbers
+// around powers of ten, duplicates and digit-less names.
+std::vector<std::string> random_hosts(std::mt19937& rng, std::size_t count) {
+  static const char* prefixes[] = {"node", "n", "gpu", "rack1-n", "a-b", "x"};
+  static const char* suffixes[] = {"", "", "-ib", "a", "-2x"};
+  std::vector<std::string> hosts;
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::string prefix = prefixes[rng() % 6];
+    if (rng() % 10 == 0) {
+      hosts.push_back(prefix + "login");
+      continue;
+    }
+    const unsigned base[] = {0, 8, 95, 995, 9995};
+    std::string digits = std::to_string(base[rng() % 5] + rng() % 12);
+    const std::size_t width = rng() % 6;
+    if (digits.size() < width) digits.insert(0, width - digits.size(), '0');
+    hosts.push_back(prefix + digits + suffixes[rng() % 5]);
+    if (rng() % 8 == 0) hosts.push_back(hosts[rng() % hosts.size()]);
+  }
+  return hosts;
+}
+
+TEST(TokenizedHostTest, RoundTripsRandomSets) {
+  std::mt19937 rng(20240611);
+  for (int round = 0; round < 300; ++round) {
+    const std::vector<std::string> hosts = random_hosts(rng, 1 + rng() % 80);
+    const std::string list = merged(hosts);
+    const std::set<std::string> unique(hosts.begin(), hosts.end());
+    // A multiset, so that a host named twice in the result shows up too.
+    ASSERT_EQ(expand(list), std::multiset<std::string>(unique.begin(), unique.end())) << list;
+  }
+}
+
+TEST(TokenizedHostTest, NodesetExpandsToTheSameSet) {
+  if (std::system("command -v nodeset >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "nodeset (Debian package clustershell) not found; scripts/install-deps installs it";
+  }
+  std::mt19937 rng(7);
+  for (int round = 0; round < 10; ++round) {
+    const std::vector<std::string> hosts = random_hosts(rng, 150);
+    const std::string list = merged(hosts);
+    FILE* pipe = popen(("nodeset -e '" + list + "'").c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string text;
+    char buffer[4096];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) text.append(buffer, n);
+    ASSERT_EQ(pclose(pipe), 0) << list;
+    std::stringstream words(text);
+    std::set<std::string> names;
+    for (std::string word; words >> word;) names.insert(word);
+    EXPECT_EQ(names, std::set<std::string>(hosts.begin(), hosts.end())) << list;
+  }
+}
+
+}  // namespace
+}  // namespace qorv

@@ -70,6 +70,9 @@ class QORV_EXPORT PostprocessorExtensionData {
   // Copies member by member: values deeply, shared fields as pointers.
   // Self-assignment leaves the record unchanged.
   PostprocessorExtensionData& operator=(const PostprocessorExtensionData& other);
+  // The last copy that holds collapsed_by_type cuts the links between its
+  // collapsed issues (related, triggered_diagnoses), which would otherwise
+  // keep each other alive after the run.
   ~PostprocessorExtensionData();
 };
 

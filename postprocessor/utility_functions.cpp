@@ -47,7 +47,7 @@ int UtilityFunctions::fillOutputData(const Config& config, PostprocessorExtensio
   if (SortType(config, data) == 1) return 1;
 
   for (const auto& entry : data.fwd_attributes->fwds) {
-    if (PopulateFWD(entry.second, data) == 1) return 1;
+    if (entry.second && PopulateFWD(*entry.second, data) == 1) return 1;
   }
   return 0;
 }

@@ -5,13 +5,17 @@
 // success and 1 failure.
 #pragma once
 
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "postprocessor/export.h"
 #include "postprocessor/host/config.h"
 #include "postprocessor/postprocessor_extension_data.h"
 
 namespace qorv::postprocessor {
+
+class CollapsedAnalysisOutput;
 
 class QORV_EXPORT UtilityFunctions {
  public:
@@ -24,12 +28,82 @@ class QORV_EXPORT UtilityFunctions {
   // The identifier with its sub-id removed.
   std::string get_usable_id(const std::string& id) const;
 
-  // Collapses the three typed issue lists per severity group into the run
-  // data's collapsed_by_type, counts them and links them. 0 or 1.
+  // --- Severity collapse -------------------------------------------------
+  //
+  // Issue keys of collapsed_by_type: a group's severity code, the list's
+  // type (0 diagnoses, 1 observations, 2 the third list) and the fail bit
+  // when the FAIL level is at or below the group's lower bound. Every
+  // lookup below uses this same rule, so it always finds what was filed.
+
+  // Collapses the three typed issue lists per severity group into a new
+  // collapsed_by_type (all nine keys present, possibly empty), adds to
+  // type_counts, suppressed_count and collapsed_names, then links every
+  // collapsed issue in key order. Returns 1 at the first linking failure
+  // (the links made so far stay), else 0.
   int SortType(const Config& config, PostprocessorExtensionData& data) const;
 
-  // Settles one Framework Definition's pass flag and counts. 0 or 1.
-  int PopulateFWD(const std::shared_ptr<Fwd>& fwd, PostprocessorExtensionData& data) const;
+  // Collapses the records whose severity lies between the bounds (either
+  // order, inclusive) into out and adds out's size to type_counts under
+  // key 0 (type 0) or 3 (other types), plus 16 when the upper bound reaches
+  // the FAIL level.
+  void severity_collapse(PostprocessorExtensionData& data,
+                         const std::vector<std::shared_ptr<analysis::AnalysisOutput>>& records,
+                         std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& out, const int& bound_a,
+                         const int& bound_b, Type type) const;
+
+  // Appends each unsuppressed record to the first issue of out whose first
+  // record has the same id, severity and message, or to a new issue of the
+  // given type at the end of out. Suppressed records are only counted in
+  // suppressed_count. Every record's nodes go into collapsed_names.
+  void CollapseAnalysisOutputs(const std::vector<std::shared_ptr<analysis::AnalysisOutput>>& records,
+                               std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& out,
+                               PostprocessorExtensionData& data, Type type) const;
+
+  // Ties the issue to its Framework Definitions and, for a diagnosis, links
+  // it with the observations and diagnoses that triggered it. 0 or 1.
+  int PopulateCollapsedOutput(std::shared_ptr<CollapsedAnalysisOutput> issue, Type type,
+                              const PostprocessorExtensionData& data) const;
+
+  // --- Diagnosis and Framework Definition mapping -------------------------
+  //
+  // Each failure writes one line naming the issue's full id to standard
+  // error and returns 1; what was appended or counted before stays.
+
+  // Replaces signs with the sign names of the observation's usable id and
+  // returns 0; returns 1, signs unchanged, when observation_ids lacks it.
+  int map_sign(const std::string& usable_id, std::vector<std::string>& signs,
+               const PostprocessorExtensionData& data) const;
+
+  // found: one of the observation's signs is covered by fwd.
+  int ObservationFromFWD(std::shared_ptr<CollapsedAnalysisOutput> issue, const Fwd& fwd,
+                         const PostprocessorExtensionData& data, bool& found) const;
+
+  // Appends to out the collapsed issues of the given type whose usable id
+  // is in the diagnosis's sign list, group by group ("critical",
+  // "informational", "warning"), in collapsed_by_type order, once per
+  // listing of the id. Fails when diagnosis_ids lacks the diagnosis and a
+  // group has issues of that type.
+  int DiagnosisMapping(std::shared_ptr<CollapsedAnalysisOutput> diagnosis, const PostprocessorExtensionData& data,
+                       std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& out, Type type) const;
+
+  // Adds to issue->fwds the definitions that cover a sign of the issue (of
+  // the observations that triggered it, for a diagnosis). A failing
+  // candidate is skipped and reported as 1 at the end.
+  int GetOutputFWD(std::shared_ptr<CollapsedAnalysisOutput> issue, Type type,
+                   const PostprocessorExtensionData& data) const;
+
+  // Appends the observations (types 1 and 2) covered by fwd, then those of
+  // the definitions it depends on that out does not yet hold (by id,
+  // severity and message). A dependency cycle is reported on standard error
+  // with the definitions on it and gives 1.
+  int FWDObservations(const Fwd& fwd, const PostprocessorExtensionData& data,
+                      std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& out) const;
+
+  // Clears fwd.pass when one of its observations reaches the FAIL level and
+  // counts its observations (key: severity code + 3, + 16 when at or above
+  // the FAIL level) and the diagnoses they triggered (key of the
+  // diagnosis's group). Leaves fwd unchanged when it has no observations.
+  int PopulateFWD(Fwd& fwd, const PostprocessorExtensionData& data) const;
 };
 
 }  // namespace qorv::postprocessor

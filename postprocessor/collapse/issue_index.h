@@ -1,0 +1,97 @@
+// Internal indexes of the collapse and mapping code. Not part of the
+// toolkit: nothing here is exported.
+//
+// They find, in constant time, what the walks over collapsed issues would
+// find, and keep the walks' results and order exactly.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "postprocessor/collapse/collapsed_analysis_output.h"
+#include "postprocessor/issue_key.h"
+#include "postprocessor/postprocessor_extension_data.h"
+
+namespace qorv::postprocessor::detail {
+
+// The key of a severity group for the type bits: its code, the type and the
+// fail bit when the FAIL level is at or below the group's lower bound. The
+// severity collapse files issues under it and every lookup uses it.
+inline IssueKey GroupKey(const SeverityGroups::value_type& group, unsigned long type_bits, int fail_level) {
+  return MakeIssueKey(type_bits, std::get<2>(group.second), fail_level <= std::get<0>(group.second));
+}
+
+// The vector of collapsed issues under key, or null.
+inline const CollapsedIssues* FindGroup(const PostprocessorExtensionData& data, const IssueKey& key) {
+  if (!data.collapsed_by_type) return nullptr;
+  const auto found = data.collapsed_by_type->find(key);
+  return found == data.collapsed_by_type->end() ? nullptr : &found->second;
+}
+
+// Identity of a collapsed issue for the severity collapse and the
+// dependency merge: its first record's id, severity and message (the
+// empty values when it has no record). Views into the record.
+struct IssueIdentity {
+  std::string_view id;
+  int severity = 0;
+  std::string_view message;
+
+  static IssueIdentity Of(const CollapsedAnalysisOutput& issue) {
+    if (issue.issues.empty() || !issue.issues.front()) return {};
+    const auto& first = *issue.issues.front();
+    return {first.id, first.severity, first.message};
+  }
+  static IssueIdentity Of(const analysis::AnalysisOutput& record) {
+    return {record.id, record.severity, record.message};
+  }
+  bool operator==(const IssueIdentity& other) const {
+    return severity == other.severity && id == other.id && message == other.message;
+  }
+};
+
+struct IssueIdentityHash {
+  std::size_t operator()(const IssueIdentity& key) const noexcept {
+    const std::size_t a = std::hash<std::string_view>()(key.id);
+    const std::size_t b = std::hash<std::string_view>()(key.message);
+    return a ^ (b * 0x9e3779b97f4a7c15ULL) ^ (static_cast<std::size_t>(key.severity) << 1);
+  }
+};
+
+// Usable id to the positions, ascending, of the collapsed issues under each
+// key of a collapsed_by_type map. Valid while the map's vectors and the
+// issues' first records stay as they were when it was built.
+class UsableIdIndex {
+ public:
+  explicit UsableIdIndex(const CollapsedByType& map);
+
+  // Positions of the issues under key whose usable id is id; null when none.
+  const std::vector<std::size_t>* Find(const IssueKey& key, const std::string& usable_id) const;
+
+  // The index made active for map by a Scope, or null: callers then walk.
+  static const UsableIdIndex* Active(const CollapsedByType* map);
+
+  // Makes an index of map active while it lives. The owner promises not to
+  // change map's vectors or their issues' ids meanwhile.
+  class Scope {
+   public:
+    explicit Scope(const std::shared_ptr<CollapsedByType>& map);
+    ~Scope();
+    Scope(const Scope&) = delete;
+    Scope& operator=(const Scope&) = delete;
+
+   private:
+    std::unique_ptr<UsableIdIndex> index_;
+    const CollapsedByType* map_ = nullptr;
+    const UsableIdIndex* previous_ = nullptr;
+    const CollapsedByType* previous_map_ = nullptr;
+  };
+
+ private:
+  std::unordered_map<unsigned long, std::unordered_map<std::string, std::vector<std::size_t>>> by_key_;
+};
+
+}  // namespace qorv::postprocessor::detail

@@ -1,0 +1,221 @@
+// Mapping between diagnoses, observations and Framework Definitions.
+#include <algorithm>
+#include <iostream>
+#include <map>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "postprocessor/collapse/collapsed_analysis_output.h"
+#include "postprocessor/collapse/issue_index.h"
+#include "postprocessor/host/str.h"
+#include "postprocessor/report/string_interface.h"
+#include "postprocessor/utility_functions.h"
+
+namespace qorv::postprocessor {
+
+namespace {
+
+const std::vector<std::string>* FindSigns(const std::shared_ptr<IdMap>& map, const std::string& usable_id) {
+  if (!map) return nullptr;
+  const auto found = map->find(usable_id);
+  return found == map->end() ? nullptr : &found->second;
+}
+
+// The collapsed issues of group, in order, whose usable id is in signs,
+// each as many times as signs lists its id: through the active index when
+// there is one, else by walking the group.
+void AppendListed(const UtilityFunctions& utility, const CollapsedIssues& group, const IssueKey& key,
+                  const std::vector<std::string>& signs, const detail::UsableIdIndex* index,
+                  std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& out) {
+  if (!index) {
+    for (const auto& issue : group) {
+      const std::string usable_id = utility.get_usable_id(issue->get_id());
+      for (const auto& sign : signs) {
+        if (sign == usable_id) out.push_back(issue);
+      }
+    }
+    return;
+  }
+  std::unordered_map<std::string, std::size_t> listed;
+  for (const auto& sign : signs) ++listed[sign];
+  std::vector<std::pair<std::size_t, std::size_t>> matches;  // position, times listed
+  for (const auto& [sign, times] : listed) {
+    if (const auto* positions = index->Find(key, sign)) {
+      for (std::size_t position : *positions) matches.emplace_back(position, times);
+    }
+  }
+  std::sort(matches.begin(), matches.end());
+  for (const auto& [position, times] : matches) out.insert(out.end(), times, group[position]);
+}
+
+// Walks the dependencies of fwd depth first, remembering each definition's
+// observations, and refuses a cycle instead of recursing without end.
+class ObservationCollector {
+ public:
+  ObservationCollector(const UtilityFunctions& utility, const PostprocessorExtensionData& data)
+      : utility_(utility), data_(data) {}
+
+  int Collect(const Fwd& fwd, std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& out) {
+    if (std::find(path_.begin(), path_.end(), &fwd) != path_.end()) return ReportCycle(fwd);
+    if (const auto known = done_.find(&fwd); known != done_.end()) {
+      out.insert(out.end(), known->second.begin(), known->second.end());
+      return 0;
+    }
+    path_.push_back(&fwd);
+    const std::size_t start = out.size();
+    const int result = CollectOwnAndDependencies(fwd, out);
+    path_.pop_back();
+    if (result == 0) done_[&fwd].assign(out.begin() + static_cast<std::ptrdiff_t>(start), out.end());
+    return result;
+  }
+
+ private:
+  int CollectOwnAndDependencies(const Fwd& fwd, std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& out) {
+    for (const auto& group : severity_groups) {
+      for (unsigned long type_bits : {1UL, 2UL}) {
+        const CollapsedIssues* issues = detail::FindGroup(data_, detail::GroupKey(group, type_bits, data_.fail_level));
+        if (!issues) continue;
+        for (const auto& issue : *issues) {
+          bool found = false;
+          if (utility_.ObservationFromFWD(issue, fwd, data_, found) == 1) return 1;
+          if (found) out.push_back(issue);
+        }
+      }
+    }
+    if (!fwd.node) return 0;
+
+    std::unordered_set<detail::IssueIdentity, detail::IssueIdentityHash> held;
+    for (const auto& issue : out) held.insert(detail::IssueIdentity::Of(*issue));
+    for (const auto& dependency_group : fwd.node->dependencies) {
+      for (const auto& child : dependency_group) {
+        if (!child || !child->fwd) continue;
+        std::vector<std::shared_ptr<CollapsedAnalysisOutput>> collected;
+        if (Collect(*child->fwd, collected) == 1) return 1;
+        for (const auto& issue : collected) {
+          if (held.insert(detail::IssueIdentity::Of(*issue)).second) out.push_back(issue);
+        }
+      }
+    }
+    return 0;
+  }
+
+  int ReportCycle(const Fwd& fwd) {
+    std::string cycle;
+    for (auto it = std::find(path_.begin(), path_.end(), &fwd); it != path_.end(); ++it) cycle += (*it)->name + " -> ";
+    std::cerr << "Error: the Framework Definitions depend on each other in a cycle: " << cycle << fwd.name << "\n";
+    return 1;
+  }
+
+  const UtilityFunctions& utility_;
+  const PostprocessorExtensionData& data_;
+  std::vector<const Fwd*> path_;
+  std::map<const Fwd*, std::vector<std::shared_ptr<CollapsedAnalysisOutput>>> done_;
+};
+
+}  // namespace
+
+int UtilityFunctions::map_sign(const std::string& usable_id, std::vector<std::string>& signs,
+                               const PostprocessorExtensionData& data) const {
+  const auto* found = FindSigns(data.observation_ids, usable_id);
+  if (!found) return 1;
+  signs = *found;
+  return 0;
+}
+
+int UtilityFunctions::ObservationFromFWD(std::shared_ptr<CollapsedAnalysisOutput> issue, const Fwd& fwd,
+                                         const PostprocessorExtensionData& data, bool& found) const {
+  found = false;
+  const auto* signs = FindSigns(data.observation_ids, get_usable_id(issue->get_id()));
+  if (!signs) {
+    std::cerr << "Error mapping observation " << issue->get_id()
+              << " to the rule/Framework Definition that triggered it.\n";
+    return 1;
+  }
+  found = std::any_of(signs->begin(), signs->end(), [&fwd](const std::string& sign) { return fwd.signs.count(sign); });
+  return 0;
+}
+
+int UtilityFunctions::DiagnosisMapping(std::shared_ptr<CollapsedAnalysisOutput> diagnosis,
+                                       const PostprocessorExtensionData& data,
+                                       std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& out, Type type) const {
+  const detail::UsableIdIndex* index = detail::UsableIdIndex::Active(data.collapsed_by_type.get());
+  for (const auto& group : severity_groups) {
+    const IssueKey key = detail::GroupKey(group, static_cast<unsigned long>(type), data.fail_level);
+    const CollapsedIssues* issues = detail::FindGroup(data, key);
+    if (!issues || issues->empty()) continue;
+    const auto* signs = FindSigns(data.diagnosis_ids, get_usable_id(diagnosis->get_id()));
+    if (!signs) {
+      std::cerr << "Error mapping diagnosis " << diagnosis->get_id() << " to the signs that triggered it.\n";
+      return 1;
+    }
+    AppendListed(*this, *issues, key, *signs, index, out);
+  }
+  return 0;
+}
+
+int UtilityFunctions::GetOutputFWD(std::shared_ptr<CollapsedAnalysisOutput> issue, Type type,
+                                   const PostprocessorExtensionData& data) const {
+  std::vector<std::shared_ptr<CollapsedAnalysisOutput>> candidates;
+  if (type == DIAGNOSIS) {
+    if (DiagnosisMapping(issue, data, candidates, OBSERVATION) == 1) return 1;
+  } else {
+    candidates.push_back(issue);
+  }
+
+  bool failed = false;
+  for (const auto& candidate : candidates) {
+    for (const auto& [name, fwd] : data.fwd_attributes->fwds) {
+      if (!fwd || issue->fwds.count(name)) continue;
+      bool found = false;
+      if (ObservationFromFWD(candidate, *fwd, data, found) == 1) {
+        failed = true;
+        break;
+      }
+      if (found) issue->fwds.insert(name);
+    }
+  }
+  return failed ? 1 : 0;
+}
+
+int UtilityFunctions::FWDObservations(const Fwd& fwd, const PostprocessorExtensionData& data,
+                                      std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& out) const {
+  return ObservationCollector(*this, data).Collect(fwd, out);
+}
+
+int UtilityFunctions::PopulateFWD(Fwd& fwd, const PostprocessorExtensionData& data) const {
+  std::vector<std::shared_ptr<CollapsedAnalysisOutput>> observations;
+  if (FWDObservations(fwd, data, observations) == 1) return 1;
+  if (observations.empty()) return 0;
+
+  StringInterface strings;
+  std::unordered_set<std::string> observed_ids;
+  for (const auto& observation : observations) {
+    const int severity = observation->get_severity();
+    if (severity >= data.fail_level) fwd.pass = false;
+    const auto group = severity_groups.find(str::lower(strings.get_severity_string(severity)));
+    const unsigned long code = group == severity_groups.end() ? 0UL : static_cast<unsigned long>(std::get<2>(group->second));
+    ++fwd.type_counts[MakeIssueKey(kAnyObservation, code, severity >= data.fail_level)];
+    observed_ids.insert(get_usable_id(observation->get_id()));
+  }
+
+  if (!data.collapsed_by_type) return 0;
+  for (const auto& group : severity_groups) {
+    const IssueKey key = detail::GroupKey(group, DIAGNOSIS, data.fail_level);
+    const CollapsedIssues* diagnoses = detail::FindGroup(data, key);
+    if (!diagnoses) continue;
+    for (const auto& diagnosis : *diagnoses) {
+      const auto* signs = FindSigns(data.diagnosis_ids, get_usable_id(diagnosis->get_id()));
+      if (!signs) {
+        std::cerr << "Error mapping diagnosis " << diagnosis->get_id() << " to the observation(s) that triggered it.\n";
+        return 1;
+      }
+      // Counted once when any of the observations is listed among its signs.
+      if (std::any_of(signs->begin(), signs->end(), [&](const std::string& id) { return observed_ids.count(id); })) {
+        ++fwd.type_counts[key];
+      }
+    }
+  }
+  return 0;
+}
+
+}  // namespace qorv::postprocessor

@@ -1,0 +1,182 @@
+#include <gtest/gtest.h>
+
+#include "postprocessor/collapse/collapsed_analysis_output.h"
+#include "postprocessor/utility_functions.h"
+#include "tests/support/capture.h"
+
+namespace qorv::postprocessor {
+namespace {
+
+using qorv::testing::CaptureOutput;
+using Issue = std::shared_ptr<CollapsedAnalysisOutput>;
+
+std::shared_ptr<analysis::AnalysisOutput> Make(std::string id, int severity, std::string node) {
+  auto record = std::make_shared<analysis::AnalysisOutput>();
+  record->id = std::move(id);
+  record->message = record->id;
+  record->severity = severity;
+  record->nodes = {std::move(node)};
+  return record;
+}
+
+// A cluster whose memory definition covers the sign "mem" and whose cpu
+// definition covers "cpu"; the diagnosis "slow-node" is triggered by the
+// observations "dimm-errors" (mem) and "cpu-throttled" (cpu).
+class MappingTest : public ::testing::Test {
+ protected:
+  MappingTest() {
+    AddFwd("memory", {"mem"});
+    AddFwd("cpu", {"cpu"});
+    config_.observation_ids = {{"dimm-errors", {"mem"}}, {"cpu-throttled", {"cpu", "cpu2"}}};
+    config_.diagnosis_ids = {{"slow-node", {"dimm-errors", "cpu-throttled"}}};
+  }
+
+  std::shared_ptr<Fwd> AddFwd(const std::string& name, std::set<std::string> signs) {
+    auto fwd = std::make_shared<Fwd>();
+    fwd->name = name;
+    fwd->signs = std::move(signs);
+    fwd->node = std::make_shared<FwdNode>();
+    fwd->node->fwd = fwd;
+    config_.fwd_attributes->fwds[name] = fwd;
+    return fwd;
+  }
+  Fwd& Definition(const std::string& name) { return *config_.fwd_attributes->fwds.at(name); }
+  void DependsOn(const std::string& parent, const std::string& child) {
+    Definition(parent).node->dependencies.push_back({Definition(child).node});
+  }
+
+  void Observe(std::string id, int severity, std::string node = "n1") {
+    config_.issue_lists[Config::OBSERVATIONS].push_back(Make(std::move(id), severity, std::move(node)));
+  }
+  void Diagnose(std::string id, int severity, std::string node = "n1") {
+    config_.issue_lists[Config::DIAGNOSES].push_back(Make(std::move(id), severity, std::move(node)));
+  }
+  int Fill() { return UtilityFunctions().fillOutputData(config_, data_); }
+  Issue First(unsigned long key) { return data_.collapsed_by_type->at(IssueKey(key)).front(); }
+
+  Config config_;
+  PostprocessorExtensionData data_;
+};
+
+TEST_F(MappingTest, DiagnosisLinksItsTriggersAndTheirDefinitions) {
+  Observe("dimm-errors#DIMM_A1", 80);
+  Observe("cpu-throttled", 50);
+  Diagnose("slow-node", 90);
+  ASSERT_EQ(Fill(), 0);
+
+  const Issue dimm = First(25), cpu = First(21), slow = First(24);
+  EXPECT_EQ(slow->related.at(OBSERVATION), (std::set<Issue>{dimm, cpu}));
+  EXPECT_EQ(dimm->related.at(DIAGNOSIS), std::set<Issue>{slow});
+  EXPECT_EQ(slow->fwds, (std::set<std::string>{"cpu", "memory"}));
+  EXPECT_EQ(dimm->fwds, std::set<std::string>{"memory"});
+
+  // Both definitions failed and count their observation and the diagnosis.
+  EXPECT_FALSE(Definition("memory").pass);
+  EXPECT_EQ(Definition("memory").type_counts.at(IssueKey(8 + 3 + 16)), 1);
+  EXPECT_EQ(Definition("memory").type_counts.at(IssueKey(24)), 1);
+  EXPECT_EQ(Definition("cpu").type_counts.at(IssueKey(4 + 3 + 16)), 1);
+}
+
+TEST_F(MappingTest, DiagnosesTriggeringDiagnoses) {
+  config_.diagnosis_ids["node-down"] = {"slow-node"};
+  Observe("dimm-errors", 80);
+  Diagnose("slow-node", 90);
+  Diagnose("node-down", 95);
+  ASSERT_EQ(Fill(), 0);
+  const auto& critical = data_.collapsed_by_type->at(IssueKey(24));
+  const Issue slow = critical[0], down = critical[1];
+  EXPECT_EQ(down->related.at(DIAGNOSIS), std::set<Issue>{slow});
+  EXPECT_EQ(slow->triggered_diagnoses, std::set<Issue>{down});
+  EXPECT_EQ(down->fwds, std::set<std::string>{});  // only observations bring definitions
+}
+
+TEST_F(MappingTest, LookupsFindGroupsAtAFailLevelInsideAGroup) {
+  // At FAIL level 50 the warning group is filed without the fail bit; the
+  // lookups must look there too.
+  config_.fail_level = 50;
+  Observe("dimm-errors", 60);
+  Diagnose("slow-node", 40);
+  ASSERT_EQ(Fill(), 0);
+  EXPECT_EQ(First(4)->related.at(OBSERVATION), std::set<Issue>{First(5)});
+  EXPECT_EQ(First(4)->fwds, std::set<std::string>{"memory"});
+  EXPECT_EQ(Definition("memory").type_counts.at(IssueKey(4)), 1);
+  EXPECT_EQ(Definition("memory").type_counts.at(IssueKey(4 + 3 + 16)), 1);
+}
+
+TEST_F(MappingTest, ObservationCountsAndPassFlag) {
+  Observe("dimm-errors", 10);
+  ASSERT_EQ(Fill(), 0);
+  EXPECT_TRUE(Definition("memory").pass);
+  EXPECT_EQ(Definition("memory").type_counts.at(IssueKey(3)), 1);
+  // A definition without observations is left as it was.
+  EXPECT_TRUE(Definition("cpu").pass);
+  EXPECT_TRUE(Definition("cpu").type_counts.empty());
+}
+
+TEST_F(MappingTest, UnknownIdsStopTheLinkingWithAMessage) {
+  Observe("fan-failed", 80);
+  CaptureOutput capture;
+  EXPECT_EQ(Fill(), 1);
+  EXPECT_EQ(capture.err(), "Error mapping observation fan-failed to the rule/Framework Definition that triggered it.\n");
+
+  config_.issue_lists[Config::OBSERVATIONS].clear();
+  Observe("dimm-errors", 80);
+  Diagnose("mystery#7", 80);
+  PostprocessorExtensionData other;
+  CaptureOutput second;
+  EXPECT_EQ(UtilityFunctions().fillOutputData(config_, other), 1);
+  EXPECT_EQ(second.err(), "Error mapping diagnosis mystery#7 to the signs that triggered it.\n");
+}
+
+TEST_F(MappingTest, EmptySignListMapsToNothing) {
+  config_.diagnosis_ids["lonely"] = {};
+  Observe("dimm-errors", 80);
+  Diagnose("lonely", 80);
+  ASSERT_EQ(Fill(), 0);
+  EXPECT_TRUE(First(24)->related.empty());
+  EXPECT_TRUE(First(24)->fwds.empty());
+}
+
+TEST_F(MappingTest, DependenciesAddTheirObservationsOnce) {
+  AddFwd("node", {"mem"});
+  DependsOn("node", "memory");
+  DependsOn("node", "cpu");
+  Observe("dimm-errors", 80);
+  Observe("cpu-throttled", 30);
+  ASSERT_EQ(Fill(), 0);
+
+  std::vector<Issue> observations;
+  ASSERT_EQ(UtilityFunctions().FWDObservations(Definition("node"), data_, observations), 0);
+  ASSERT_EQ(observations.size(), 2u);
+  EXPECT_EQ(observations[0]->get_id(), "dimm-errors");
+  EXPECT_EQ(observations[1]->get_id(), "cpu-throttled");
+  EXPECT_EQ(Definition("node").type_counts.at(IssueKey(8 + 3 + 16)), 1);
+}
+
+TEST_F(MappingTest, DependencyCycleIsReportedNotFollowed) {
+  AddFwd("a", {});
+  AddFwd("b", {});
+  DependsOn("a", "b");
+  DependsOn("b", "memory");
+  DependsOn("memory", "a");
+  Observe("dimm-errors", 80);
+  CaptureOutput capture;
+  EXPECT_EQ(Fill(), 1);
+  EXPECT_EQ(capture.err(),
+            "Error: the Framework Definitions depend on each other in a cycle: a -> b -> memory -> a\n");
+}
+
+TEST_F(MappingTest, RunDataReleasesLinkedIssues) {
+  Observe("dimm-errors", 80);
+  Diagnose("slow-node", 90);
+  std::weak_ptr<CollapsedAnalysisOutput> diagnosis;
+  {
+    PostprocessorExtensionData data;
+    ASSERT_EQ(UtilityFunctions().fillOutputData(config_, data), 0);
+    diagnosis = data.collapsed_by_type->at(IssueKey(24)).front();
+  }
+  EXPECT_TRUE(diagnosis.expired());
+}
+
+}  // namespace
+}  // namespace qorv::postprocessor

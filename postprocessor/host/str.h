@@ -5,14 +5,21 @@
 //
 // Wrapping rule shared by word_wrap, space_wrap and column_wrap:
 //  - Every line of the text (split at '\n') is wrapped on its own; the line
-//    ends of the text stay where they are and breaks add new ones.
+//    ends of the text stay where they are (a final '\n' included) and breaks
+//    add new ones.
+//  - Blanks are spaces and tabs; each counts as one character.
 //  - A line is broken at the last break opportunity that keeps the row
-//    within `width` characters. The blanks at a break are dropped; a line's
-//    leading blanks stay on its first row.
+//    within `width` characters. The blanks at a break are dropped, so rows
+//    do not end in blanks; a line's leading blanks stay on its first row,
+//    and the blanks closing a line stay when they fit in its last row. A
+//    line of blanks only is kept as it is.
 //  - Continuation rows start with `indent` (column_wrap: see below).
 //  - No row is longer than `width` unless it holds a single unbreakable word
-//    (after its indent); such a word is never cut.
+//    (after its indent or leading blanks); such a word is never cut, and
+//    every row holds at least one word, even when `indent` is as wide as
+//    `width` or wider. Multi-byte characters are never split.
 //  - A width of 0 or less leaves the text as it is.
+// The cost is linear in the size of the text.
 #pragma once
 
 #include <set>
@@ -68,14 +75,16 @@ QORV_EXPORT std::string get_lib_name(const std::string& path);
 // without '#' is its own usable id.
 QORV_EXPORT std::string remove_sub_id(const std::string& id);
 
-// Wraps at blanks and after commas, so long node-range lists break too.
+// Wraps at blanks and after commas (the comma ends its row), so long
+// node-range lists such as "node[1-4],node7,node9" break too.
 QORV_EXPORT std::string word_wrap(const std::string& text, int width, const std::string& indent);
 // Wraps at blanks only.
 QORV_EXPORT std::string space_wrap(const std::string& text, int width, const std::string& indent);
 // Wraps like word_wrap, but continuation rows of a line that holds
-// `separator` are aligned under the text that follows it (after the blanks
-// behind it): the first separator of the line, or the last one when
-// `after_last` is true. When that column would leave fewer than 20
+// `separator` are aligned with blanks under the text that follows it (after
+// the blanks behind it): the first separator of the line, or the last one
+// when `after_last` is true. "Nodes: node[1-4],node7" continues under the
+// 'n' after "Nodes: ". When that column would leave fewer than 20
 // characters (or less than a third of the width) for text, or the line has
 // no separator, continuation rows start with `indent` instead.
 QORV_EXPORT std::string column_wrap(const std::string& text, int width, const std::string& indent,

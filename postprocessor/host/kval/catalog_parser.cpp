@@ -294,7 +294,11 @@ void reader::skip_processing_instruction() {
   const std::size_t start_line = line_;
   advance(2);
   const std::string_view target = read_name();
-  if (target.empty() || (!looking_at("?>") && (at_end() || !is_space(peek())))) {
+  // Targets are never looked at, so only plain ASCII names are taken rather
+  // than checking XML's full name rules.
+  const bool ascii = std::none_of(target.begin(), target.end(),
+                                  [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+  if (target.empty() || !ascii || (!looking_at("?>") && (at_end() || !is_space(peek())))) {
     fail("malformed processing instruction");
   }
   if (equal_ignoring_case(target, "xml")) fail("the XML declaration must open the file");

@@ -77,6 +77,9 @@ std::shared_ptr<Config> ReadRunFile(const std::string& path) {
     config->include_nodes = run.value("include_nodes", std::vector<std::string>());
     config->databases = run.value("databases", std::vector<std::string>());
     config->extension_specs = ToSpecs(run.value("extensions", json::array()), base);
+    config->diagnosis_ids = run.value("diagnosis_ids", std::map<std::string, std::vector<std::string>>());
+    config->observation_ids = run.value("observation_ids", std::map<std::string, std::vector<std::string>>());
+    config->category_map = run.value("category_map", std::unordered_map<std::string, std::string>());
     for (const auto& node : run.value("nodes", json::array())) {
       config->nodes.push_back({node.value("group", ""), node.at("name").get<std::string>()});
       config->tested_names.insert(node.at("name").get<std::string>());
@@ -85,6 +88,7 @@ std::shared_ptr<Config> ReadRunFile(const std::string& path) {
       auto fwd = std::make_shared<Fwd>();
       fwd->name = record.at("name").get<std::string>();
       fwd->path = record.value("path", "");
+      fwd->signs = record.value("signs", std::set<std::string>());
       fwd->extension_specs = ToSpecs(record.value("extensions", json::array()), base);
       for (const auto& group : record.value("catalogs", json::array())) {
         fwd->catalog_files.push_back(

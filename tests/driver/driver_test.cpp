@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -189,6 +190,17 @@ TEST_F(DriverTest, ValueFieldsAreTheExtensionsOwnSharedFieldsAreShared) {
   EXPECT_EQ(capture.out().rfind("mutator width=80 fail_level=50 issues=1\n", 0), 0u);
   EXPECT_EQ(ReadFile("qorv_results.log"), "category_log width=80 fail_level=50 issues=2\ncategory_log destroyed\n");
   EXPECT_EQ(config_->issue_lists[Config::ISSUES].size(), 1u);
+}
+
+TEST_F(DriverTest, CatalogueFailureLeavesBeforeAnyExtensionRuns) {
+  work_.Write("broken.xml", "<message-catalog><message id=\"m\">{</message></message-catalog>");
+  auto fwd = std::make_shared<Fwd>();
+  fwd->catalog_files.push_back(FileGroup{{"broken.xml"}, work_.path().string() + "/"});
+  config_->fwd_attributes->fwds["fwd"] = fwd;
+  UseExtensions({"category_log"});
+  CaptureOutput capture;
+  EXPECT_THROW(run_postprocessor(config_), std::runtime_error);
+  EXPECT_FALSE(std::filesystem::exists("qorv_results.log"));
 }
 
 TEST_F(DriverTest, ProcessIssuesLoadsNoExtension) {

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "postprocessor/host/kval/message_catalogs.h"
-#include "tests/host/kval/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace KVAL_2_18::i18n {
 namespace {
@@ -12,7 +12,7 @@ namespace {
 class CatalogParserTest : public ::testing::Test {
  protected:
   message_catalogs::result_type load(const std::string& bytes) {
-    path_ = dir_.write("c.xml", bytes);
+    path_ = dir_.Write("c.xml", bytes);
     return catalogs_.load({path_}, "en");
   }
   std::string text(const std::string& id) { return catalogs_.catalog("").message(id).as_string({}); }

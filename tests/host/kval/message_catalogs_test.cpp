@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/host/kval/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace KVAL_2_18::i18n {
 namespace {
@@ -33,9 +33,9 @@ class MessageCatalogsTest : public ::testing::Test {
 };
 
 TEST_F(MessageCatalogsTest, MergesFilesByCatalogName) {
-  const auto a = dir_.write("a.xml", catalog_file("", "<message id='x'>ax</message>\n"));
-  const auto b = dir_.write("b.xml", catalog_file("", "<message id='y'>by</message>\n"));
-  const auto t = dir_.write("t.xml", catalog_file(" name='tables'", "<message id='x'>tx</message>\n"));
+  const auto a = dir_.Write("a.xml", catalog_file("", "<message id='x'>ax</message>\n"));
+  const auto b = dir_.Write("b.xml", catalog_file("", "<message id='y'>by</message>\n"));
+  const auto t = dir_.Write("t.xml", catalog_file(" name='tables'", "<message id='x'>tx</message>\n"));
   const auto result = catalogs_.load({a, b, t}, "en");
   ASSERT_EQ(result.status, 0) << result.text;
   EXPECT_EQ(result.text, "");
@@ -54,20 +54,20 @@ TEST_F(MessageCatalogsTest, MergesFilesByCatalogName) {
 }
 
 TEST_F(MessageCatalogsTest, DuplicateIdsNameBothPlaces) {
-  const auto a = dir_.write("a.xml", catalog_file("", "<message id='qorv-x'>1</message>\n"));
-  const auto b = dir_.write("b.xml", catalog_file("", "\n<message id='qorv-x'>2</message>\n"));
+  const auto a = dir_.Write("a.xml", catalog_file("", "<message id='qorv-x'>1</message>\n"));
+  const auto b = dir_.Write("b.xml", catalog_file("", "\n<message id='qorv-x'>2</message>\n"));
   EXPECT_EQ(catalogs_.load({a, b}, "en").text,
             b + ":4: duplicate message id 'qorv-x' (first defined at " + a + ":3)");
 
   // The same id in differently named catalogues is no clash.
-  const auto named = dir_.write("n.xml", catalog_file(" name='n'", "<message id='qorv-x'>3</message>\n"));
+  const auto named = dir_.Write("n.xml", catalog_file(" name='n'", "<message id='qorv-x'>3</message>\n"));
   EXPECT_EQ(catalogs_.load({a, named}, "en").status, 0);
 }
 
 TEST_F(MessageCatalogsTest, FailedLoadKeepsThePreviousCatalogues) {
-  const auto good = dir_.write("good.xml", catalog_file("", "<message id='x'>old</message>\n"));
-  const auto other = dir_.write("other.xml", catalog_file(" name='n'", "<message id='y'>new</message>\n"));
-  const auto bad = dir_.write("bad.xml", catalog_file("", "<message id='z'>{</message>\n"));
+  const auto good = dir_.Write("good.xml", catalog_file("", "<message id='x'>old</message>\n"));
+  const auto other = dir_.Write("other.xml", catalog_file(" name='n'", "<message id='y'>new</message>\n"));
+  const auto bad = dir_.Write("bad.xml", catalog_file("", "<message id='z'>{</message>\n"));
   ASSERT_EQ(catalogs_.load({good}, "en").status, 0);
 
   const auto result = catalogs_.load({other, bad}, "en");
@@ -88,15 +88,15 @@ TEST_F(MessageCatalogsTest, ReportsFilesThatCannotBeRead) {
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   EXPECT_EQ(catalogs_.load({fifo}, "en").text, fifo + ": cannot read message catalog: not a regular file");
 
-  const auto huge = dir_.write("huge.xml", "");
+  const auto huge = dir_.Write("huge.xml", "");
   ASSERT_EQ(truncate(huge.c_str(), (64 << 20) + 1), 0);
   EXPECT_EQ(catalogs_.load({huge}, "en").text, huge + ": message catalog is larger than 64 MiB");
 }
 
 TEST_F(MessageCatalogsTest, LanguageMustMatchWhenDeclared) {
-  const auto en = dir_.write("en.xml", catalog_file(" language='en'", "<message id='a'>A</message>\n"));
-  const auto en_gb = dir_.write("gb.xml", catalog_file(" language='en-GB'", ""));
-  const auto any = dir_.write("any.xml", catalog_file("", "<message id='b'>B</message>\n"));
+  const auto en = dir_.Write("en.xml", catalog_file(" language='en'", "<message id='a'>A</message>\n"));
+  const auto en_gb = dir_.Write("gb.xml", catalog_file(" language='en-GB'", ""));
+  const auto any = dir_.Write("any.xml", catalog_file("", "<message id='b'>B</message>\n"));
 
   EXPECT_EQ(catalogs_.load({en, any}, "EN").status, 0);
   EXPECT_EQ(text(catalogs_, "", "a"), "A");

@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "postprocessor/host/kval/message_catalogs.h"
-#include "tests/host/kval/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace KVAL_2_18::i18n {
 namespace {
@@ -19,7 +19,7 @@ message_t parse(const std::string& text) {
   qorv::testing::TempDir dir;
   message_catalogs catalogs;
   const auto result = catalogs.load(
-      {dir.write("m.xml", "<message-catalog><message id=\"m\">" + text + "</message></message-catalog>")}, "en");
+      {dir.Write("m.xml", "<message-catalog><message id=\"m\">" + text + "</message></message-catalog>")}, "en");
   EXPECT_EQ(result.status, 0) << result.text;
   return catalogs.catalog("").message("m");
 }

@@ -1,0 +1,147 @@
+#include "postprocessor/intake/issue_processor.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "postprocessor/postprocessor.h"
+#include "tests/intake/catalog_fixture.h"
+
+namespace qorv::postprocessor {
+namespace {
+
+using qorv::testing::AddCatalog;
+using qorv::testing::CatalogXml;
+using qorv::testing::TempDir;
+using Record = std::shared_ptr<analysis::AnalysisOutput>;
+
+Record Make(std::string id, int severity, std::vector<std::string> nodes, int sort_value = 0) {
+  auto record = std::make_shared<analysis::AnalysisOutput>();
+  record->id = std::move(id);
+  record->severity = severity;
+  record->nodes = std::move(nodes);
+  record->sort_value = sort_value;
+  return record;
+}
+
+std::vector<std::string> Ids(const IssueList& list) {
+  std::vector<std::string> ids;
+  for (const auto& record : list) ids.push_back(record->id + "@" + (record->nodes.empty() ? "" : record->nodes[0]));
+  return ids;
+}
+
+class IssueProcessorTest : public ::testing::Test {
+ protected:
+  IssueProcessorTest() : config_(std::make_shared<Config>()) {
+    dir_.Write("messages.xml", CatalogXml({{"mem-low", "Low memory on {0}"},
+                                           {"mem-low-fix", "Reboot {0}"},
+                                           {"detail", "Only {0} MiB"},
+                                           {"report", "Tested {0}"}}));
+    AddCatalog(*config_->fwd_attributes, "fwd", dir_.path().string() + "/", "messages.xml");
+  }
+  IssueList& Issues() { return config_->issue_lists[Config::ISSUES]; }
+
+  TempDir dir_;
+  std::shared_ptr<Config> config_;
+};
+
+TEST_F(IssueProcessorTest, TranslatesMessagesSecondaryAndRemedy) {
+  auto record = Make("mem-low#dimm", 80, {"n1"});
+  record->message_args = {"n1"};
+  record->secondary_id = "detail";
+  record->secondary_args = {512};
+  record->remedy_id = "mem-low-fix";
+  record->remedy_args = {"n1"};
+  auto untouched = Make("no-such-id", 10, {"n2"});
+  untouched->remedy = "kept remedy";
+  untouched->secondary_message = "kept secondary";
+  config_->issue_lists[Config::DIAGNOSES] = {record, untouched};
+
+  process_issues(config_);
+  EXPECT_EQ(record->message, "Low memory on n1");
+  EXPECT_EQ(record->secondary_message, "Only 512 MiB");
+  EXPECT_EQ(record->remedy, "Reboot n1");
+  EXPECT_EQ(untouched->message, "no-such-id");
+  EXPECT_EQ(untouched->remedy, "kept remedy");
+  EXPECT_EQ(untouched->secondary_message, "kept secondary");
+}
+
+TEST_F(IssueProcessorTest, IncludeNodesFilterEveryList) {
+  config_->include_nodes = {"n2", "n9"};
+  for (auto& list : config_->issue_lists) {
+    list = {Make("a", 10, {"n1"}), Make("b", 10, {"n1", "n2"}), Make("c", 10, {}), Make("d", 10, {"n9"})};
+  }
+  process_issues(config_);
+  for (const auto& list : config_->issue_lists) EXPECT_EQ(Ids(list), (std::vector<std::string>{"b@n1", "d@n9"}));
+
+  config_->include_nodes.clear();
+  Issues().push_back(Make("e", 10, {}));
+  process_issues(config_);
+  EXPECT_EQ(Issues().size(), 3u);
+}
+
+TEST_F(IssueProcessorTest, DefaultOrderIsSeverityThenIdThenFirstNode) {
+  Issues() = {Make("b", 50, {"n2"}), Make("a", 50, {"n3"}), Make("b", 50, {"n1"}), Make("z", 90, {"n9"}),
+              Make("b", 50, {})};
+  process_issues(config_);
+  EXPECT_EQ(Ids(Issues()), (std::vector<std::string>{"z@n9", "a@n3", "b@", "b@n1", "b@n2"}));
+  EXPECT_TRUE(config_->sorting_criteria.empty());  // the defaults stay in the processor
+}
+
+TEST_F(IssueProcessorTest, ConfiguredCriteriaGetTheIdAppendedWhenMissing) {
+  config_->sorting_criteria = {Sorting(false, Sorting::SEVERITY)};
+  Issues() = {Make("b", 10, {"n1"}), Make("a", 10, {"n2"}), Make("c", 20, {"n3"})};
+  process_issues(config_);
+  ASSERT_EQ(IssueProcessor::sorting_criteria.size(), 2u);
+  EXPECT_EQ(IssueProcessor::sorting_criteria[1].field, Sorting::ID);
+  EXPECT_TRUE(IssueProcessor::sorting_criteria[1].ascending);
+  EXPECT_EQ(Ids(Issues()), (std::vector<std::string>{"c@n3", "a@n2", "b@n1"}));
+
+  config_->sorting_criteria = {Sorting(false, Sorting::ID)};
+  process_issues(config_);
+  EXPECT_EQ(IssueProcessor::sorting_criteria.size(), 1u);
+  EXPECT_EQ(Ids(Issues()), (std::vector<std::string>{"c@n3", "b@n1", "a@n2"}));
+
+  config_->sorting_criteria = {Sorting(true, Sorting::SORT_VALUE), Sorting(true, Sorting::ID)};
+  Issues() = {Make("a", 0, {"n"}, 3), Make("b", 0, {"n"}, -1), Make("c", 0, {"n"}, 3)};
+  process_issues(config_);
+  EXPECT_EQ(Ids(Issues()), (std::vector<std::string>{"b@n", "a@n", "c@n"}));
+}
+
+TEST_F(IssueProcessorTest, CategoriesByUsableId) {
+  config_->category_map = {{"mem-low", "PERFORMANCE"}};
+  Issues() = {Make("mem-low#dimm3", 10, {"n"}), Make("mem-low", 10, {"n"}), Make("other", 10, {"n"})};
+  process_issues(config_);
+  EXPECT_EQ(Issues()[0]->category, "PERFORMANCE");
+  EXPECT_EQ(Issues()[1]->category, "PERFORMANCE");
+  EXPECT_EQ(Issues()[2]->category, "FUNCTIONALITY");
+}
+
+TEST_F(IssueProcessorTest, ReportMessagesMergeByText) {
+  config_->report_messages["tested"] = {{"report", {"all"}, {"n1", "n2"}, ""},
+                                        {"report", {"all"}, {"n3"}, ""},
+                                        {"report", {"some"}, {"n4"}, ""}};
+  config_->report_messages["empty"] = {};
+  PostprocessorExtensionData data;
+  data.reports = std::make_shared<ReportMap>();
+  (*data.reports)["stale"] = {};
+  IssueProcessor::ProcessIssues(config_, data);
+
+  const ReportMap expected = {
+      {"empty", {}},
+      {"tested", {{"Tested all", {"n1", "n2", "n3"}}, {"Tested some", {"n4"}}}},
+  };
+  EXPECT_EQ(*data.reports, expected);
+  EXPECT_EQ(config_->report_messages["tested"][2].message, "Tested some");
+}
+
+TEST_F(IssueProcessorTest, CatalogueFailureLeavesTheListsUnprocessed) {
+  dir_.Write("messages.xml", "<message-catalog><message id=\"x\">{0</message></message-catalog>");
+  Issues() = {Make("mem-low", 10, {"n1"})};
+  EXPECT_THROW(process_issues(config_), std::runtime_error);
+  EXPECT_EQ(Issues()[0]->message, "");
+  EXPECT_EQ(Issues()[0]->category, "");
+}
+
+}  // namespace
+}  // namespace qorv::postprocessor

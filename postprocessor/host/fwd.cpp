@@ -27,9 +27,12 @@ std::vector<TreeLine> FwdNode::create_tree(std::vector<bool> flags, bool last) c
 }
 
 FWDAttributes::~FWDAttributes() {
-  // A Fwd and its node hold each other: cut that cycle.
+  // A Fwd and its node hold each other, and a faulty definition set may
+  // even depend on itself in a circle: cut every such link.
   for (auto& entry : fwds) {
-    if (entry.second) entry.second->node.reset();
+    if (!entry.second || !entry.second->node) continue;
+    entry.second->node->dependencies.clear();
+    entry.second->node.reset();
   }
 }
 

@@ -3,8 +3,8 @@
 // (FwdNode). Plain records shared through std::shared_ptr.
 //
 // A Fwd and its tree node point at each other; FWDAttributes owns the graph
-// and cuts every Fwd's link to its node when it is destroyed, so nothing
-// leaks. It is therefore not copyable: share it through std::shared_ptr.
+// and, when it is destroyed, cuts every Fwd's link to its node and the
+// node's links to its dependencies, so nothing leaks, cycles included. It is therefore not copyable: share it through std::shared_ptr.
 #pragma once
 
 #include <map>

@@ -2,8 +2,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -25,36 +23,20 @@ const AnalysisOutput& FirstRecord(const CollapsedAnalysisOutput& issue) {
   return issue.issues.empty() || !issue.issues.front() ? kNoRecord : *issue.issues.front();
 }
 
-// The fields that the options on compare, as views into a record (or into
-// the index's own copy of a usable id). Fields not compared stay empty, so
-// two keys are equal exactly when Compare would accept.
-struct MatchKey {
-  std::string_view id;
-  std::string_view message;
-  std::string_view secondary;
-  std::string_view category;
-  std::string_view subcategory;
-  std::int32_t severity = 0;
-  bool suppressed = false;
+// Appends one field to an encoded key: its length, then its bytes, so two
+// keys are equal exactly when every field is.
+void AppendField(std::string& key, std::string_view text) {
+  const std::uint64_t size = text.size();
+  key.append(reinterpret_cast<const char*>(&size), sizeof size);
+  key.append(text);
+}
 
-  bool operator==(const MatchKey& other) const {
-    return severity == other.severity && suppressed == other.suppressed && id == other.id &&
-           message == other.message && secondary == other.secondary && category == other.category &&
-           subcategory == other.subcategory;
-  }
+// The positions of the candidates under one key, ascending. Most keys have
+// one candidate, kept in the entry itself.
+struct Positions {
+  std::size_t first = 0;
+  std::vector<std::size_t> more;
 };
-
-struct MatchKeyHash {
-  std::size_t operator()(const MatchKey& key) const noexcept {
-    std::size_t seed = static_cast<std::size_t>(key.severity) * 2 + (key.suppressed ? 1 : 0);
-    for (std::string_view text : {key.id, key.message, key.secondary, key.category, key.subcategory}) {
-      seed ^= std::hash<std::string_view>()(text) + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2);
-    }
-    return seed;
-  }
-};
-
-using Positions = std::vector<std::size_t>;
 
 // The candidates of a collapse by the key Compare would accept them under,
 // so a record finds all its matches, in out order, without a walk.
@@ -77,14 +59,20 @@ class CandidateIndex {
       : options_(options), by_usable_id_(options.compare_id && options.use_tables) {}
 
   // Files the candidate at position. Positions must be added in ascending
-  // order; the candidate must outlive the index unchanged but for appends.
+  // order, and a candidate's first record and is_table must not change
+  // while the index is in use.
   void Add(std::size_t position, const CollapsedAnalysisOutput& issue) {
     const AnalysisOutput& first = FirstRecord(issue);
     const bool table = by_usable_id_ && issue.is_table;
-    std::string_view id = first.id;
-    if (table) id = usable_ids_.emplace_back(utility_.get_usable_id(first.id));
+    const std::string id = table ? utility_.get_usable_id(first.id) : first.id;
     for (int layer = 0; layer < Layers(); ++layer) {
-      buckets_[table][layer][KeyOf(first, id, layer == 1)].push_back(position);
+      KeyOf(first, id, layer == 1, key_);
+      const auto [entry, added] = buckets_[table][layer].try_emplace(key_);
+      if (added) {
+        entry->second.first = position;
+      } else {
+        entry->second.more.push_back(position);
+      }
     }
   }
 
@@ -93,32 +81,36 @@ class CandidateIndex {
   // usable id; either may be null. Valid until the next Add.
   void Find(const AnalysisOutput& record, const Positions*& exact, const Positions*& usable) {
     const int layer = options_.compare_secondary && record.secondary_message.empty() ? 1 : 0;
-    exact = Lookup(buckets_[0][layer], KeyOf(record, record.id, layer == 1));
+    KeyOf(record, record.id, layer == 1, key_);
+    exact = Lookup(buckets_[0][layer], key_);
     usable = nullptr;
     if (by_usable_id_) {
-      record_usable_id_ = utility_.get_usable_id(record.id);
-      usable = Lookup(buckets_[1][layer], KeyOf(record, record_usable_id_, layer == 1));
+      KeyOf(record, utility_.get_usable_id(record.id), layer == 1, key_);
+      usable = Lookup(buckets_[1][layer], key_);
     }
   }
 
  private:
-  using Buckets = std::unordered_map<MatchKey, Positions, MatchKeyHash>;
+  // Encoded keys: one contiguous text per candidate, so a lookup hashes
+  // and compares one buffer instead of reaching into scattered records.
+  using Buckets = std::unordered_map<std::string, Positions>;
 
   int Layers() const { return options_.compare_secondary ? 2 : 1; }
 
-  MatchKey KeyOf(const AnalysisOutput& record, std::string_view id, bool secondary_by_message) const {
-    MatchKey key;
-    if (options_.compare_id) key.id = id;
-    if (options_.compare_severity) key.severity = record.severity;
-    if (options_.compare_message) key.message = record.message;
-    if (options_.compare_secondary) key.secondary = secondary_by_message ? record.message : record.secondary_message;
-    if (options_.compare_suppressed) key.suppressed = record.suppressed;
-    if (options_.compare_category) key.category = record.category;
-    if (options_.compare_subcategory) key.subcategory = record.subcategory;
-    return key;
+  // The fields compared under the options, encoded into key.
+  void KeyOf(const AnalysisOutput& record, std::string_view id, bool secondary_by_message, std::string& key) const {
+    key.clear();
+    const std::int32_t severity = options_.compare_severity ? record.severity : 0;
+    key.append(reinterpret_cast<const char*>(&severity), sizeof severity);
+    key.push_back(options_.compare_suppressed && record.suppressed ? '1' : '0');
+    if (options_.compare_id) AppendField(key, id);
+    if (options_.compare_message) AppendField(key, record.message);
+    if (options_.compare_secondary) AppendField(key, secondary_by_message ? record.message : record.secondary_message);
+    if (options_.compare_category) AppendField(key, record.category);
+    if (options_.compare_subcategory) AppendField(key, record.subcategory);
   }
 
-  static const Positions* Lookup(const Buckets& buckets, const MatchKey& key) {
+  static const Positions* Lookup(const Buckets& buckets, const std::string& key) {
     const auto found = buckets.find(key);
     return found == buckets.end() ? nullptr : &found->second;
   }
@@ -127,9 +119,7 @@ class CandidateIndex {
   const bool by_usable_id_;
   UtilityFunctions utility_;
   Buckets buckets_[2][2];
-  // Usable ids of table candidates; a deque keeps the keys' views valid.
-  std::deque<std::string> usable_ids_;
-  std::string record_usable_id_;
+  std::string key_;
 };
 
 }  // namespace
@@ -166,7 +156,6 @@ void Collapser::Collapse(std::shared_ptr<std::vector<std::shared_ptr<AnalysisOut
     if (out[i]) index.Add(i, *out[i]);
   }
 
-  static const Positions kNone;
   if (records) {
     for (const auto& record : *records) {
       if (!record || (skip_suppressed && record->suppressed)) continue;
@@ -177,21 +166,22 @@ void Collapser::Collapse(std::shared_ptr<std::vector<std::shared_ptr<AnalysisOut
       const Positions* exact = nullptr;
       const Positions* usable = nullptr;
       index.Find(*record, exact, usable);
-      if (!exact) exact = &kNone;
-      if (!usable) usable = &kNone;
 
+      auto join = [&](std::size_t position) {
+        CollapsedAnalysisOutput& issue = *out[position];
+        issue.append(record);
+        if (use_tables && issue.is_table && table && issue.table.IsValid()) issue.table.InsertRow(row, record->nodes);
+      };
       // The two lists never share a position, and joining one issue does
       // not touch another, so taking them one after the other gives what
       // the walk in out order gives.
       for (const Positions* positions : {exact, usable}) {
-        for (std::size_t position : *positions) {
-          CollapsedAnalysisOutput& issue = *out[position];
-          issue.append(record);
-          if (use_tables && issue.is_table && table && issue.table.IsValid()) issue.table.InsertRow(row, record->nodes);
-        }
+        if (!positions) continue;
+        join(positions->first);
+        for (std::size_t position : positions->more) join(position);
       }
 
-      if (exact->empty() && usable->empty()) {
+      if (!exact && !usable) {
         auto issue = std::make_shared<CollapsedAnalysisOutput>(COLLAPSED);
         issue->append(record);
         if (table) {
@@ -205,8 +195,9 @@ void Collapser::Collapse(std::shared_ptr<std::vector<std::shared_ptr<AnalysisOut
     }
   }
 
+  // Sorting fewer than two rows changes nothing.
   for (const auto& issue : out) {
-    if (issue) issue->table.Sort();
+    if (issue && issue->table.rows.size() > 1) issue->table.Sort();
   }
 }
 

@@ -5,16 +5,6 @@
 
 namespace qorv::postprocessor {
 
-namespace detail {
-
-std::size_t CellsHash::operator()(const std::vector<std::string>& cells) const noexcept {
-  std::size_t seed = cells.size();
-  for (const auto& cell : cells) seed ^= std::hash<std::string>()(cell) + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2);
-  return seed;
-}
-
-}  // namespace detail
-
 namespace {
 
 // The row order on (node count, full column list): more nodes first, then

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -21,8 +22,14 @@
 namespace qorv::postprocessor {
 
 namespace detail {
+// Defined here, not in the library: code that copies or assigns a Table
+// (or a collapsed issue holding one) instantiates the row index inline.
 struct CellsHash {
-  std::size_t operator()(const std::vector<std::string>& cells) const noexcept;
+  std::size_t operator()(const std::vector<std::string>& cells) const noexcept {
+    std::size_t seed = cells.size();
+    for (const auto& cell : cells) seed ^= std::hash<std::string>()(cell) + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2);
+    return seed;
+  }
 };
 }  // namespace detail
 

@@ -1,0 +1,198 @@
+#include "postprocessor/collapse/category_map.h"
+
+#include <sstream>
+
+#include "postprocessor/collapse/issue_index.h"
+#include "postprocessor/intake/message_table.h"
+
+namespace qorv::postprocessor {
+
+namespace {
+
+const analysis::AnalysisOutput* FirstRecord(const CollapsedAnalysisOutput& issue) {
+  return issue.issues.empty() ? nullptr : issue.issues.front().get();
+}
+
+bool IsSuppressed(const CollapsedAnalysisOutput& issue) {
+  const auto* first = FirstRecord(issue);
+  return first != nullptr && first->suppressed;
+}
+
+std::string CategoryOf(const CollapsedAnalysisOutput& issue) {
+  const auto* first = FirstRecord(issue);
+  return first == nullptr ? std::string() : first->category;
+}
+
+}  // namespace
+
+CategoryMap::CategoryMap(const std::vector<std::string>& category_names, bool tables)
+    : table_mode(tables),
+      categories(category_names.begin(), category_names.end()),
+      non_issue_categories{"ERROR", "INFORMATIONAL"} {}
+
+void CategoryMap::PopulateIssues(const PostprocessorExtensionData& data) {
+  IssueVector collapsed;
+  CollapseIssues(data, collapsed);
+
+  // Tying issues to their definitions leaves collapsed_by_type as it is, so
+  // one index serves every lookup of triggering observations.
+  const detail::UsableIdIndex::Scope index(data.collapsed_by_type);
+  for (const auto& issue : collapsed) {
+    const auto* first = FirstRecord(*issue);
+    const std::string usable_id = utility.get_usable_id(first == nullptr ? std::string() : first->id);
+    const bool diagnosis = data.diagnosis_ids && data.diagnosis_ids->count(usable_id) != 0;
+    // Without a definitions record there is nothing to tie the issue to.
+    if (data.fwd_attributes) utility.GetOutputFWD(issue, diagnosis ? DIAGNOSIS : COLLAPSED, data);
+
+    const std::string category = IsSuppressed(*issue) ? "SUPPRESSED" : CategoryOf(*issue);
+    auto& filed = issue_map[{category, GetSubCategory(issue)}];
+    if (!filed) filed = std::make_shared<IssueVector>();
+    filed->push_back(issue);
+  }
+}
+
+void CategoryMap::PopulateSubclusters(const PostprocessorExtensionData& data) {
+  if (data.default_subcluster_only && data.nodes) {
+    for (const auto& node : *data.nodes) {
+      subcluster_map[node.group.empty() ? "default-subcluster" : node.group].push_back(node.name);
+    }
+  } else if (data.node_groups) {
+    for (const auto& [name, group] : *data.node_groups) {
+      if (!group) continue;
+      for (const auto& node : group->get_node_names()) subcluster_map[name].push_back(node);
+    }
+  }
+}
+
+void CategoryMap::CollapseIssues(const PostprocessorExtensionData& data, IssueVector& out) {
+  collapser.compare_suppressed = true;
+  collapser.compare_category = true;
+  collapser.compare_subcategory = true;
+  if (!table_mode) {
+    collapser.compare_secondary = true;
+  } else {
+    collapser.compare_id = true;
+    collapser.compare_message = true;
+    collapser.use_tables = true;
+    if (&data.message_tables != &MessageTable::table_map) MessageTable::table_map = data.message_tables;
+  }
+  collapser.Collapse(data.issues, out);
+}
+
+std::string CategoryMap::GetSubCategory(std::shared_ptr<CollapsedAnalysisOutput> issue) {
+  const auto* first = issue ? FirstRecord(*issue) : nullptr;
+  return first == nullptr ? std::string() : first->subcategory;
+}
+
+std::set<std::string> CategoryMap::GetCategories() { return categories; }
+
+std::set<std::string> CategoryMap::GetSubclusters() {
+  std::set<std::string> names;
+  for (const auto& entry : subcluster_map) names.insert(names.end(), entry.first);
+  return names;
+}
+
+std::shared_ptr<CategoryMap::IssueVector> CategoryMap::GetIssuesByCategory(const std::string& category,
+                                                                          const std::string& subcluster) {
+  const auto found = issue_map.find({category, subcluster});
+  return found == issue_map.end() ? std::make_shared<IssueVector>() : found->second;
+}
+
+std::shared_ptr<CategoryMap::IssueVector> CategoryMap::GetSuppressedIssues() {
+  return GetIssuesByCategory("SUPPRESSED", "");
+}
+
+CategoryMap::IssueVector CategoryMap::GetAllIssues() {
+  IssueVector all;
+  for (const auto& entry : issue_map) {
+    if (entry.second) all.insert(all.end(), entry.second->begin(), entry.second->end());
+  }
+  return all;
+}
+
+int CategoryMap::GetNumIssuesByCategory(const std::string& category) {
+  std::size_t count = 0;
+  for (auto it = issue_map.lower_bound({category, ""}); it != issue_map.end() && it->first.first == category; ++it) {
+    if (it->second) count += it->second->size();
+  }
+  return static_cast<int>(count);
+}
+
+int CategoryMap::GetNumIssuesFound() {
+  std::size_t count = 0;
+  for (const auto& entry : issue_map) {
+    if (entry.second && !IsNonIssueCategory(entry.first.first)) count += entry.second->size();
+  }
+  return static_cast<int>(count);
+}
+
+bool CategoryMap::FoundIssues(const std::string& category) {
+  for (auto it = issue_map.lower_bound({category, ""}); it != issue_map.end() && it->first.first == category; ++it) {
+    if (it->second && !it->second->empty() && subcluster_map.count(it->first.second) != 0) return true;
+  }
+  return false;
+}
+
+bool CategoryMap::IsNonIssueCategory(const std::string& category) { return non_issue_categories.count(category) != 0; }
+
+std::vector<std::string> CategoryMap::GetNodesInSubcluster(const std::string& subcluster) {
+  const auto found = subcluster_map.find(subcluster);
+  return found == subcluster_map.end() ? std::vector<std::string>() : found->second;
+}
+
+std::set<std::string> CategoryMap::GetIssueNodes() {
+  auto collect = [this](const std::string& category, const std::string& subcluster) {
+    const auto found = issue_map.find({category, subcluster});
+    if (found == issue_map.end() || !found->second) return;
+    for (const auto& issue : *found->second) {
+      if (!issue || IsSuppressed(*issue) || IsNonIssueCategory(CategoryOf(*issue))) continue;
+      for (const auto& record : issue->issues) {
+        if (record) issue_nodes.insert(record->nodes.begin(), record->nodes.end());
+      }
+    }
+  };
+  // Issues of the unknown subcluster "" join every named subcluster's; a
+  // set takes them once, so they are read once per category.
+  if (!subcluster_map.empty()) {
+    for (const auto& category : categories) {
+      if (!FoundIssues(category)) continue;
+      for (const auto& entry : subcluster_map) collect(category, entry.first);
+      collect(category, "");
+    }
+  }
+  return issue_nodes;
+}
+
+std::string CategoryMap::GetOverallResultString() {
+  std::ostringstream text;
+  text << "  Overall Result: ";
+
+  std::size_t issues = 0;
+  std::vector<std::pair<std::string, std::size_t>> by_category;
+  for (const auto& category : categories) {
+    if (IsNonIssueCategory(category)) continue;
+    const std::size_t count = CountInSubclusters(category);
+    issues += count;
+    if (count > 0) by_category.emplace_back(category, count);
+  }
+
+  if (issues > 0) {
+    text << issues << " issue" << (issues > 1 ? "s" : "") << " found -";
+    for (const auto& [category, count] : by_category) text << " " << category << " (" << count << "),";
+    std::string line = text.str();
+    if (!line.empty() && line.back() == ',') line.pop_back();
+    return line;
+  }
+  text << (CountInSubclusters("ERROR") < 1 ? "No issues found" : "Could not run all tests.");
+  return text.str();
+}
+
+std::size_t CategoryMap::CountInSubclusters(const std::string& category) const {
+  std::size_t count = 0;
+  for (auto it = issue_map.lower_bound({category, ""}); it != issue_map.end() && it->first.first == category; ++it) {
+    if (it->second && subcluster_map.count(it->first.second) != 0) count += it->second->size();
+  }
+  return count;
+}
+
+}  // namespace qorv::postprocessor

@@ -1,0 +1,133 @@
+// CategoryMap: a run's issues classified by category and subcluster, the
+// base of the category report.
+//
+// An extension constructs one, fills categories and non_issue_categories
+// (or lets the convenience constructor do it), calls PopulateSubclusters
+// and PopulateIssues once each, in either order, and then asks questions.
+// Issues are collapsed issues (type COLLAPSED, from the Collapser) filed
+// under (category, subcluster); a key's vector is shared with every caller
+// that received it from GetIssuesByCategory. Of an issue only its first
+// record is consulted for id, suppressed flag, category and subcluster; an
+// issue without one has "" for each and is not suppressed. Subclusters are
+// the keys of subcluster_map; "" means an issue's subcluster is unknown and
+// is never a subcluster of its own. No operation reports an error.
+// Single-threaded: PopulateIssues writes the static MessageTable state.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "postprocessor/collapse/collapsed_analysis_output.h"
+#include "postprocessor/collapse/collapser.h"
+#include "postprocessor/export.h"
+#include "postprocessor/postprocessor_extension_data.h"
+#include "postprocessor/utility_functions.h"
+
+namespace qorv::postprocessor {
+
+class QORV_EXPORT CategoryMap {
+ public:
+  using IssueVector = std::vector<std::shared_ptr<CollapsedAnalysisOutput>>;
+
+  // Everything empty, table_mode and all collapser options off.
+  CategoryMap() = default;
+
+  // The reported categories are category_names; "ERROR" (tests that could
+  // not run) and "INFORMATIONAL" are non-issue categories, so neither is
+  // counted as an issue whether or not category_names lists it. tables is
+  // the table_mode; the collapser options all start off.
+  explicit CategoryMap(const std::vector<std::string>& category_names, bool tables = false);
+
+  // Collapses the run's issues (CollapseIssues) and files each collapsed
+  // issue, in collapse order, under (category, subcluster): the category is
+  // "SUPPRESSED" for a suppressed issue, else its own; the subcluster is
+  // GetSubCategory, kept for suppressed issues too. Each issue is first tied
+  // to its Framework Definitions through GetOutputFWD (as a diagnosis when
+  // its usable id is in diagnosis_ids, else as type COLLAPSED); a failure
+  // there is written to standard error by GetOutputFWD and the issue is
+  // filed all the same. Calling it twice files every issue twice.
+  void PopulateIssues(const PostprocessorExtensionData& data);
+
+  // Adds the subclusters and their nodes, in list order, duplicates kept:
+  //  - when default_subcluster_only is set and nodes exists: each node under
+  //    its group's name, or "default-subcluster" when that is empty;
+  //  - otherwise, when node_groups exists: each group's node names under the
+  //    group's name, groups in name order (null groups add nothing);
+  //  - otherwise nothing.
+  // Nothing is cleared first: calling it twice lists every node twice.
+  void PopulateSubclusters(const PostprocessorExtensionData& data);
+
+  // Switches on compare_suppressed, compare_category, compare_subcategory,
+  // and compare_secondary without table_mode, or compare_id,
+  // compare_message and use_tables with it (then MessageTable::table_map
+  // becomes a copy of data.message_tables); never switches an option off.
+  // Then collapses data.issues into out, appending.
+  void CollapseIssues(const PostprocessorExtensionData& data, IssueVector& out);
+
+  // The first record's subcategory; "" for a null issue or one without
+  // records.
+  std::string GetSubCategory(std::shared_ptr<CollapsedAnalysisOutput> issue);
+
+  std::set<std::string> GetCategories();
+  // The keys of subcluster_map.
+  std::set<std::string> GetSubclusters();
+
+  // The stored vector of the pair (shared: changing it changes the map), or
+  // a new empty vector each time when the pair has none; the map is never
+  // changed by the call.
+  std::shared_ptr<IssueVector> GetIssuesByCategory(const std::string& category, const std::string& subcluster);
+  // GetIssuesByCategory("SUPPRESSED", ""): suppressed issues filed under a
+  // named subcluster are not among them.
+  std::shared_ptr<IssueVector> GetSuppressedIssues();
+  // The issues of every key, in key order (category, then subcluster).
+  IssueVector GetAllIssues();
+
+  // Issues filed under the category, in any subcluster ("" included).
+  int GetNumIssuesByCategory(const std::string& category);
+  // Issues of every key whose category is not a non-issue category, in any
+  // subcluster ("" included), reported category or not.
+  int GetNumIssuesFound();
+  // True when a subcluster of GetSubclusters has an issue in the category;
+  // issues with an unknown subcluster ("") are not seen.
+  bool FoundIssues(const std::string& category);
+  bool IsNonIssueCategory(const std::string& category);
+
+  // The subcluster's node names, or an empty vector when it is unknown.
+  std::vector<std::string> GetNodesInSubcluster(const std::string& subcluster);
+
+  // Adds to issue_nodes, and returns a copy of it, the nodes of every issue
+  // that is neither suppressed nor of a non-issue category (its own), filed
+  // under a reported category for which FoundIssues holds, in a subcluster
+  // or in "". The set is never cleared: it only grows over calls. Nothing
+  // is added when there are no subclusters.
+  std::set<std::string> GetIssueNodes();
+
+  // "  Overall Result: " followed by, counting only issues in subclusters
+  // of GetSubclusters and of reported categories that are not non-issue
+  // categories:
+  //  - "<n> issue(s) found -" and " <category> (<count>)" for each category
+  //    with issues in ascending order, joined by ",", when n > 0;
+  //  - else "Could not run all tests." when "ERROR" has an issue in a
+  //    subcluster;
+  //  - else "No issues found".
+  std::string GetOverallResultString();
+
+  bool table_mode = false;
+  Collapser collapser;
+  UtilityFunctions utility;
+  std::map<std::pair<std::string, std::string>, std::shared_ptr<IssueVector>> issue_map;
+  std::map<std::string, std::vector<std::string>> subcluster_map;
+  std::set<std::string> categories;
+  std::set<std::string> non_issue_categories;
+  std::set<std::string> issue_nodes;
+
+ private:
+  // Issues filed under the category in the subclusters of subcluster_map.
+  std::size_t CountInSubclusters(const std::string& category) const;
+};
+
+}  // namespace qorv::postprocessor

@@ -1,0 +1,204 @@
+#include "postprocessor/collapse/collapser.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "postprocessor/intake/message_table.h"
+#include "postprocessor/utility_functions.h"
+
+namespace qorv::postprocessor {
+
+namespace {
+
+using analysis::AnalysisOutput;
+
+// The values of a candidate without a first record: "" texts, severity 0,
+// not suppressed.
+const AnalysisOutput kNoRecord{};
+
+const AnalysisOutput& FirstRecord(const CollapsedAnalysisOutput& issue) {
+  return issue.issues.empty() || !issue.issues.front() ? kNoRecord : *issue.issues.front();
+}
+
+// Appends one field to an encoded key: its length, then its bytes, so two
+// keys are equal exactly when every field is.
+void AppendField(std::string& key, std::string_view text) {
+  const std::uint64_t size = text.size();
+  key.append(reinterpret_cast<const char*>(&size), sizeof size);
+  key.append(text);
+}
+
+// The positions of the candidates under one key, ascending. Most keys have
+// one candidate, kept in the entry itself.
+struct Positions {
+  std::size_t first = 0;
+  std::vector<std::size_t> more;
+};
+
+// The candidates of a collapse by the key Compare would accept them under,
+// so a record finds all its matches, in out order, without a walk.
+//
+// Compare is not one equality of two keys: a table candidate takes the
+// record's usable id, the others its exact id, and a record without a
+// secondary message compares messages where the others compare secondary
+// messages. So every candidate is filed under one key per way a record may
+// look at it: partition [1] holds the table candidates (only when ids are
+// compared by usable id), and layer [1] keys the message in place of the
+// secondary message. A record looks in its own layer of both partitions.
+//
+// A candidate's key never changes during a collapse: its first record and
+// is_table stay as they are, and a record that joins a candidate without
+// records equals the empty values in every compared field, so becoming the
+// first record leaves the key the same.
+class CandidateIndex {
+ public:
+  explicit CandidateIndex(const Collapser& options)
+      : options_(options), by_usable_id_(options.compare_id && options.use_tables) {}
+
+  // Files the candidate at position. Positions must be added in ascending
+  // order, and a candidate's first record and is_table must not change
+  // while the index is in use.
+  void Add(std::size_t position, const CollapsedAnalysisOutput& issue) {
+    const AnalysisOutput& first = FirstRecord(issue);
+    const bool table = by_usable_id_ && issue.is_table;
+    const std::string id = table ? utility_.get_usable_id(first.id) : first.id;
+    for (int layer = 0; layer < Layers(); ++layer) {
+      KeyOf(first, id, layer == 1, key_);
+      const auto [entry, added] = buckets_[table][layer].try_emplace(key_);
+      if (added) {
+        entry->second.first = position;
+      } else {
+        entry->second.more.push_back(position);
+      }
+    }
+  }
+
+  // The positions, ascending, of the candidates the record matches: in
+  // exact those keyed by exact id, in usable the table candidates keyed by
+  // usable id; either may be null. Valid until the next Add.
+  void Find(const AnalysisOutput& record, const Positions*& exact, const Positions*& usable) {
+    const int layer = options_.compare_secondary && record.secondary_message.empty() ? 1 : 0;
+    KeyOf(record, record.id, layer == 1, key_);
+    exact = Lookup(buckets_[0][layer], key_);
+    usable = nullptr;
+    if (by_usable_id_) {
+      KeyOf(record, utility_.get_usable_id(record.id), layer == 1, key_);
+      usable = Lookup(buckets_[1][layer], key_);
+    }
+  }
+
+ private:
+  // Encoded keys: one contiguous text per candidate, so a lookup hashes
+  // and compares one buffer instead of reaching into scattered records.
+  using Buckets = std::unordered_map<std::string, Positions>;
+
+  int Layers() const { return options_.compare_secondary ? 2 : 1; }
+
+  // The fields compared under the options, encoded into key.
+  void KeyOf(const AnalysisOutput& record, std::string_view id, bool secondary_by_message, std::string& key) const {
+    key.clear();
+    const std::int32_t severity = options_.compare_severity ? record.severity : 0;
+    key.append(reinterpret_cast<const char*>(&severity), sizeof severity);
+    key.push_back(options_.compare_suppressed && record.suppressed ? '1' : '0');
+    if (options_.compare_id) AppendField(key, id);
+    if (options_.compare_message) AppendField(key, record.message);
+    if (options_.compare_secondary) AppendField(key, secondary_by_message ? record.message : record.secondary_message);
+    if (options_.compare_category) AppendField(key, record.category);
+    if (options_.compare_subcategory) AppendField(key, record.subcategory);
+  }
+
+  static const Positions* Lookup(const Buckets& buckets, const std::string& key) {
+    const auto found = buckets.find(key);
+    return found == buckets.end() ? nullptr : &found->second;
+  }
+
+  const Collapser& options_;
+  const bool by_usable_id_;
+  UtilityFunctions utility_;
+  Buckets buckets_[2][2];
+  std::string key_;
+};
+
+}  // namespace
+
+bool Collapser::Compare(std::shared_ptr<AnalysisOutput> record, std::shared_ptr<CollapsedAnalysisOutput> candidate) {
+  if (!record || !candidate) return false;
+  const AnalysisOutput& first = FirstRecord(*candidate);
+  if (compare_id) {
+    if (use_tables && candidate->is_table) {
+      const UtilityFunctions utility;
+      if (utility.get_usable_id(record->id) != utility.get_usable_id(first.id)) return false;
+    } else if (record->id != first.id) {
+      return false;
+    }
+  }
+  if (compare_severity && record->severity != first.severity) return false;
+  if (compare_message && record->message != first.message) return false;
+  if (compare_secondary) {
+    const bool by_message = record->secondary_message.empty();
+    if (by_message ? record->message != first.message : record->secondary_message != first.secondary_message) {
+      return false;
+    }
+  }
+  if (compare_suppressed && record->suppressed != first.suppressed) return false;
+  if (compare_category && record->category != first.category) return false;
+  if (compare_subcategory && record->subcategory != first.subcategory) return false;
+  return true;
+}
+
+void Collapser::Collapse(std::shared_ptr<std::vector<std::shared_ptr<AnalysisOutput>>> records,
+                         std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& out) {
+  CandidateIndex index(*this);
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    if (out[i]) index.Add(i, *out[i]);
+  }
+
+  if (records) {
+    for (const auto& record : *records) {
+      if (!record || (skip_suppressed && record->suppressed)) continue;
+      const bool table = MessageTable::IsTable(record->id);
+      const std::vector<std::string> row =
+          table ? MessageTable::GetRow(record->id, record->message_args) : std::vector<std::string>();
+
+      const Positions* exact = nullptr;
+      const Positions* usable = nullptr;
+      index.Find(*record, exact, usable);
+
+      auto join = [&](std::size_t position) {
+        CollapsedAnalysisOutput& issue = *out[position];
+        issue.append(record);
+        if (use_tables && issue.is_table && table && issue.table.IsValid()) issue.table.InsertRow(row, record->nodes);
+      };
+      // The two lists never share a position, and joining one issue does
+      // not touch another, so taking them one after the other gives what
+      // the walk in out order gives.
+      for (const Positions* positions : {exact, usable}) {
+        if (!positions) continue;
+        join(positions->first);
+        for (std::size_t position : positions->more) join(position);
+      }
+
+      if (!exact && !usable) {
+        auto issue = std::make_shared<CollapsedAnalysisOutput>(COLLAPSED);
+        issue->append(record);
+        if (table) {
+          issue->table = Table(MessageTable::GetHeaders(record->id));
+          issue->is_table = true;
+          issue->table.InsertRow(row, record->nodes);
+        }
+        index.Add(out.size(), *issue);
+        out.push_back(std::move(issue));
+      }
+    }
+  }
+
+  // Sorting fewer than two rows changes nothing.
+  for (const auto& issue : out) {
+    if (issue && issue->table.rows.size() > 1) issue->table.Sort();
+  }
+}
+
+}  // namespace qorv::postprocessor

@@ -1,0 +1,188 @@
+#include "postprocessor/collapse/category_map.h"
+
+#include <gtest/gtest.h>
+
+#include "postprocessor/intake/message_table.h"
+#include "tests/support/capture.h"
+
+namespace qorv::postprocessor {
+namespace {
+
+using Record = std::shared_ptr<analysis::AnalysisOutput>;
+using Nodes = std::vector<std::string>;
+
+Record Rec(std::string id, std::string category, std::string subcluster, Nodes nodes, bool suppressed = false) {
+  auto record = std::make_shared<analysis::AnalysisOutput>();
+  record->id = std::move(id);
+  record->message = record->id;
+  record->category = std::move(category);
+  record->subcategory = std::move(subcluster);
+  record->nodes = std::move(nodes);
+  record->suppressed = suppressed;
+  return record;
+}
+
+// Reported categories A, B, ERROR and INFORMATIONAL; subclusters rack1 and
+// rack2 from the node groups.
+class CategoryMapTest : public ::testing::Test {
+ protected:
+  CategoryMapTest() : map_({"A", "B", "ERROR", "INFORMATIONAL"}) {
+    data_.issues = std::make_shared<IssueList>();
+    data_.node_groups = std::make_shared<std::map<std::string, std::shared_ptr<ClusterDefinition>>>();
+    for (const char* name : {"rack2", "rack1"}) {
+      auto group = std::make_shared<ClusterDefinition>();
+      group->node_names = {std::string(name) + "-n2", std::string(name) + "-n1"};
+      (*data_.node_groups)[name] = group;
+    }
+  }
+  void Populate(std::vector<Record> records) {
+    data_.issues->assign(records.begin(), records.end());
+    map_.PopulateSubclusters(data_);
+    map_.PopulateIssues(data_);
+  }
+  std::vector<std::string> Ids(const std::string& category, const std::string& subcluster) {
+    std::vector<std::string> ids;
+    for (const auto& issue : *map_.GetIssuesByCategory(category, subcluster)) ids.push_back(issue->get_id());
+    return ids;
+  }
+
+  PostprocessorExtensionData data_;
+  CategoryMap map_;
+};
+
+TEST_F(CategoryMapTest, FilesIssuesByCategoryAndSubcluster) {
+  EXPECT_EQ(map_.non_issue_categories, (std::set<std::string>{"ERROR", "INFORMATIONAL"}));
+  Populate({Rec("x", "A", "rack1", {"rack1-n1"}), Rec("x", "A", "rack1", {"rack1-n2"}), Rec("y", "A", "rack1", {"a"}),
+            Rec("z", "B", "", {"b"}), Rec("s", "A", "rack1", {"c"}, true), Rec("t", "B", "", {"d"}, true),
+            Rec("e", "ERROR", "rack2", {"e"}), Rec("o", "OTHER", "rack2", {"f"})});
+
+  EXPECT_EQ(Ids("A", "rack1"), (std::vector<std::string>{"x", "y"}));
+  EXPECT_EQ(map_.GetIssuesByCategory("A", "rack1")->front()->nodes, (std::set<std::string>{"rack1-n1", "rack1-n2"}));
+  EXPECT_EQ(Ids("SUPPRESSED", "rack1"), std::vector<std::string>{"s"});
+  ASSERT_EQ(map_.GetSuppressedIssues()->size(), 1u);
+  EXPECT_EQ(map_.GetSuppressedIssues()->front()->get_id(), "t");
+
+  std::vector<std::string> all;
+  for (const auto& issue : map_.GetAllIssues()) all.push_back(issue->get_id());
+  EXPECT_EQ(all, (std::vector<std::string>{"x", "y", "z", "e", "o", "t", "s"}));
+  EXPECT_EQ(map_.GetNumIssuesByCategory("B"), 1);
+  EXPECT_EQ(map_.GetNumIssuesByCategory("SUPPRESSED"), 2);
+  EXPECT_EQ(map_.GetNumIssuesFound(), 6);  // all but ERROR, unreported OTHER included
+
+  // The "" subcluster is not a subcluster: FoundIssues does not see it.
+  EXPECT_TRUE(map_.FoundIssues("A"));
+  EXPECT_FALSE(map_.FoundIssues("B"));
+  EXPECT_FALSE(map_.FoundIssues("C"));
+}
+
+TEST_F(CategoryMapTest, MissingPairsGiveAFreshVectorAndFoundOnesAreShared) {
+  Populate({Rec("x", "A", "rack1", {"n"})});
+  auto missing = map_.GetIssuesByCategory("A", "rack9");
+  missing->push_back(nullptr);
+  EXPECT_TRUE(map_.GetIssuesByCategory("A", "rack9")->empty());
+  EXPECT_EQ(map_.issue_map.count({"A", "rack9"}), 0u);
+  EXPECT_EQ(map_.GetIssuesByCategory("A", "rack1"), map_.issue_map.at({"A", "rack1"}));
+}
+
+TEST_F(CategoryMapTest, SubclustersFromNodesOrFromNodeGroups) {
+  map_.PopulateSubclusters(data_);
+  EXPECT_EQ(map_.GetSubclusters(), (std::set<std::string>{"rack1", "rack2"}));
+  EXPECT_EQ(map_.GetNodesInSubcluster("rack1"), (Nodes{"rack1-n1", "rack1-n2"}));
+  EXPECT_TRUE(map_.GetNodesInSubcluster("rack9").empty());
+
+  data_.default_subcluster_only = true;
+  data_.nodes = std::make_shared<std::vector<Node>>(std::vector<Node>{{"", "a"}, {"rack1", "b"}, {"", "a"}});
+  CategoryMap from_nodes;
+  from_nodes.PopulateSubclusters(data_);
+  from_nodes.PopulateSubclusters(data_);
+  EXPECT_EQ(from_nodes.subcluster_map,
+            (std::map<std::string, Nodes>{{"default-subcluster", {"a", "a", "a", "a"}}, {"rack1", {"b", "b"}}}));
+
+  data_.nodes = nullptr;
+  data_.node_groups->emplace("rack0", nullptr);
+  CategoryMap from_groups;
+  from_groups.PopulateSubclusters(data_);
+  EXPECT_EQ(from_groups.GetSubclusters(), (std::set<std::string>{"rack1", "rack2"}));
+  data_.node_groups = nullptr;
+  CategoryMap from_nothing;
+  from_nothing.PopulateSubclusters(data_);
+  EXPECT_TRUE(from_nothing.subcluster_map.empty());
+}
+
+TEST_F(CategoryMapTest, IssueNodesCountOnlyIssuesThatCountAndOnlyGrow) {
+  auto mixed = Rec("mixed", "A", "rack2", {"m"});
+  Populate({Rec("x", "A", "rack1", {"n1"}), Rec("u", "A", "", {"n2"}), Rec("v", "B", "", {"n3"}),
+            Rec("s", "A", "rack1", {"n4"}, true), Rec("i", "INFORMATIONAL", "rack1", {"n5"}), mixed});
+  mixed->category = "INFORMATIONAL";  // an issue's own category decides, not its key
+  EXPECT_EQ(map_.GetIssueNodes(), (std::set<std::string>{"n1", "n2"}));
+
+  // Without the earlier issues the nodes they brought stay.
+  auto later = std::make_shared<CollapsedAnalysisOutput>(COLLAPSED);
+  later->append(Rec("w", "B", "rack1", {"n6"}));
+  map_.issue_map = {{{"B", "rack1"}, std::make_shared<CategoryMap::IssueVector>(1, later)}};
+  EXPECT_EQ(map_.GetIssueNodes(), (std::set<std::string>{"n1", "n2", "n6"}));
+
+  CategoryMap no_subclusters({"A"});
+  data_.node_groups = nullptr;
+  no_subclusters.PopulateIssues(data_);
+  EXPECT_TRUE(no_subclusters.GetIssueNodes().empty());
+}
+
+TEST_F(CategoryMapTest, OverallResultLine) {
+  auto line = [this](std::vector<Record> records) {
+    map_ = CategoryMap({"A", "B", "ERROR", "INFORMATIONAL"});
+    Populate(std::move(records));
+    return map_.GetOverallResultString();
+  };
+  EXPECT_EQ(line({}), "  Overall Result: No issues found");
+  EXPECT_EQ(line({Rec("u", "A", "", {"n"}), Rec("i", "INFORMATIONAL", "rack1", {"n"})}),
+            "  Overall Result: No issues found");
+  EXPECT_EQ(line({Rec("e", "ERROR", "rack1", {"n"})}), "  Overall Result: Could not run all tests.");
+  EXPECT_EQ(line({Rec("x", "A", "rack2", {"n"})}), "  Overall Result: 1 issue found - A (1)");
+  EXPECT_EQ(line({Rec("a1", "A", "rack1", {"n"}), Rec("b1", "B", "rack1", {"n"}), Rec("b2", "B", "rack2", {"n"}),
+                  Rec("b3", "B", "rack2", {"n"}), Rec("a2", "A", "rack2", {"n"}), Rec("e", "ERROR", "rack1", {"n"})}),
+            "  Overall Result: 5 issues found - A (2), B (3)");
+}
+
+TEST_F(CategoryMapTest, CollapseOptionsFollowTheMode) {
+  map_.collapser.compare_severity = true;
+  data_.message_tables = {{"disk", {{"Mount", "cell"}}}};
+  CategoryMap::IssueVector out;
+  map_.CollapseIssues(data_, out);
+  EXPECT_TRUE(map_.collapser.compare_secondary && map_.collapser.compare_severity && map_.collapser.compare_category);
+  EXPECT_FALSE(map_.collapser.compare_id || map_.collapser.use_tables);
+
+  map_.table_mode = true;
+  map_.CollapseIssues(data_, out);
+  EXPECT_TRUE(map_.collapser.compare_id && map_.collapser.use_tables && map_.collapser.compare_message);
+  EXPECT_TRUE(map_.collapser.compare_secondary);  // never switched off
+  EXPECT_EQ(MessageTable::table_map, data_.message_tables);
+  MessageTable::table_map.clear();
+}
+
+TEST_F(CategoryMapTest, IssuesAreTiedToTheirDefinitionsAndFiledEvenWhenThatFails) {
+  Config config;
+  auto fwd = std::make_shared<Fwd>();
+  fwd->name = "memory";
+  fwd->signs = {"mem"};
+  config.fwd_attributes->fwds["memory"] = fwd;
+  config.observation_ids = {{"dimm", {"mem"}}};
+  config.diagnosis_ids = {{"slow", {"dimm"}}};
+  auto observed = Rec("dimm", "A", "rack1", {"n1"});
+  observed->severity = 50;
+  config.issue_lists[Config::OBSERVATIONS] = {observed};
+  config.issue_lists[Config::ISSUES] = {Rec("slow#1", "A", "rack1", {"n1"}), observed, Rec("unmapped", "B", "rack1", {})};
+  ASSERT_EQ(UtilityFunctions().fillOutputData(config, data_), 0);
+
+  qorv::testing::CaptureOutput capture;
+  map_.PopulateIssues(data_);
+  EXPECT_EQ(capture.err(), "Error mapping observation unmapped to the rule/Framework Definition that triggered it.\n");
+  const auto filed = map_.GetIssuesByCategory("A", "rack1");
+  ASSERT_EQ(filed->size(), 2u);
+  EXPECT_EQ(filed->at(0)->fwds, std::set<std::string>{"memory"});  // through the observation it was triggered by
+  EXPECT_EQ(filed->at(1)->fwds, std::set<std::string>{"memory"});
+  EXPECT_EQ(Ids("B", "rack1"), std::vector<std::string>{"unmapped"});
+}
+
+}  // namespace
+}  // namespace qorv::postprocessor

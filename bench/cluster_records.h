@@ -40,10 +40,10 @@ inline std::string NodeName(std::size_t index) {
 // the check number appended past the first catalogue's worth, so any count
 // of distinct ids can be made while they still look like the real ones.
 inline std::string CheckId(std::size_t index) {
-  static const char* const areas[] = {"memory", "cpu",   "dgemm", "stream", "link", "clock", "mount",
-                                      "kernel", "gpu",   "disk",  "fan",    "psu",  "bios",  "ecc"};
-  static const char* const problems[] = {"low", "high", "slow", "down", "missing", "mismatch", "uneven",
-                                         "hot", "errors", "offset", "unreachable", "degraded"};
+  static const char* const areas[] = {"memory", "cpu", "dgemm", "stream", "link", "clock", "mount",
+                                      "kernel", "gpu", "disk",  "fan",    "psu",  "bios",  "ecc"};
+  static const char* const problems[] = {"low",    "high", "slow",   "down",   "missing",     "mismatch",
+                                         "uneven", "hot",  "errors", "offset", "unreachable", "degraded"};
   constexpr std::size_t kAreas = sizeof areas / sizeof areas[0];
   constexpr std::size_t kProblems = sizeof problems / sizeof problems[0];
   std::string id = std::string("qorv-") + areas[index % kAreas] + "-" + problems[(index / kAreas) % kProblems];

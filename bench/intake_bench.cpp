@@ -111,9 +111,8 @@ void BM_Translate(benchmark::State& state) {
   }
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
   // Seconds per message.
-  state.counters["per_message"] =
-      benchmark::Counter(static_cast<double>(messages), benchmark::Counter::kIsIterationInvariantRate |
-                                                            benchmark::Counter::kInvert);
+  state.counters["per_message"] = benchmark::Counter(
+      static_cast<double>(messages), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 // Default criteria through SetUp, as a run without sort criteria and
@@ -126,8 +125,7 @@ void UseDefaultCriteria() {
 
 void BM_SortIssues(benchmark::State& state) {
   UseDefaultCriteria();
-  const IssueList unsorted =
-      qorv::bench::SortRecords(static_cast<std::size_t>(state.range(0)), kCatalogMessages, 11);
+  const IssueList unsorted = qorv::bench::SortRecords(static_cast<std::size_t>(state.range(0)), kCatalogMessages, 11);
   IssueList issues;
   for (auto _ : state) {
     state.PauseTiming();

@@ -1,0 +1,110 @@
+// The severity collapse on 100,000 to 1,000,000 records with 10% distinct
+// issues, diagnoses and observations, and sign maps that make the linking
+// run: UtilityFunctions::SortType alone, and fillOutputData, which adds the
+// Framework Definition verdicts.
+#include <benchmark/benchmark.h>
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+
+#include "bench/cluster_records.h"
+#include "postprocessor/intake/issue_processor.h"
+#include "postprocessor/utility_functions.h"
+
+namespace {
+
+using qorv::Config;
+using qorv::bench::CollapseConfig;
+using qorv::bench::CollapseShape;
+using qorv::postprocessor::IdMap;
+using qorv::postprocessor::IssueProcessor;
+using qorv::postprocessor::PostprocessorExtensionData;
+using qorv::postprocessor::UtilityFunctions;
+
+// The workload of the last size asked for, sorted by the default criteria
+// as the intake sorts it before the collapse. Building a million records takes
+// longer than collapsing them, and Google Benchmark calls each function
+// more than once per size.
+const Config& Workload(std::size_t records) {
+  static std::size_t size = 0;
+  static std::shared_ptr<Config> config;
+  if (!config || size != records) {
+    config.reset();
+    CollapseShape shape;
+    shape.records = records;
+    config = CollapseConfig(shape);
+    // The collapse always meets the lists as the intake left them.
+    IssueProcessor::SetUp(config);
+    for (auto& list : config->issue_lists) IssueProcessor::SortIssues(list);
+    size = records;
+  }
+  return *config;
+}
+
+void Report(benchmark::State& state, const Config& config) {
+  state.SetComplexityN(state.range(0));
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
+  state.counters["diagnoses"] = static_cast<double>(config.issue_lists[Config::DIAGNOSES].size());
+  state.counters["observations"] = static_cast<double>(config.issue_lists[Config::OBSERVATIONS].size());
+}
+
+// SortType reads the sign maps and definitions from the run data, which
+// fillOutputData would have copied there first.
+void BM_SortType(benchmark::State& state) {
+  const Config& config = Workload(static_cast<std::size_t>(state.range(0)));
+  PostprocessorExtensionData base;
+  base.fwd_attributes = config.fwd_attributes;
+  base.diagnosis_ids = std::make_shared<IdMap>(config.diagnosis_ids);
+  base.observation_ids = std::make_shared<IdMap>(config.observation_ids);
+  const UtilityFunctions utility;
+
+  std::size_t collapsed = 0;
+  for (auto _ : state) {
+    std::optional<PostprocessorExtensionData> data(base);
+    if (utility.SortType(config, *data) != 0) {
+      state.SkipWithError("SortType failed");
+      break;
+    }
+    state.PauseTiming();
+    collapsed = 0;
+    for (const auto& entry : *data->collapsed_by_type) collapsed += entry.second.size();
+    data.reset();
+    state.ResumeTiming();
+  }
+  state.counters["collapsed"] = static_cast<double>(collapsed);
+  Report(state, config);
+}
+
+void BM_FillOutputData(benchmark::State& state) {
+  const Config& config = Workload(static_cast<std::size_t>(state.range(0)));
+  const UtilityFunctions utility;
+  for (auto _ : state) {
+    std::optional<PostprocessorExtensionData> data(std::in_place);
+    if (utility.fillOutputData(config, *data) != 0) {
+      state.SkipWithError("fillOutputData failed");
+      break;
+    }
+    state.PauseTiming();
+    data.reset();
+    state.ResumeTiming();
+  }
+  Report(state, config);
+}
+
+BENCHMARK(BM_SortType)
+    ->Arg(100000)
+    ->Arg(200000)
+    ->Arg(400000)
+    ->Arg(1000000)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity(benchmark::oN);
+BENCHMARK(BM_FillOutputData)
+    ->Arg(100000)
+    ->Arg(200000)
+    ->Arg(400000)
+    ->Arg(1000000)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity(benchmark::oN);
+
+}  // namespace

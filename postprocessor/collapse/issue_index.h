@@ -15,6 +15,7 @@
 #include "postprocessor/collapse/collapsed_analysis_output.h"
 #include "postprocessor/issue_key.h"
 #include "postprocessor/postprocessor_extension_data.h"
+#include "postprocessor/utility_functions.h"
 
 namespace qorv::postprocessor::detail {
 
@@ -93,5 +94,12 @@ class UsableIdIndex {
  private:
   std::unordered_map<unsigned long, std::unordered_map<std::string, std::vector<std::size_t>>> by_key_;
 };
+
+// Adds to issue.fwds the definitions that cover a sign of any candidate,
+// exactly as GetOutputFWD's walk over candidates and definitions does,
+// messages and result included.
+int AddDefinitionsOf(const UtilityFunctions& utility, CollapsedAnalysisOutput& issue,
+                     const std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& candidates,
+                     const PostprocessorExtensionData& data);
 
 }  // namespace qorv::postprocessor::detail

@@ -161,21 +161,56 @@ int UtilityFunctions::GetOutputFWD(std::shared_ptr<CollapsedAnalysisOutput> issu
   } else {
     candidates.push_back(issue);
   }
+  return detail::AddDefinitionsOf(*this, *issue, candidates, data);
+}
+
+namespace detail {
+
+int AddDefinitionsOf(const UtilityFunctions& utility, CollapsedAnalysisOutput& issue,
+                     const std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& candidates,
+                     const PostprocessorExtensionData& data) {
+  // What ObservationFromFWD answers depends only on the candidate's usable
+  // id, and a diagnosis's candidates share few ids: ask once per id.
+  struct Outcome {
+    bool unknown = false;                    // the id has no sign list
+    std::vector<const std::string*> covering;  // definitions covering one of its signs
+  };
+  std::unordered_map<std::string, Outcome> outcomes;
+  const auto& fwds = data.fwd_attributes->fwds;
 
   bool failed = false;
   for (const auto& candidate : candidates) {
-    for (const auto& [name, fwd] : data.fwd_attributes->fwds) {
-      if (!fwd || issue->fwds.count(name)) continue;
-      bool found = false;
-      if (ObservationFromFWD(candidate, *fwd, data, found) == 1) {
-        failed = true;
-        break;
+    const std::string usable_id = utility.get_usable_id(candidate->get_id());
+    auto known = outcomes.find(usable_id);
+    if (known == outcomes.end()) {
+      Outcome outcome;
+      const auto* signs = FindSigns(data.observation_ids, usable_id);
+      outcome.unknown = signs == nullptr;
+      for (const auto& [name, fwd] : fwds) {
+        if (signs && fwd && std::any_of(signs->begin(), signs->end(), [&](const auto& s) { return fwd->signs.count(s); })) {
+          outcome.covering.push_back(&name);
+        }
       }
-      if (found) issue->fwds.insert(name);
+      known = outcomes.emplace(usable_id, std::move(outcome)).first;
     }
+    if (known->second.unknown) {
+      // The walk asks the first definition the issue does not name yet, and
+      // that question fails; with none left to ask, nothing is reported.
+      const bool asked = std::any_of(fwds.begin(), fwds.end(),
+                                     [&](const auto& entry) { return entry.second && !issue.fwds.count(entry.first); });
+      if (asked) {
+        std::cerr << "Error mapping observation " << candidate->get_id()
+                  << " to the rule/Framework Definition that triggered it.\n";
+        failed = true;
+      }
+      continue;
+    }
+    for (const std::string* name : known->second.covering) issue.fwds.insert(*name);
   }
   return failed ? 1 : 0;
 }
+
+}  // namespace detail
 
 int UtilityFunctions::FWDObservations(const Fwd& fwd, const PostprocessorExtensionData& data,
                                       std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& out) const {

@@ -1,7 +1,10 @@
 // The severity collapse: the typed issue lists become collapsed issues
 // filed by issue key, counted, and linked.
 #include <algorithm>
+#include <array>
+#include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "postprocessor/collapse/collapsed_analysis_output.h"
 #include "postprocessor/collapse/issue_index.h"
@@ -9,21 +12,55 @@
 
 namespace qorv::postprocessor {
 
+namespace {
+
+using RecordList = std::vector<std::shared_ptr<analysis::AnalysisOutput>>;
+
+// Adds the number of collapsed issues of one group and type to the counts:
+// key 0 for diagnoses, 3 for the other types, plus the fail bit when the
+// group's upper bound reaches the FAIL level.
+void CountGroup(PostprocessorExtensionData& data, std::size_t issues, int upper, Type type) {
+  const unsigned long key = (type == DIAGNOSIS ? 0UL : kAnyObservation) | (upper >= data.fail_level ? kFailBit : 0UL);
+  data.type_counts[IssueKey(key)] += static_cast<std::int32_t>(issues);
+}
+
+}  // namespace
+
 int UtilityFunctions::SortType(const Config& config, PostprocessorExtensionData& data) const {
   const Type list_types[] = {DIAGNOSIS, OBSERVATION, THIRD_LIST};
-  CollapsedByType collapsed;
-  for (const auto& group : severity_groups) {
-    const int lower = std::get<0>(group.second);
-    const int upper = std::get<1>(group.second);
-    for (Type type : list_types) {
-      auto& out = collapsed[detail::GroupKey(group, type, data.fail_level)];
-      severity_collapse(data, config.issue_lists[type], out, lower, upper, type);
+
+  // Each list is split by severity group in one pass, keeping list order,
+  // instead of being scanned once per group.
+  constexpr std::size_t kGroups = 3;
+  std::array<std::array<RecordList, 3>, kGroups> selected;
+  for (Type type : list_types) {
+    for (const auto& record : config.issue_lists[type]) {
+      if (!record) continue;
+      std::size_t index = 0;
+      for (const auto& group : severity_groups) {
+        if (std::get<0>(group.second) <= record->severity && record->severity <= std::get<1>(group.second)) {
+          selected[index][type].push_back(record);
+          break;
+        }
+        ++index;
+      }
     }
   }
-  data.collapsed_by_type = std::make_shared<CollapsedByType>(collapsed);
+
+  CollapsedByType collapsed;
+  std::size_t index = 0;
+  for (const auto& group : severity_groups) {
+    for (Type type : list_types) {
+      auto& out = collapsed[detail::GroupKey(group, type, data.fail_level)];
+      CollapseAnalysisOutputs(selected[index][type], out, data, type);
+      CountGroup(data, out.size(), std::get<1>(group.second), type);
+    }
+    ++index;
+  }
+  data.collapsed_by_type = std::make_shared<CollapsedByType>(std::move(collapsed));
 
   // Linking leaves every vector and id as it is, so one index serves it all.
-  const detail::UsableIdIndex::Scope index(data.collapsed_by_type);
+  const detail::UsableIdIndex::Scope links(data.collapsed_by_type);
   for (const auto& [key, issues] : *data.collapsed_by_type) {
     const auto type = static_cast<Type>(key.to_ulong() & 3UL);
     for (const auto& issue : issues) {
@@ -33,25 +70,27 @@ int UtilityFunctions::SortType(const Config& config, PostprocessorExtensionData&
   return 0;
 }
 
-void UtilityFunctions::severity_collapse(PostprocessorExtensionData& data,
-                                         const std::vector<std::shared_ptr<analysis::AnalysisOutput>>& records,
+void UtilityFunctions::severity_collapse(PostprocessorExtensionData& data, const RecordList& records,
                                          std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& out,
                                          const int& bound_a, const int& bound_b, Type type) const {
   const int lo = std::min(bound_a, bound_b);
   const int hi = std::max(bound_a, bound_b);
-  std::vector<std::shared_ptr<analysis::AnalysisOutput>> selected;
+  RecordList selected;
   for (const auto& record : records) {
     if (record && lo <= record->severity && record->severity <= hi) selected.push_back(record);
   }
   CollapseAnalysisOutputs(selected, out, data, type);
-
-  const unsigned long count_key = (type == DIAGNOSIS ? 0UL : kAnyObservation) | (hi >= data.fail_level ? kFailBit : 0UL);
-  data.type_counts[IssueKey(count_key)] += static_cast<std::int32_t>(out.size());
+  CountGroup(data, out.size(), hi, type);
 }
 
 void UtilityFunctions::CollapseAnalysisOutputs(const std::vector<std::shared_ptr<analysis::AnalysisOutput>>& records,
                                                std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& out,
                                                PostprocessorExtensionData& data, Type type) const {
+  // Node names are gathered without order first and merged into the sorted
+  // set once, in order: far fewer comparisons than one insert per record.
+  std::unordered_set<std::string_view> names;
+  bool any_record = false;
+
   // The first issue of out with a given identity, as the walk would find it.
   std::unordered_map<detail::IssueIdentity, std::size_t, detail::IssueIdentityHash> first_with;
   for (std::size_t i = 0; i < out.size(); ++i) {
@@ -63,28 +102,33 @@ void UtilityFunctions::CollapseAnalysisOutputs(const std::vector<std::shared_ptr
     if (record->suppressed) {
       ++data.suppressed_count;
     } else {
-      const auto found = first_with.find(detail::IssueIdentity::Of(*record));
-      if (found != first_with.end()) {
-        out[found->second]->append(record);
-      } else {
-        auto issue = std::make_shared<CollapsedAnalysisOutput>(type);
-        issue->append(record);
-        first_with.emplace(detail::IssueIdentity::Of(*record), out.size());
-        out.push_back(std::move(issue));
+      const auto [found, is_new] = first_with.try_emplace(detail::IssueIdentity::Of(*record), out.size());
+      if (is_new) {
+        out.push_back(std::make_shared<CollapsedAnalysisOutput>(type));
       }
+      out[found->second]->append(record);
     }
-    if (!data.collapsed_names) data.collapsed_names = std::make_shared<std::set<std::string>>();
-    data.collapsed_names->insert(record->nodes.begin(), record->nodes.end());
+    any_record = true;
+    names.insert(record->nodes.begin(), record->nodes.end());
   }
+
+  if (!any_record) return;
+  if (!data.collapsed_names) data.collapsed_names = std::make_shared<std::set<std::string>>();
+  std::vector<std::string_view> sorted(names.begin(), names.end());
+  std::sort(sorted.begin(), sorted.end());
+  auto hint = data.collapsed_names->begin();
+  for (std::string_view name : sorted) hint = std::next(data.collapsed_names->emplace_hint(hint, name));
 }
 
 int UtilityFunctions::PopulateCollapsedOutput(std::shared_ptr<CollapsedAnalysisOutput> issue, Type type,
                                               const PostprocessorExtensionData& data) const {
-  if (GetOutputFWD(issue, type, data) == 1) return 1;
-  if (type != DIAGNOSIS) return 0;
+  if (type != DIAGNOSIS) return GetOutputFWD(issue, type, data);
 
+  // The observations that give a diagnosis its definitions are also its
+  // first links: look them up once.
   std::vector<std::shared_ptr<CollapsedAnalysisOutput>> triggers;
   if (DiagnosisMapping(issue, data, triggers, OBSERVATION) == 1) return 1;
+  if (detail::AddDefinitionsOf(*this, *issue, triggers, data) == 1) return 1;
   if (DiagnosisMapping(issue, data, triggers, DIAGNOSIS) == 1) return 1;
   for (const auto& trigger : triggers) {
     issue->related[trigger->type].insert(trigger);

@@ -93,6 +93,10 @@ void UtilityFunctions::CollapseAnalysisOutputs(const std::vector<std::shared_ptr
 
   // The first issue of out with a given identity, as the walk would find it.
   std::unordered_map<detail::IssueIdentity, std::size_t, detail::IssueIdentityHash> first_with;
+  // Buckets for the worst case up front: rehashing a large table costs more
+  // than the empty buckets.
+  first_with.reserve(out.size() + records.size());
+  names.reserve(records.size());
   for (std::size_t i = 0; i < out.size(); ++i) {
     if (out[i]) first_with.emplace(detail::IssueIdentity::Of(*out[i]), i);
   }

@@ -69,6 +69,8 @@ void IssueProcessor::ProcessVectors(std::shared_ptr<Config>& config) {
 }
 
 void IssueProcessor::ProcessIssueVect(IssueVector& issues) {
+  // A null entry carries no issue and would stop every later step.
+  issues.erase(std::remove(issues.begin(), issues.end(), nullptr), issues.end());
   PopulateMessages(issues);
   RemoveIssues(issues);
   PopulateCategories(issues);

@@ -41,7 +41,8 @@ class QORV_EXPORT IssueProcessor {
   static void SetUp(const std::shared_ptr<Config>& config);
 
   static void ProcessVectors(std::shared_ptr<Config>& config);
-  // PopulateMessages, RemoveIssues, PopulateCategories, SortIssues.
+  // Drops null entries, then PopulateMessages, RemoveIssues,
+  // PopulateCategories, SortIssues.
   static void ProcessIssueVect(IssueVector& issues);
 
   // Translates message, and secondary message and remedy when they have an

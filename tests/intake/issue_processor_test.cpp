@@ -76,6 +76,7 @@ TEST_F(IssueProcessorTest, IncludeNodesFilterEveryList) {
 
   config_->include_nodes.clear();
   Issues().push_back(Make("e", 10, {}));
+  Issues().push_back(nullptr);
   process_issues(config_);
   EXPECT_EQ(Issues().size(), 3u);
 }

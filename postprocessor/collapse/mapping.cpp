@@ -21,6 +21,11 @@ const std::vector<std::string>* FindSigns(const std::shared_ptr<IdMap>& map, con
   return found == map->end() ? nullptr : &found->second;
 }
 
+// Whether the definition covers one of the signs.
+bool CoversASign(const Fwd& fwd, const std::vector<std::string>& signs) {
+  return std::any_of(signs.begin(), signs.end(), [&fwd](const std::string& sign) { return fwd.signs.count(sign) != 0; });
+}
+
 // The collapsed issues of group, in order, whose usable id is in signs,
 // each as many times as signs lists its id: through the active index when
 // there is one, else by walking the group.
@@ -131,7 +136,7 @@ int UtilityFunctions::ObservationFromFWD(std::shared_ptr<CollapsedAnalysisOutput
               << " to the rule/Framework Definition that triggered it.\n";
     return 1;
   }
-  found = std::any_of(signs->begin(), signs->end(), [&fwd](const std::string& sign) { return fwd.signs.count(sign); });
+  found = CoversASign(fwd, *signs);
   return 0;
 }
 
@@ -139,11 +144,12 @@ int UtilityFunctions::DiagnosisMapping(std::shared_ptr<CollapsedAnalysisOutput> 
                                        const PostprocessorExtensionData& data,
                                        std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& out, Type type) const {
   const detail::UsableIdIndex* index = detail::UsableIdIndex::Active(data.collapsed_by_type.get());
+  // Looked up once; a missing entry counts only when a group has issues.
+  const auto* signs = FindSigns(data.diagnosis_ids, get_usable_id(diagnosis->get_id()));
   for (const auto& group : severity_groups) {
     const IssueKey key = detail::GroupKey(group, static_cast<unsigned long>(type), data.fail_level);
     const CollapsedIssues* issues = detail::FindGroup(data, key);
     if (!issues || issues->empty()) continue;
-    const auto* signs = FindSigns(data.diagnosis_ids, get_usable_id(diagnosis->get_id()));
     if (!signs) {
       std::cerr << "Error mapping diagnosis " << diagnosis->get_id() << " to the signs that triggered it.\n";
       return 1;
@@ -187,7 +193,7 @@ int AddDefinitionsOf(const UtilityFunctions& utility, CollapsedAnalysisOutput& i
       const auto* signs = FindSigns(data.observation_ids, usable_id);
       outcome.unknown = signs == nullptr;
       for (const auto& [name, fwd] : fwds) {
-        if (signs && fwd && std::any_of(signs->begin(), signs->end(), [&](const auto& s) { return fwd->signs.count(s); })) {
+        if (signs && fwd && CoversASign(*fwd, *signs)) {
           outcome.covering.push_back(&name);
         }
       }

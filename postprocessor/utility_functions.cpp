@@ -17,7 +17,7 @@ int UtilityFunctions::fillOutputData(const Config& config, PostprocessorExtensio
     data.type_counts[IssueKey(key)] = 0;
   }
 
-  data.timestamp = std::time(nullptr);
+  data.timestamp = config.timestamp != 0 ? config.timestamp : std::time(nullptr);
 
   data.nodefile = config.nodefile;
   data.node_groups_file = config.node_groups_file;

@@ -26,6 +26,10 @@ TEST(RunDataTest, DefaultsWhenTheConfigurationSetsNothing) {
   EXPECT_FALSE(data.fail_level_set);
   EXPECT_TRUE(data.passed);
   EXPECT_GE(data.timestamp, before);
+  config.timestamp = 1770102309;  // a host-fixed time stamp is taken as it is
+  PostprocessorExtensionData fixed;
+  UtilityFunctions().fillOutputData(config, fixed);
+  EXPECT_EQ(fixed.timestamp, 1770102309);
   for (unsigned long key : {0UL, 3UL, 16UL, 19UL}) {
     ASSERT_EQ(data.type_counts.count(IssueKey(key)), 1u) << key;
     EXPECT_EQ(data.type_counts.at(IssueKey(key)), 0);

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <ctime>
 #include <map>
 #include <memory>
 #include <set>
@@ -85,6 +86,9 @@ struct Config {
   std::set<std::string> tested_names;
   std::vector<std::map<std::string, std::vector<ProviderOptionset>>> provider_optionsets;
   std::string install_dir;
+  // The run's time stamp; 0 means the current time when the run data is
+  // filled. A host sets it to reproduce a report exactly.
+  std::time_t timestamp = 0;
 };
 
 }  // namespace qorv

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "postprocessor/export.h"
@@ -104,6 +105,44 @@ class QORV_EXPORT UtilityFunctions {
   // the FAIL level) and the diagnoses they triggered (key of the
   // diagnosis's group). Leaves fwd unchanged when it has no observations.
   int PopulateFWD(Fwd& fwd, const PostprocessorExtensionData& data) const;
+
+  // --- Run summary and Framework Definition tree --------------------------
+  //
+  // Printers: each writes its text through the output log, block by block,
+  // without colour, wrapped to data.width. They only read the run data.
+
+  // The overall result, the tested nodes (print_nodes), the skipped
+  // definitions, the issues contributing to FAIL and the other issues by
+  // severity group (PrintIssueCount), the suppression note and a closing
+  // rule. Counts are of collapsed issues. Throws std::out_of_range when
+  // type_counts lacks one of the keys 0, 3, 16 and 19 that fillOutputData
+  // creates.
+  void Summarize(const PostprocessorExtensionData& data) const;
+  // "Nodes tested: " with the nodes in range form and, for a failed run
+  // without a node filter, "Nodes with issues found: ". Nothing when nodes
+  // is null.
+  void print_nodes(const PostprocessorExtensionData& data) const;
+  // One line per listed severity group, highest first: the groups wholly at
+  // or above the FAIL level (other false) or wholly below it (other true),
+  // each with its collapsed diagnoses and observations. A group the FAIL
+  // level falls strictly inside is in neither list.
+  void PrintIssueCount(const PostprocessorExtensionData& data, bool other) const;
+  // The closing block: a rule, product and version, the run's time in UTC
+  // (left out when it cannot be converted), the node file when there is
+  // one, and the databases without their surrounding double quotes.
+  void PrintEnd(const PostprocessorExtensionData& data) const;
+  // "Solution Validation Results" with each solution validation's verdict,
+  // in definition-name order; nothing when no definition stands for one.
+  void print_validation(const PostprocessorExtensionData& data) const;
+  // The (validation name, "PASS" or "FAIL") pairs of the nodes' definitions
+  // that stand for a solution validation, in node order. Prints nothing.
+  std::vector<std::pair<std::string, std::string>> get_validation(std::vector<std::shared_ptr<FwdNode>> nodes) const;
+  // The number of decimal digits of n; 0 for n <= 0.
+  int GetDigits(int n) const;
+
+  // A rule, then, when there are root definitions, the heading and one
+  // drawn dependency tree per root, in root order.
+  void PrintFWDTree(const PostprocessorExtensionData& data) const;
 };
 
 }  // namespace qorv::postprocessor

@@ -1,27 +1,57 @@
 #include "postprocessor/host/fwd.h"
 
+#include <unordered_set>
+
 namespace qorv {
 
 std::vector<TreeLine> FwdNode::create_tree(std::vector<bool> flags, bool last) const {
-  std::vector<bool> child_flags = flags;
-  flags.push_back(last);
+  // Depth first with an explicit stack, so a long dependency chain cannot
+  // exhaust the call stack. A node already on the path from the top node is
+  // a dependency cycle: it is listed, marked, and not descended into.
+  struct Frame {
+    const FwdNode* node;
+    std::vector<bool> child_flags;
+    std::vector<const FwdNode*> children;
+    std::size_t next = 0;
+  };
   std::vector<TreeLine> lines;
-  lines.emplace_back(fwd ? fwd->name : std::string(), flags);
+  std::vector<Frame> stack;
+  std::unordered_set<const FwdNode*> on_path;
 
-  if (last && !child_flags.empty()) child_flags.back() = false;
-  child_flags.push_back(true);
-
-  std::vector<const FwdNode*> children;
-  for (const auto& group : dependencies) {
-    for (const auto& child : group) {
-      if (child) children.push_back(child.get());
+  auto visit = [&](const FwdNode* node, std::vector<bool> inherited, bool is_last) {
+    std::vector<bool> line_flags = inherited;
+    line_flags.push_back(is_last);
+    std::string name = node->fwd ? node->fwd->name : std::string();
+    if (on_path.count(node) != 0) {
+      lines.emplace_back(name + kCycleMark, std::move(line_flags));
+      return;
     }
-  }
-  for (std::size_t i = 0; i < children.size(); ++i) {
-    const bool final_child = i + 1 == children.size();
-    if (final_child) child_flags.back() = false;
-    auto sub = children[i]->create_tree(child_flags, final_child);
-    lines.insert(lines.end(), std::make_move_iterator(sub.begin()), std::make_move_iterator(sub.end()));
+    lines.emplace_back(std::move(name), std::move(line_flags));
+
+    Frame frame{node, std::move(inherited), {}, 0};
+    if (is_last && !frame.child_flags.empty()) frame.child_flags.back() = false;
+    frame.child_flags.push_back(true);
+    for (const auto& group : node->dependencies) {
+      for (const auto& child : group) {
+        if (child) frame.children.push_back(child.get());
+      }
+    }
+    on_path.insert(node);
+    stack.push_back(std::move(frame));
+  };
+
+  visit(this, std::move(flags), last);
+  while (!stack.empty()) {
+    Frame& top = stack.back();
+    if (top.next == top.children.size()) {
+      on_path.erase(top.node);
+      stack.pop_back();
+      continue;
+    }
+    const FwdNode* child = top.children[top.next++];
+    const bool final_child = top.next == top.children.size();
+    if (final_child) top.child_flags.back() = false;
+    visit(child, top.child_flags, final_child);  // may reallocate the stack: top is not used after
   }
   return lines;
 }

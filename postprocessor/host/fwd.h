@@ -53,6 +53,9 @@ struct Fwd {
 // after it.
 using TreeLine = std::pair<std::string, std::vector<bool>>;
 
+// Appended to the name of a tree line that closes a dependency cycle.
+inline constexpr const char kCycleMark[] = " (circular dependency)";
+
 struct QORV_EXPORT FwdNode {
   std::shared_ptr<Fwd> fwd;
   // Dependency groups, in order; each holds the child nodes depended on.
@@ -61,7 +64,9 @@ struct QORV_EXPORT FwdNode {
   // Lines of this node's subtree, depth first, parent before children.
   // flags are the inherited flags; last says whether this node is the final
   // child of its parent. A node reached through several parents is listed
-  // under each of them.
+  // under each of them. A node that depends on itself, directly or through
+  // others, ends the walk down that path: it is listed once more with
+  // kCycleMark after its name, without its children.
   std::vector<TreeLine> create_tree(std::vector<bool> flags, bool last) const;
 };
 

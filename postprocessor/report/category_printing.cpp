@@ -122,9 +122,15 @@ void CategoryPrinting::PrintNodes() {
   if (run_data.nodes) {
     for (const auto& node : *run_data.nodes) tested.insert(node.name);
   }
+  // A tested node has issues under its own name, its short name, or a long
+  // name of which it is the short name (node1 for node1.example).
+  std::set<std::string> short_names_with_issues;
+  for (const auto& node : with_issues) {
+    if (node.find('.') != std::string::npos) short_names_with_issues.insert(ShortName(node));
+  }
   std::set<std::string> without_issues;
   for (const auto& node : tested) {
-    if (with_issues.count(node) != 0) continue;
+    if (with_issues.count(node) != 0 || short_names_with_issues.count(node) != 0) continue;
     if (node.find('.') != std::string::npos && with_issues.count(ShortName(node)) != 0) continue;
     without_issues.insert(node);
   }
@@ -156,9 +162,11 @@ void CategoryPrinting::PrintCategory(const std::string& category) {
     if (!found) return;
     Emit(Rule(run_data.width) + "\n");
   }
-  Emit((category == "ERROR" ? std::string("RUNTIME ERRORS") : category) + "\n");
+  // Fixed texts are wrapped too, so that no width makes a line overflow;
+  // at any usual width they fit and come out as they are.
+  Emit(str::word_wrap((category == "ERROR" ? std::string("RUNTIME ERRORS") : category) + "\n", run_data.width, ""));
   if (!found) {
-    Emit("No issues detected.\n\n");
+    Emit(str::word_wrap("No issues detected.\n\n", run_data.width, ""));
     return;
   }
 
@@ -226,7 +234,7 @@ void CategoryPrinting::PrintIssues(const std::string& category, const std::strin
                                    const std::string& indent) {
   const auto issues = cat_map->GetIssuesByCategory(category, subcluster);
   if (issues->empty()) {
-    Emit(indent + "No issues detected.\n\n");
+    Emit(str::word_wrap(indent + "No issues detected.\n\n", run_data.width, indent));
     return;
   }
   const int count = static_cast<int>(std::min<std::size_t>(issues->size(), INT32_MAX));

@@ -1,0 +1,222 @@
+#include "postprocessor/report/category_printing.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/report/report_fixture.h"
+
+namespace qorv::postprocessor {
+namespace {
+
+using testing::Collapsed;
+using testing::Definition;
+using testing::Printed;
+using testing::Record;
+using Issues = std::vector<std::shared_ptr<CollapsedAnalysisOutput>>;
+
+// A category map filled by hand: subclusters compute (c1-c3) and
+// default-subcluster (d1), reported categories FUNCTIONALITY, PERFORMANCE,
+// ERROR and INFORMATIONAL. Printed at width 200 unless a test says so.
+class CategoryPrintingTest : public ::testing::Test {
+ protected:
+  CategoryPrintingTest() : map_({"FUNCTIONALITY", "PERFORMANCE", "ERROR", "INFORMATIONAL"}) {
+    data_.width = 200;
+    data_.default_subcluster_only = true;
+    data_.include_nodes = std::make_shared<std::vector<std::string>>();
+    map_.subcluster_map = {{"compute", {"c1", "c2", "c3"}}, {"default-subcluster", {"d1"}}};
+  }
+  void File(const std::string& category, const std::string& subcluster, Issues issues) {
+    map_.issue_map[{category, subcluster}] = std::make_shared<Issues>(std::move(issues));
+  }
+  std::string Print(const std::function<void(CategoryPrinting&)>& print, bool long_format = false) {
+    CategoryPrinting printer(&map_, data_, long_format);
+    return Printed([&] { print(printer); });
+  }
+
+  PostprocessorExtensionData data_;
+  CategoryMap map_;
+};
+
+TEST_F(CategoryPrintingTest, Summary) {
+  data_.include_nodes->assign({"node1", "node2"});
+  data_.command_line = "qorv -f all";
+  auto& attributes = *data_.fwd_attributes;
+  attributes.roots = {Definition(attributes, "cpu"), Definition(attributes, "memory")};
+  File("FUNCTIONALITY", "compute", {Collapsed({Record("a", 80, {"c1"})}), Collapsed({Record("b", 80, {"c2"})})});
+  File("ERROR", "compute", {Collapsed({Record("e", 10, {"c1"})})});
+  const std::string rule(200, '-');
+  EXPECT_EQ(Print([](CategoryPrinting& p) { p.PrintSummary(); }),
+            "SUMMARY\n"
+            "NOTE:  All output is being filtered to show only the results of the following nodes:  node1 node2\n"
+            "  Command-line: qorv -f all\n"
+            "  Tests Run: cpu, memory\n"
+            "  **WARNING**: 1 test failed to run. Information may be incomplete. "
+            "See qorv_execution_warnings.log for more information.\n"
+            "  Overall Result: 2 issues found - FUNCTIONALITY (2)\n" +
+                rule + "\n");
+
+  // Plural warning; no filter, no command line, one test without separator.
+  data_.include_nodes->clear();
+  data_.command_line.clear();
+  attributes.roots.pop_back();
+  File("ERROR", "default-subcluster", {Collapsed({Record("f", 10, {"d1"})})});
+  EXPECT_EQ(Print([](CategoryPrinting& p) { p.PrintSummary(); }),
+            "SUMMARY\n  Tests Run: cpu\n"
+            "  **WARNING**: 2 tests failed to run. Information may be incomplete. "
+            "See qorv_execution_warnings.log for more information.\n"
+            "  Overall Result: 2 issues found - FUNCTIONALITY (2)\n" +
+                rule + "\n");
+}
+
+TEST_F(CategoryPrintingTest, Validation) {
+  EXPECT_EQ(Print([](CategoryPrinting& p) { p.PrintValidation(); }), "");
+  auto& attributes = *data_.fwd_attributes;
+  attributes.roots = {Definition(attributes, "slurm", "Scheduler ready", false), Definition(attributes, "cpu"),
+                      Definition(attributes, "mpi", "MPI stack", true)};
+  EXPECT_EQ(Print([](CategoryPrinting& p) { p.PrintValidation(); }),
+            "VALIDATION PASSED\n  MPI stack\nVALIDATION FAILED\n  Scheduler ready\n" + std::string(200, '-') + "\n");
+}
+
+TEST_F(CategoryPrintingTest, NodeCountsSplitListsAndMatchLongNames) {
+  data_.nodes = std::make_shared<std::vector<Node>>();
+  std::vector<std::string> widespread;
+  for (int i = 1; i <= 120; ++i) {
+    const std::string name = (i < 10 ? "c00" : i < 100 ? "c0" : "c") + std::to_string(i);
+    data_.nodes->push_back({"", name});
+    if (i >= 8 && i <= 113) widespread.push_back(name);
+  }
+  // c001 is reported under a long name; lists of several nodes are split
+  // whatever their order; x9 has issues but was not tested.
+  File("FUNCTIONALITY", "compute",
+       {Collapsed({Record("long", 80, {"c001.ib"})}), Collapsed({Record("pair", 80, {"c002, c003"})}),
+        Collapsed({Record("tight", 80, {"c004,c005"})}), Collapsed({Record("mixed", 80, {"x9, c006, c007"})}),
+        Collapsed({Record("wide", 80, widespread)})});
+  std::set<std::string> with_issues(widespread.begin(), widespread.end());
+  with_issues.insert({"c001.ib", "c002", "c003", "c004", "c005", "c006", "c007", "x9"});
+  const std::string rule(200, '-');
+  EXPECT_EQ(Print([](CategoryPrinting& p) { p.PrintNodes(); }),
+            "120 nodes tested: c[001-120]\n  7 nodes with no issues: c[114-120]\n114 nodes with issues: " +
+                StringInterface().GetNodeStringSet(with_issues) + "\n" + rule + "\n");
+
+  data_.include_nodes->assign({"c001"});
+  EXPECT_EQ(Print([](CategoryPrinting& p) { p.PrintNodes(); }), "120 nodes tested: c[001-120]\n" + rule + "\n");
+}
+
+TEST_F(CategoryPrintingTest, CategoriesInShortFormWithRemainingNodesLast) {
+  File("FUNCTIONALITY", "compute",
+       {Collapsed({Record("disk", 80, {"c1"}, "Disk full"), Record("disk", 80, {"c2"}, "Disk full")}),
+        Collapsed({Record("fan", 80, {"c3"}, "Fan\nslow")})});
+  File("ERROR", "default-subcluster", {Collapsed({Record("e", 10, {"d1"}, "Test gpu could not run")})});
+  EXPECT_EQ(Print([](CategoryPrinting& p) { p.PrintCategories(); }),
+            "FUNCTIONALITY\n"
+            "The following functionality issues were detected:\n"
+            "\n"
+            "  Subcluster \"compute\": c[1-3]\n"
+            "    1. Disk full\n"
+            "         2 nodes: c[1-2]\n"
+            "    2. Fanslow\n"
+            "         1 node: c3\n"
+            "\n"
+            "  Remaining Nodes: d1\n"
+            "    No issues detected.\n"
+            "\n"
+            "PERFORMANCE\nNo issues detected.\n\n");
+  EXPECT_EQ(Print([](CategoryPrinting& p) { p.PrintCategory("INFORMATIONAL"); }), "");
+  EXPECT_EQ(Print([](CategoryPrinting& p) { p.PrintCategory("ERROR"); }),
+            "RUNTIME ERRORS\n"
+            "Quorvane encountered the following errors during execution:\n"
+            "\n"
+            "  Subcluster \"compute\": c[1-3]\n    No issues detected.\n\n"
+            "  Remaining Nodes: d1\n    1. Test gpu could not run\n         1 node: d1\n\n");
+
+  // One subcluster: no header, issues indented by two blanks.
+  map_.subcluster_map.erase("compute");
+  File("INFORMATIONAL", "default-subcluster", {Collapsed({Record("i", 0, {"d1"}, "BIOS 2.1")})});
+  EXPECT_EQ(Print([](CategoryPrinting& p) { p.PrintCategory("INFORMATIONAL"); }),
+            std::string(200, '-') +
+                "\nINFORMATIONAL\nThe following additional information was detected:\n\n"
+                "  1. BIOS 2.1\n       1 node: d1\n\n");
+}
+
+TEST_F(CategoryPrintingTest, NodeGroupsInLongFormWithTables) {
+  data_.default_subcluster_only = false;
+  map_.subcluster_map = {{"AllNodes", {"c1", "g1"}}, {"gpu", {"g1"}}, {"compute", {"c1"}}};
+
+  auto table = Collapsed({Record("mount#sda", 80, {"c1"}, "Mount full"), Record("mount#sdb", 80, {"g1"})});
+  table->is_table = true;
+  table->table = Table({"Mount", "Use"});
+  table->table.InsertRow({"/", "91%"}, {"c1"});
+  table->table.InsertRow({"/scratch", "99%"}, {"g1"});
+  table->issues.front()->remedy = "Clean up";
+  table->fwds = {"/fwd/disk.xml"};
+  Issues ten;
+  for (int i = 1; i <= 10; ++i) ten.push_back(Collapsed({Record("id" + std::to_string(i), 80, {"g1"})}));
+  File("FUNCTIONALITY", "compute", {table});
+  File("FUNCTIONALITY", "gpu", ten);
+
+  const std::string printed = Print([](CategoryPrinting& p) { p.PrintCategory("FUNCTIONALITY"); }, true);
+  EXPECT_EQ(printed.substr(0, printed.find("    3.")),
+            "FUNCTIONALITY\n"
+            "The following functionality issues were detected:\n"
+            "\n"
+            "  Group \"compute\":\n"
+            "    1. mount\n"
+            "         Message: Mount full\n"
+            "         Remedy: Clean up\n"
+            "         2 nodes: c1,g1\n"
+            "         Test: disk\n"
+            "         Details: \n"
+            "           #Nodes Mount    Use Nodes \n"
+            "           1      /        91% c1    \n"
+            "           1      /scratch 99% g1    \n"
+            "\n"
+            "  Group \"gpu\":\n"
+            "    1.  id1\n"
+            "          Message: id1\n"
+            "          1 node: g1\n"
+            "    2.  id2\n"
+            "          Message: id2\n"
+            "          1 node: g1\n");
+  // Ten issues: one extra blank after the one-digit numbers; the group of
+  // all nodes comes last although it sorts first.
+  EXPECT_NE(printed.find("    10. id10\n          Message: id10\n"), std::string::npos) << printed;
+  EXPECT_EQ(printed.substr(printed.rfind("  Group")), "  Group \"AllNodes\":\n    No issues detected.\n\n");
+}
+
+TEST_F(CategoryPrintingTest, IssueWithoutRecords) {
+  EXPECT_EQ(Print([](CategoryPrinting& p) { p.PrintIssue(Collapsed({}), "  1. "); }), "  1. \n       0 node: \n");
+  EXPECT_EQ(Print([](CategoryPrinting& p) { p.PrintIssueLong(nullptr, "  1. "); }), "  1. \n");
+}
+
+// A long node list and long texts stay within the width, continuation rows
+// aligned, at every width; tiny and huge widths neither crash nor loop.
+TEST_F(CategoryPrintingTest, EveryWidth) {
+  std::vector<std::string> nodes;
+  for (int i = 0; i < 400; i += 2) nodes.push_back("rack" + std::to_string(i / 40) + "-n" + std::to_string(i));
+  const std::string sentence = "The interconnect link reported many symbol errors since the last reset, "
+                               "check the cable and the switch port and reseat the adapter";
+  File("FUNCTIONALITY", "compute", {Collapsed({Record("ib", 80, nodes, sentence)})});
+  map_.subcluster_map["compute"] = nodes;
+  for (const int width : {1, 10, 40, 80, 200, 10000}) {
+    data_.width = width;
+    const std::string short_form = Print([](CategoryPrinting& p) { p.PrintCategories(); });
+    const std::string long_form = Print([](CategoryPrinting& p) { p.PrintCategories(); }, true);
+    testing::ExpectFits(short_form, width);
+    testing::ExpectFits(long_form, width);
+    if (width >= 40) {
+      EXPECT_NE(short_form.find("200 nodes:"), std::string::npos) << width;
+    }
+  }
+  data_.width = 80;
+  const std::string printed = Print([](CategoryPrinting& p) { p.PrintCategories(); });
+  EXPECT_NE(printed.find("    1. The interconnect link reported many symbol errors since the last reset,\n"
+                         "       check the cable and the switch port and reseat the adapter\n"
+                         "         200 nodes: rack0-n[0,2,4"),
+            std::string::npos)
+      << printed;
+}
+
+}  // namespace
+}  // namespace qorv::postprocessor

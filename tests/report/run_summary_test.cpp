@@ -1,0 +1,181 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "postprocessor/host/fs.h"
+#include "postprocessor/host/str.h"
+#include "postprocessor/utility_functions.h"
+#include "postprocessor/version.h"
+#include "tests/report/report_fixture.h"
+
+namespace qorv::postprocessor {
+namespace {
+
+using testing::Collapsed;
+using testing::Definition;
+using testing::Printed;
+using testing::Record;
+
+const std::string kRule(80, '-');
+
+// Run data whose counts Summarize reads: type_counts as fillOutputData
+// leaves them and collapsed_by_type with `count` placeholder issues per key.
+PostprocessorExtensionData CountedRun(std::map<unsigned long, int> type_counts,
+                                      std::map<unsigned long, int> by_key) {
+  PostprocessorExtensionData data;
+  for (const auto& [key, count] : type_counts) data.type_counts[IssueKey(key)] = count;
+  data.collapsed_by_type = std::make_shared<CollapsedByType>();
+  for (const auto& [key, count] : by_key) {
+    for (int i = 0; i < count; ++i) (*data.collapsed_by_type)[IssueKey(key)].push_back(Collapsed({}));
+  }
+  data.nodes = std::make_shared<std::vector<Node>>(std::vector<Node>{{"", "n3"}, {"", "n1"}, {"", "n2"}});
+  data.include_nodes = std::make_shared<std::vector<std::string>>();
+  data.collapsed_names = std::make_shared<std::set<std::string>>(std::set<std::string>{"n1", "n2"});
+  return data;
+}
+
+TEST(RunSummaryTest, SummarizeCountsBySeverityGroup) {
+  const std::string note = "Total number of issues not shown (suppressed): 2\nIssues can be suppressed in " +
+                           str::wordexp(fs::abspath(str::dirname(fs::selfpath())) + "/../..//etc/qorv.xml");
+  struct Case {
+    const char* name;
+    std::function<void(PostprocessorExtensionData&)> adjust;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"failed run at the default level: critical and warning contribute, informational does not",
+       [](PostprocessorExtensionData& data) {
+         data.passed = false;
+         data.fail_level_set = true;
+       },
+       "Overall Result: FAIL\n\n"
+       "Nodes tested: n[1-3]\nNodes with issues found: n[1-2]\n\n"
+       "Total number of issues contributing to FAIL: 3 (1 diagnosis, 2 observations)\nFAIL Level: WARNING\n"
+       "3 CRITICAL     (1 diagnosis,     2 observations)\n0 WARNING\n\n\n"
+       "Total number of other issues: 2 (1 diagnosis, 1 observation)\n"
+       "2 INFORMATIONAL     (1 diagnosis,     1 observation)\n"
+       "\n" + kRule + "\n"},
+      {"a level inside the warning group lists it nowhere; a node filter hides the FAIL list",
+       [](PostprocessorExtensionData& data) {
+         data.passed = false;
+         data.fail_level_set = true;
+         data.fail_level = 50;
+         data.include_nodes->push_back("n1");
+         data.suppressed_count = 2;
+       },
+       "Overall Result: FAIL\n\n"
+       "Nodes tested: n[1-3]\n\n"
+       "Total number of issues contributing to FAIL: 3 (1 diagnosis, 2 observations)\nFAIL Level: WARNING\n\n"
+       "Total number of other issues: 2 (1 diagnosis, 1 observation)\n"
+       "2 INFORMATIONAL     (1 diagnosis,     1 observation)\n\n\n" +
+           note + "\n" + kRule + "\n"},
+  };
+  for (const auto& c : cases) {
+    auto data = CountedRun({{0, 1}, {3, 1}, {16, 1}, {19, 2}},
+                           {{8 | 16 | 0, 1}, {8 | 16 | 1, 1}, {8 | 16 | 2, 1}, {4 | 0, 5}, {0 | 0, 1}, {0 | 2, 1}});
+    c.adjust(data);
+    EXPECT_EQ(Printed([&] { UtilityFunctions().Summarize(data); }), c.expected) << c.name;
+  }
+}
+
+TEST(RunSummaryTest, SummarizeWithoutIssues) {
+  auto data = CountedRun({{0, 0}, {3, 0}, {16, 0}, {19, 0}}, {});
+  auto skipped = Definition(*data.fwd_attributes, "gpu");
+  skipped->fwd->skipped = true;
+  data.suppressed_count = 1;
+  const std::string printed = Printed([&] { UtilityFunctions().Summarize(data); });
+  EXPECT_EQ(printed.substr(0, printed.find("Issues can be")),
+            "Overall Result: PASS\n\nNodes tested: n[1-3]\n\n"
+            "Total number of framework definition(s) skipped : 1\n\n"
+            "Total number of issues contributing to FAIL: 0\n"
+            "Total number of other issues: 0\n\n"
+            "Total number of issues not shown (suppressed): 1\n");
+
+  data.type_counts.erase(IssueKey(19));
+  EXPECT_THROW(Printed([&] { UtilityFunctions().Summarize(data); }), std::out_of_range);
+}
+
+TEST(RunSummaryTest, ClosingBlock) {
+  PostprocessorExtensionData data;
+  data.timestamp = 1770102309;  // 2026-02-03 07:05:09 UTC
+  data.nodefile = "/etc/qorv/nodes";
+  data.databases = {"\"/a/b.db\"", "/c.db"};
+  const std::string version = std::string("Quorvane ") + kProductVersion;
+  EXPECT_EQ(Printed([&] { UtilityFunctions().PrintEnd(data); }),
+            kRule + "\n" + version + "\n07:05:09 Febuary 3 2026 UTC\nNodefile used: /etc/qorv/nodes\n" +
+                "Databases used: /a/b.db, /c.db\n");
+
+  data.nodefile.clear();
+  data.databases.clear();
+  data.timestamp = 1795463100;  // 2026-11-23 19:45:00 UTC
+  EXPECT_EQ(Printed([&] { UtilityFunctions().PrintEnd(data); }),
+            kRule + "\n" + version + "\n19:45:00 November 23 2026 UTC\nDatabases used:\n");
+}
+
+TEST(RunSummaryTest, ValidationVerdicts) {
+  PostprocessorExtensionData data;
+  EXPECT_EQ(Printed([&] { UtilityFunctions().print_validation(data); }), "");
+  auto plain = Definition(*data.fwd_attributes, "cpu");
+  EXPECT_EQ(Printed([&] { UtilityFunctions().print_validation(data); }), "") << "no validation: no heading";
+
+  auto failed = Definition(*data.fwd_attributes, "slurm", "Scheduler ready", false);
+  auto passed = Definition(*data.fwd_attributes, "mpi", "MPI stack", true);
+  EXPECT_EQ(Printed([&] { UtilityFunctions().print_validation(data); }),
+            "Solution Validation Results\nMPI stack: PASS\n\nScheduler ready: FAIL\n\n" + kRule + "\n");
+  EXPECT_EQ(UtilityFunctions().get_validation({failed, plain, nullptr, passed}),
+            (std::vector<std::pair<std::string, std::string>>{{"Scheduler ready", "FAIL"}, {"MPI stack", "PASS"}}));
+}
+
+TEST(RunSummaryTest, DigitCounts) {
+  const std::pair<int, int> cases[] = {{-5, 0}, {0, 0}, {7, 1}, {9, 1}, {10, 2}, {100, 3}, {2147483647, 10}};
+  for (const auto& [n, digits] : cases) EXPECT_EQ(UtilityFunctions().GetDigits(n), digits) << n;
+}
+
+TEST(RunSummaryTest, DependencyTrees) {
+  PostprocessorExtensionData data;
+  EXPECT_EQ(Printed([&] { UtilityFunctions().PrintFWDTree(data); }), kRule + "\n");
+
+  // cluster depends on {node, network} and {scheduler}; node on {cpu, memory}.
+  auto& attributes = *data.fwd_attributes;
+  auto cluster = Definition(attributes, "cluster");
+  auto node = Definition(attributes, "node");
+  auto network = Definition(attributes, "network");
+  auto scheduler = Definition(attributes, "scheduler");
+  auto cpu = Definition(attributes, "cpu");
+  auto memory = Definition(attributes, "memory");
+  cluster->dependencies = {{node, network}, {scheduler}};
+  node->dependencies = {{cpu, memory}};
+  auto solo = Definition(attributes, "solo");
+  attributes.roots = {cluster, solo};
+  EXPECT_EQ(Printed([&] { UtilityFunctions().PrintFWDTree(data); }),
+            kRule + "\nFramework Definition Dependencies\n\n"
+                    "cluster\n|- node\n|  |- cpu\n|  `- memory\n|- network\n`- scheduler\n"
+                    "\nsolo\n");
+
+  // A cycle is drawn once round and marked, not followed forever.
+  memory->dependencies = {{cluster}};
+  attributes.roots = {cluster};
+  EXPECT_EQ(Printed([&] { UtilityFunctions().PrintFWDTree(data); }),
+            kRule + "\nFramework Definition Dependencies\n\n"
+                    "cluster\n|- node\n|  |- cpu\n|  `- memory\n|     `- cluster (circular dependency)\n"
+                    "|- network\n`- scheduler\n");
+}
+
+TEST(RunSummaryTest, LongDependencyChainDoesNotExhaustTheStack) {
+  FWDAttributes attributes;
+  auto top = Definition(attributes, "d0");
+  auto last = top;
+  for (int i = 1; i < 30000; ++i) {
+    auto next = Definition(attributes, "d" + std::to_string(i));
+    last->dependencies = {{next}};
+    last = next;
+  }
+  const auto lines = top->create_tree({}, true);
+  ASSERT_EQ(lines.size(), 30000u);
+  EXPECT_EQ(lines.back().first, "d29999");
+  EXPECT_EQ(lines.back().second.size(), 30000u);
+}
+
+}  // namespace
+}  // namespace qorv::postprocessor

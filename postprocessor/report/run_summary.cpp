@@ -178,11 +178,9 @@ void UtilityFunctions::PrintEnd(const PostprocessorExtensionData& data) const {
     EmitNewline();
   }
 
-  if (!data.nodefile.empty()) {
-    Emit("Nodefile used: ");
-    Emit(data.nodefile);
-    EmitNewline();
-  }
+  // One wrapped block rather than three pieces, so that a long path moves to
+  // its own row instead of running past the width.
+  if (!data.nodefile.empty()) Emit(str::word_wrap("Nodefile used: " + data.nodefile + "\n", data.width, ""));
 
   std::string databases = "Databases used: ";
   for (const auto& database : data.databases) databases += str::fstrip(str::rstrip(database, "\""), "\"") + ", ";

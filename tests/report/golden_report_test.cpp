@@ -210,6 +210,17 @@ TEST_F(GoldenReportTest, NodeGroupsAt36) {
   const std::string report = Report(data, false);
   testing::ExpectFits(report, 36);
   Compare("node_groups_36.txt", report);
+
+  // Every block but the drawn trees, which cannot break, fits any width.
+  for (const int width : {1, 10000}) {
+    data.width = width;
+    const std::string any_width = Report(data, false);
+    const std::size_t tree = any_width.find("\nFramework");
+    const std::size_t end = any_width.rfind("\nQuorvane");
+    ASSERT_NE(tree, std::string::npos);
+    ASSERT_NE(end, std::string::npos);
+    testing::ExpectFits(any_width.substr(0, tree) + any_width.substr(end), width);
+  }
 }
 
 }  // namespace

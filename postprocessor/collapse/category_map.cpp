@@ -45,7 +45,11 @@ void CategoryMap::PopulateIssues(const PostprocessorExtensionData& data) {
     if (data.fwd_attributes) utility.GetOutputFWD(issue, diagnosis ? DIAGNOSIS : COLLAPSED, data);
 
     const std::string category = IsSuppressed(*issue) ? "SUPPRESSED" : CategoryOf(*issue);
-    auto& filed = issue_map[{category, GetSubCategory(issue)}];
+    // Where subclusters come from the nodes, the empty node group key is
+    // the default group, for issues as for nodes.
+    std::string subcluster = GetSubCategory(issue);
+    if (subcluster.empty() && data.default_subcluster_only) subcluster = "default-subcluster";
+    auto& filed = issue_map[{category, subcluster}];
     if (!filed) filed = std::make_shared<IssueVector>();
     filed->push_back(issue);
   }

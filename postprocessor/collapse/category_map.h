@@ -45,7 +45,9 @@ class QORV_EXPORT CategoryMap {
   // Collapses the run's issues (CollapseIssues) and files each collapsed
   // issue, in collapse order, under (category, subcluster): the category is
   // "SUPPRESSED" for a suppressed issue, else its own; the subcluster is
-  // GetSubCategory, kept for suppressed issues too. Each issue is first tied
+  // GetSubCategory, kept for suppressed issues too, except that an empty one
+  // is "default-subcluster" when default_subcluster_only is set (the empty
+  // node group key names the default group, as in PopulateSubclusters). Each issue is first tied
   // to its Framework Definitions through GetOutputFWD (as a diagnosis when
   // its usable id is in diagnosis_ids, else as type COLLAPSED); a failure
   // there is written to standard error by GetOutputFWD and the issue is

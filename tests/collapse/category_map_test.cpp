@@ -98,6 +98,13 @@ TEST_F(CategoryMapTest, SubclustersFromNodesOrFromNodeGroups) {
   EXPECT_EQ(from_nodes.subcluster_map,
             (std::map<std::string, Nodes>{{"default-subcluster", {"a", "a", "a", "a"}}, {"rack1", {"b", "b"}}}));
 
+  // Issues of the empty group key join the default subcluster.
+  data_.issues->assign({Rec("x", "A", "", {"a"}), Rec("y", "A", "rack1", {"b"})});
+  from_nodes.PopulateIssues(data_);
+  EXPECT_EQ(from_nodes.GetIssuesByCategory("A", "default-subcluster")->size(), 1u);
+  EXPECT_TRUE(from_nodes.FoundIssues("A"));
+  EXPECT_EQ(from_nodes.GetIssuesByCategory("A", "")->size(), 0u);
+
   data_.nodes = nullptr;
   data_.node_groups->emplace("rack0", nullptr);
   CategoryMap from_groups;

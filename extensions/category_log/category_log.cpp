@@ -1,0 +1,44 @@
+// category_log: the full report of a run, written to "qorv_results.log".
+//
+// The console summary's sections, then everything an administrator needs
+// to act on: the node counts, the node groups with their tests, every
+// category with its issues per subcluster or node group in the long form
+// (id, message, remedy, nodes, tests and the tables of table messages),
+// the additional information, the runtime errors, the Framework Definition
+// dependency trees and the closing block.
+#include "extensions/common/run_categories.h"
+#include "postprocessor/postprocessor_extension.h"
+#include "postprocessor/report/category_printing.h"
+#include "postprocessor/report/subcluster_printing.h"
+
+namespace {
+
+using qorv::postprocessor::PostprocessorExtension;
+using qorv::postprocessor::PostprocessorExtensionData;
+
+class CategoryLog : public PostprocessorExtension {
+ public:
+  using PostprocessorExtension::PostprocessorExtension;
+
+  int run() override {
+    const auto categories = qorv::extensions::RunCategories(data, true);
+    qorv::postprocessor::CategoryPrinting printer(categories.get(), data, true);
+    printer.Summarize(data);
+    printer.PrintSummary();
+    printer.PrintValidation();
+    printer.PrintNodes();
+    qorv::postprocessor::SubclusterPrinting().PrintNodeGroups(data);
+    printer.PrintCategories();
+    printer.PrintCategory("INFORMATIONAL");
+    printer.PrintCategory("ERROR");
+    printer.PrintFWDTree(data);
+    printer.PrintEnd(data);
+    return 0;
+  }
+};
+
+}  // namespace
+
+extern "C" QORV_EXPORT PostprocessorExtension* create(PostprocessorExtensionData& data) {
+  return new CategoryLog(data);
+}

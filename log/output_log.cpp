@@ -70,8 +70,13 @@ bool OutputLog::set_out_streams(std::string file, std::ios_base::openmode mode) 
   auto holder = std::make_shared<StreamFileType>(file, mode);
   const std::string expanded = str::wordexp(str::strip(file, ""));
   if (!expanded.empty()) {
-    if (!holder->open(expanded)) std::cerr << "Error opening output file " << file << "." << std::endl;
-    ::chmod(expanded.c_str(), S_IRUSR | S_IWUSR | S_IRGRP | S_IWGRP);
+    // Only a file this call opened gets the result files' permissions: a
+    // directory or a protected file that could not be opened keeps its own.
+    if (holder->open(expanded)) {
+      ::chmod(expanded.c_str(), S_IRUSR | S_IWUSR | S_IRGRP | S_IWGRP);
+    } else {
+      std::cerr << "Error opening output file " << file << "." << std::endl;
+    }
   }
 
   if (!holder->is_open()) {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <iostream>
 #include <map>
 #include <string>
@@ -85,12 +86,28 @@ std::string ResolveOutputFile(std::string file, const Config& config) {
     if (file == kResultsLog) file = config.output_file;
     if (file == kWarningsLog) file = str::dirname(config.output_file) + "/" + kWarningsLog;
     if (file == kResultsJson) {
+      // Only a dot inside the file name starts its extension ("my.project/run"
+      // has none), and a name's leading dot marks a hidden file.
+      const std::size_t name = config.output_file.rfind('/') + 1;
       const std::size_t dot = config.output_file.rfind('.');
-      file = config.output_file.substr(0, dot) + ".json";
+      const bool extension = dot != std::string::npos && dot > name;
+      file = config.output_file.substr(0, extension ? dot : std::string::npos) + ".json";
     }
   }
-  if (!fs::try_makedirs(str::dirname(file))) file = str::basename(file);
+  // The directory is made where the file will be opened, after expansion.
+  if (!fs::try_makedirs(str::dirname(str::wordexp(str::strip(file, ""))))) file = str::basename(file);
   return file;
+}
+
+// One key per file however its name is written: the real directory and the
+// file name, so "out//a.log" and "out/a.log" are one file.
+std::string FileKey(const std::string& file) {
+  const std::string expanded = str::wordexp(str::strip(file, ""));
+  char* resolved = ::realpath(str::dirname(expanded).c_str(), nullptr);
+  if (!resolved) return fs::abspath(expanded);
+  std::string key = std::string(resolved) + "/" + str::basename(expanded);
+  std::free(resolved);
+  return key;
 }
 
 // Loads, creates, runs and destroys one extension. Returns 0 or 1.
@@ -164,7 +181,8 @@ int run_postprocessor(std::shared_ptr<Config>& config) {
   RemoveDuplicates(libraries);
   const int terminal_width = TerminalWidth();
 
-  std::vector<std::string> opened_files;
+  std::vector<std::string> opened_files;  // as first named, for the closing line
+  std::unordered_set<std::string> opened_keys;
   for (const auto& path : libraries) {
     const auto mapped = output_file_map.find(str::get_lib_name(path));
     if (mapped == output_file_map.end()) {
@@ -174,7 +192,7 @@ int run_postprocessor(std::shared_ptr<Config>& config) {
       data.width = 80;
       const std::string file = ResolveOutputFile(mapped->second, *config);
       std::ios_base::openmode mode = std::ios_base::out | std::ios_base::app;
-      if (std::find(opened_files.begin(), opened_files.end(), file) == opened_files.end()) {
+      if (opened_keys.insert(FileKey(file)).second) {
         mode = std::ios_base::out | std::ios_base::trunc;
         opened_files.push_back(file);
       }

@@ -127,12 +127,40 @@ TEST_F(DriverTest, UncreatableOutputDirectoryFallsBackToWorkingDirectory) {
   EXPECT_EQ(capture.out(), std::string(kSeeFiles) + "run.log, run.json, qorv_execution_warnings.log\n");
 }
 
-TEST_F(DriverTest, OutputFileWithoutExtensionGetsJsonAppended) {
-  config_->output_file = "results";
+TEST_F(DriverTest, JsonNameTakesOnlyTheFileNamesExtensionOff) {
   UseExtensions({"qorv_json"});
+  const std::pair<const char*, const char*> cases[] = {
+      {"results", "results.json"}, {"my.project/run", "my.project/run.json"}, {"a.b/run.txt", "a.b/run.json"}};
+  for (const auto& [output, json] : cases) {
+    config_->output_file = output;
+    CaptureOutput capture;
+    EXPECT_EQ(Run(capture), 0);
+    EXPECT_NE(ReadFile(json).find("qorv_json"), std::string::npos) << output;
+  }
+}
+
+TEST_F(DriverTest, OneFileUnderTwoSpellingsIsTruncatedOnce) {
+  // The results log and the warnings log are one file here, named
+  // "out//qorv_execution_warnings.log" and "out/qorv_execution_warnings.log".
+  config_->output_file = "out//qorv_execution_warnings.log";
+  UseExtensions({"category_log", "qorv_execution_warnings"});
   CaptureOutput capture;
   EXPECT_EQ(Run(capture), 0);
-  EXPECT_NE(ReadFile("results.json").find("qorv_json"), std::string::npos);
+  const std::string both = ReadFile("out/qorv_execution_warnings.log");
+  EXPECT_NE(both.find("category_log"), std::string::npos);
+  EXPECT_NE(both.find("qorv_execution_warnings"), std::string::npos);
+  EXPECT_EQ(capture.out(), std::string(kSeeFiles) + "out//qorv_execution_warnings.log\n");
+}
+
+TEST_F(DriverTest, OutputDirectoryIsMadeFromTheExpandedName) {
+  ::setenv("QORV_TEST_OUT", "expanded", 1);
+  config_->output_file = "$QORV_TEST_OUT/run.log";
+  UseExtensions({"category_log"});
+  CaptureOutput capture;
+  EXPECT_EQ(Run(capture), 0);
+  ::unsetenv("QORV_TEST_OUT");
+  EXPECT_NE(ReadFile("expanded/run.log").find("category_log"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists("$QORV_TEST_OUT"));
 }
 
 TEST_F(DriverTest, BrokenExtensionsAreReportedAndTheOthersStillRun) {

@@ -80,6 +80,17 @@ TEST_F(OutputLogTest, UnopenableFileFallsBackToStandardOutput) {
   EXPECT_EQ(capture.out(), "still shown");
 }
 
+TEST_F(OutputLogTest, WhatCannotBeOpenedKeepsItsPermissions) {
+  TempDir dir;
+  const std::string directory = dir / "results";
+  ASSERT_EQ(::mkdir(directory.c_str(), 0755), 0);
+  CaptureOutput capture;
+  EXPECT_FALSE(OutputLog::set_out_streams(directory, std::ios_base::out | std::ios_base::trunc));
+  struct stat info {};
+  ASSERT_EQ(::stat(directory.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0755u);
+}
+
 TEST_F(OutputLogTest, FirstWriterTruncatesLaterWritersAppendWithMode0660) {
   TempDir dir;
   const std::string file = dir.Write("report.log", "old content\n");

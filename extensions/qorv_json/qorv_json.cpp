@@ -397,10 +397,13 @@ class JsonReport : public PostprocessorExtension {
     for (const auto& [name, subclusters] : subclusters_by_category) {
       out.BeginObject();
       Member(out, "name", name);
+      // Counted as issues where the overall result line counts them:
+      // reported categories that are not non-issue ones.
+      const bool reported = categories_.categories.count(name) != 0;
       out.Key("reported");
-      out.Bool(categories_.categories.count(name) != 0);
+      out.Bool(reported);
       out.Key("counts_as_issue");
-      out.Bool(!categories_.IsNonIssueCategory(name));
+      out.Bool(reported && !categories_.IsNonIssueCategory(name));
       out.Key("issue_count");
       out.Int(categories_.GetNumIssuesByCategory(name));
       out.Key("subclusters");

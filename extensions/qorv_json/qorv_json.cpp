@@ -61,10 +61,11 @@ std::string OutputName() {
   return log != nullptr && !log->files.empty() ? log->files.front()->path() : std::string("standard output");
 }
 
-// "YYYY-MM-DDThh:mm:ssZ", or "" when the time cannot be broken down.
+// "YYYY-MM-DDThh:mm:ssZ", or "" when the time cannot be broken down or its
+// year does not have four digits.
 std::string IsoTime(std::time_t when) {
   std::tm parts{};
-  if (::gmtime_r(&when, &parts) == nullptr) return {};
+  if (::gmtime_r(&when, &parts) == nullptr || parts.tm_year < -1900 || parts.tm_year > 9999 - 1900) return {};
   char text[64];
   return std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts) == 0 ? std::string() : std::string(text);
 }

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -261,7 +262,9 @@ TEST_F(QorvJsonTest, LargeRunIsStreamedAndTheSameRunGivesTheSameBytes) {
 
 TEST_F(QorvJsonTest, EmptyRunAndOutputFileNaming) {
   config_->output_file = "out/run.log";
+  config_->timestamp = std::numeric_limits<std::time_t>::max();
   const json doc = Parse("out/run.json");
+  EXPECT_EQ(doc["run"]["time_utc"], nullptr);
   EXPECT_EQ(doc["result"]["overall"], "PASS");
   EXPECT_EQ(doc["result"]["summary"], "No issues found");
   for (const char* list : {"framework_definitions", "issues", "runtime_problems", "categories", "reports"}) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,17 @@ TEST(AppendJsonStringTest, EscapesAndRepairsEveryString) {
     std::string out;
     AppendJsonString(out, test.raw);
     EXPECT_EQ(out, test.literal) << test.raw;
+    EXPECT_NO_THROW(nlohmann::json::parse(out)) << out;
+  }
+}
+
+TEST(AppendJsonStringTest, AnyBytesGiveValidJson) {
+  std::mt19937 random(7);
+  for (int i = 0; i < 5000; ++i) {
+    std::string raw(random() % 12, '\0');
+    for (char& byte : raw) byte = static_cast<char>(random() % 2 ? 0x80 + random() % 0x80 : random() % 0x80);
+    std::string out;
+    AppendJsonString(out, raw);
     EXPECT_NO_THROW(nlohmann::json::parse(out)) << out;
   }
 }

@@ -163,6 +163,27 @@ TEST_F(DriverTest, OutputDirectoryIsMadeFromTheExpandedName) {
   EXPECT_FALSE(std::filesystem::exists("$QORV_TEST_OUT"));
 }
 
+TEST_F(DriverTest, JsonFileDropsOnlyTheLastExtensionOfTheFileName) {
+  const struct {
+    const char* output_file;
+    const char* json;
+  } cases[] = {
+      {"out.d/run", "out.d/run.json"},
+      {"out.d/run.log", "out.d/run.json"},
+      {"./results", "./results.json"},
+      {"out/.results", "out/.results.json"},
+      {"run.tar.log", "run.tar.json"},
+  };
+  UseExtensions({"qorv_json"});
+  for (const auto& test : cases) {
+    config_->output_file = test.output_file;
+    CaptureOutput capture;
+    EXPECT_EQ(Run(capture), 0);
+    EXPECT_EQ(capture.out(), std::string(kSeeFiles) + test.json + "\n") << test.output_file;
+    EXPECT_NE(ReadFile(test.json).find("qorv_json"), std::string::npos) << test.output_file;
+  }
+}
+
 TEST_F(DriverTest, BrokenExtensionsAreReportedAndTheOthersStillRun) {
   work_.Write("libgarbage.so", "not a shared object");
   config_->extension_specs.push_back(ExtensionSpec{{"garbage"}, work_.path().string()});

@@ -1,0 +1,114 @@
+// The JSON writer of the qorv_json extension: escaping of arbitrary bytes,
+// layout, and chunked output.
+#include "extensions/qorv_json/json_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace qorv::json_report {
+namespace {
+
+const std::string kFffd = "\xEF\xBF\xBD";
+
+TEST(AppendJsonStringTest, EscapesAndRepairsEveryString) {
+  const struct {
+    std::string raw;
+    std::string literal;  // what is written, quotes included
+  } cases[] = {
+      {"plain text", "\"plain text\""},
+      {"say \"hi\" \\o/", "\"say \\\"hi\\\" \\\\o/\""},
+      {"a\nb\tc\rd\be\ff", "\"a\\nb\\tc\\rd\\be\\ff\""},
+      {std::string("\x00\x01\x1f\x7f", 4), "\"\\u0000\\u0001\\u001f\x7f\""},
+      {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", "\"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80\""},
+      // Each maximal ill-formed sequence becomes one U+FFFD.
+      {"a\x80" "b", "\"a" + kFffd + "b\""},
+      {"\xFF\xFE", "\"" + kFffd + kFffd + "\""},
+      {"end\xE2\x82", "\"end" + kFffd + "\""},
+      {"\xE2\x28\xA1", "\"" + kFffd + "(" + kFffd + "\""},
+      {"\xC0\xAF", "\"" + kFffd + kFffd + "\""},              // overlong
+      {"\xED\xA0\x80", "\"" + kFffd + kFffd + kFffd + "\""},  // surrogate
+      {"\xF4\x90\x80\x80", "\"" + kFffd + kFffd + kFffd + kFffd + "\""},  // above U+10FFFF
+      {"\xF0\x9F\x98x", "\"" + kFffd + "x\""},
+  };
+  for (const auto& test : cases) {
+    std::string out;
+    AppendJsonString(out, test.raw);
+    EXPECT_EQ(out, test.literal) << test.raw;
+    EXPECT_NO_THROW(nlohmann::json::parse(out)) << out;
+  }
+}
+
+TEST(AppendJsonStringTest, AnyBytesGiveValidJson) {
+  std::mt19937 random(7);
+  for (int i = 0; i < 5000; ++i) {
+    std::string raw(random() % 12, '\0');
+    for (char& byte : raw) byte = static_cast<char>(random() % 2 ? 0x80 + random() % 0x80 : random() % 0x80);
+    std::string out;
+    AppendJsonString(out, raw);
+    EXPECT_NO_THROW(nlohmann::json::parse(out)) << out;
+  }
+}
+
+TEST(JsonWriterTest, IndentsAndKeepsLineContainersOnOneLine) {
+  std::string text;
+  JsonWriter out([&text](const std::string& chunk) { return text += chunk, true; }, 1 << 20);
+  out.BeginObject();
+  out.Key("a");
+  out.Int(-1);
+  out.Key("empty");
+  out.BeginArray();
+  out.EndArray();
+  out.Key("list");
+  out.BeginArray();
+  out.BeginObject(JsonWriter::Layout::kLine);
+  out.Key("b");
+  out.BeginArray();
+  out.Bool(true);
+  out.Null();
+  out.EndArray();
+  out.EndObject();
+  out.String("x");
+  out.EndArray();
+  out.EndObject();
+  ASSERT_TRUE(out.Finish());
+  EXPECT_EQ(text,
+            "{\n"
+            "  \"a\": -1,\n"
+            "  \"empty\": [],\n"
+            "  \"list\": [\n"
+            "    {\"b\": [true, null]},\n"
+            "    \"x\"\n"
+            "  ]\n"
+            "}\n");
+}
+
+TEST(JsonWriterTest, EmitsChunksAndStopsAtTheFirstFailedOne) {
+  for (const bool fail : {false, true}) {
+    std::vector<std::string> chunks;
+    JsonWriter out(
+        [&](const std::string& chunk) {
+          chunks.push_back(chunk);
+          return !fail;
+        },
+        64);
+    out.BeginArray();
+    for (int i = 0; i < 100; ++i) out.String("item " + std::to_string(i));
+    out.EndArray();
+    EXPECT_EQ(out.Finish(), !fail);
+    if (fail) {
+      EXPECT_EQ(chunks.size(), 1u);
+    } else {
+      EXPECT_GT(chunks.size(), 10u);
+      std::string text;
+      for (const auto& chunk : chunks) text += chunk;
+      EXPECT_EQ(nlohmann::json::parse(text).size(), 100u);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace qorv::json_report

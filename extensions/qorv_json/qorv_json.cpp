@@ -16,6 +16,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "extensions/common/run_categories.h"
 #include "extensions/qorv_json/json_writer.h"
 #include "log/output_log.h"
 #include "postprocessor/collapse/category_map.h"
@@ -160,19 +161,8 @@ class JsonReport : public PostprocessorExtension {
 
   // --- Preparation ---------------------------------------------------------
 
-  // The category map a category report would build: every category of the
-  // run's issues reported, ERROR and INFORMATIONAL not counted as issues.
-  void BuildCategoryMap() {
-    std::set<std::string> names;
-    if (data.issues) {
-      for (const auto& record : *data.issues) {
-        if (record && !record->suppressed) names.insert(record->category);
-      }
-    }
-    categories_ = CategoryMap(std::vector<std::string>(names.begin(), names.end()));
-    categories_.PopulateSubclusters(data);
-    if (data.issues) categories_.PopulateIssues(data);
-  }
+  // The category map the category reports build.
+  void BuildCategoryMap() { categories_ = qorv::extensions::RunCategories(data, false); }
 
   // Numbers the collapsed issues in document order, so that links between
   // them can be written as references.
@@ -242,7 +232,7 @@ class JsonReport : public PostprocessorExtension {
     Member(out, "overall", data.passed ? "PASS" : "FAIL");
     out.Key("passed");
     out.Bool(data.passed);
-    std::string summary = categories_.GetOverallResultString();
+    std::string summary = categories_->GetOverallResultString();
     if (summary.rfind(kOverallPrefix, 0) == 0) summary.erase(0, sizeof kOverallPrefix - 1);
     Member(out, "summary", summary);
 
@@ -388,10 +378,10 @@ class JsonReport : public PostprocessorExtension {
 
   void WriteCategories(JsonWriter& out) {
     std::map<std::string, std::vector<std::string>> subclusters_by_category;
-    for (const auto& entry : categories_.issue_map) {
+    for (const auto& entry : categories_->issue_map) {
       subclusters_by_category[entry.first.first].push_back(entry.first.second);
     }
-    for (const auto& name : categories_.categories) subclusters_by_category[name];
+    for (const auto& name : categories_->categories) subclusters_by_category[name];
 
     out.Key("categories");
     out.BeginArray();
@@ -400,13 +390,13 @@ class JsonReport : public PostprocessorExtension {
       Member(out, "name", name);
       // Counted as issues where the overall result line counts them:
       // reported categories that are not non-issue ones.
-      const bool reported = categories_.categories.count(name) != 0;
+      const bool reported = categories_->categories.count(name) != 0;
       out.Key("reported");
       out.Bool(reported);
       out.Key("counts_as_issue");
-      out.Bool(reported && !categories_.IsNonIssueCategory(name));
+      out.Bool(reported && !categories_->IsNonIssueCategory(name));
       out.Key("issue_count");
-      out.Int(categories_.GetNumIssuesByCategory(name));
+      out.Int(categories_->GetNumIssuesByCategory(name));
       out.Key("subclusters");
       out.BeginArray();
       for (const auto& subcluster : subclusters) {
@@ -414,7 +404,7 @@ class JsonReport : public PostprocessorExtension {
         Member(out, "name", subcluster);
         out.Key("issues");
         out.BeginArray();
-        for (const auto& issue : *categories_.GetIssuesByCategory(name, subcluster)) {
+        for (const auto& issue : *categories_->GetIssuesByCategory(name, subcluster)) {
           if (issue) WriteCategoryIssue(out, *issue);
         }
         out.EndArray();
@@ -427,10 +417,10 @@ class JsonReport : public PostprocessorExtension {
 
     out.Key("subclusters");
     out.BeginArray();
-    for (const auto& name : categories_.GetSubclusters()) {
+    for (const auto& name : categories_->GetSubclusters()) {
       out.BeginObject(Layout::kLine);
       Member(out, "name", name);
-      NodeSet(out, "nodes", categories_.GetNodesInSubcluster(name));
+      NodeSet(out, "nodes", categories_->GetNodesInSubcluster(name));
       out.EndObject();
     }
     out.EndArray();
@@ -456,7 +446,7 @@ class JsonReport : public PostprocessorExtension {
 
   void WriteNodes(JsonWriter& out) {
     NodeSet(out, "tested_nodes", data.tested_names);
-    NodeSet(out, "issue_nodes", categories_.GetIssueNodes());
+    NodeSet(out, "issue_nodes", categories_->GetIssueNodes());
   }
 
   void WriteNodeGroups(JsonWriter& out) {
@@ -512,7 +502,7 @@ class JsonReport : public PostprocessorExtension {
   }
 
   StringInterface strings_;
-  CategoryMap categories_;
+  std::unique_ptr<CategoryMap> categories_;
   std::unordered_map<const CollapsedAnalysisOutput*, std::size_t> refs_;
 };
 

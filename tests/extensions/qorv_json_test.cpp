@@ -171,7 +171,7 @@ TEST_F(QorvJsonTest, ReportsCategoriesSubclustersNodeGroupsAndReports) {
   const json doc = Parse();
 
   const json& categories = doc["categories"];
-  ASSERT_EQ(categories.size(), 3u);
+  ASSERT_EQ(categories.size(), 5u);
   const struct {
     const char* name;
     bool reported;
@@ -179,7 +179,9 @@ TEST_F(QorvJsonTest, ReportsCategoriesSubclustersNodeGroupsAndReports) {
     int count;
     Strings subclusters;
   } expected[] = {
+      {"ERROR", true, false, 0, {}},
       {"FUNCTIONALITY", true, true, 1, {"rack2"}},
+      {"INFORMATIONAL", true, false, 0, {}},
       {"PERFORMANCE", true, true, 1, {"rack1"}},
       {"SUPPRESSED", false, false, 1, {"rack2"}},
   };
@@ -190,13 +192,15 @@ TEST_F(QorvJsonTest, ReportsCategoriesSubclustersNodeGroupsAndReports) {
     EXPECT_EQ(categories[i]["counts_as_issue"], expected[i].counts_as_issue);
     EXPECT_EQ(categories[i]["issue_count"], expected[i].count);
     ASSERT_EQ(categories[i]["subclusters"].size(), expected[i].subclusters.size());
-    EXPECT_EQ(categories[i]["subclusters"][0]["name"], expected[i].subclusters[0]);
+    if (!expected[i].subclusters.empty()) {
+      EXPECT_EQ(categories[i]["subclusters"][0]["name"], expected[i].subclusters[0]);
+    }
   }
-  const json& performance = categories[1]["subclusters"][0]["issues"][0];
+  const json& performance = categories[3]["subclusters"][0]["issues"][0];
   EXPECT_EQ(performance["id"], "obs-a");
   EXPECT_EQ(performance["nodes"]["names"], (Strings{"n1", "n2"}));
   EXPECT_EQ(performance["framework_definitions"], Strings{"fwd-cpu"});
-  EXPECT_EQ(categories[2]["subclusters"][0]["issues"][0]["suppressed"], true);
+  EXPECT_EQ(categories[4]["subclusters"][0]["issues"][0]["suppressed"], true);
 
   EXPECT_EQ(doc["subclusters"][1], (json{{"name", "rack2"}, {"nodes", {{"range", "n[3-4]"}, {"count", 2}, {"names", {"n3", "n4"}}}}}));
   EXPECT_EQ(doc["tested_nodes"]["range"], "n[1-4]");
@@ -267,9 +271,12 @@ TEST_F(QorvJsonTest, EmptyRunAndOutputFileNaming) {
   EXPECT_EQ(doc["run"]["time_utc"], nullptr);
   EXPECT_EQ(doc["result"]["overall"], "PASS");
   EXPECT_EQ(doc["result"]["summary"], "No issues found");
-  for (const char* list : {"framework_definitions", "issues", "runtime_problems", "categories", "reports"}) {
+  for (const char* list : {"framework_definitions", "issues", "runtime_problems", "reports"}) {
     EXPECT_EQ(doc[list], json::array()) << list;
   }
+  // The runtime errors and the additional information are always listed.
+  ASSERT_EQ(doc["categories"].size(), 2u);
+  EXPECT_EQ(doc["categories"][0]["issue_count"], 0);
 }
 
 }  // namespace

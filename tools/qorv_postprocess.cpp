@@ -223,6 +223,9 @@ int main(int argc, char** argv) {
     // A message catalogue that fails to load stops the run before any report.
     std::cerr << kProgram << ": " << error.what() << "\n";
     return 2;
+  } catch (const std::exception& error) {
+    std::cerr << kProgram << ": the run stopped: " << error.what() << "\n";
+    return 1;
   }
   // exit() rather than return: the process's end frees the run's records at
   // once, where destroying a million of them one by one takes a while.

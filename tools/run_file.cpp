@@ -233,7 +233,7 @@ class Reader {
     }
     od::number number;
     if (value.get_number().get(number)) {
-      Fail(at, Token(value) + " is out of range (a whole number must fit in 64 bits)");
+      Fail(at, Token(value) + " is out of range (a whole number of at most 64 bits, or a decimal number)");
     }
     switch (number.get_number_type()) {
       case od::number_type::signed_integer:
@@ -675,7 +675,12 @@ class RunFileParser {
     for (std::size_t d = 0; d < attributes.names.size(); ++d) CheckCycle(attributes.names[d], {});
 
     if (roots_given_) {
-      for (const auto& reference : roots_) attributes.roots.push_back(Find(reference, "Framework Definition")->node);
+      std::unordered_set<std::string> listed;
+      for (const auto& reference : roots_) {
+        const auto& node = Find(reference, "Framework Definition")->node;
+        if (!listed.insert(reference.name).second) r_.Fail(reference.at, reference.path, "'" + reference.name + "' is listed twice");
+        attributes.roots.push_back(node);
+      }
     } else {
       for (const auto& name : attributes.names) {
         if (!depended_on.count(name)) attributes.roots.push_back(attributes.fwds.at(name)->node);

@@ -84,6 +84,7 @@ TEST(RunFile, ReadsNodeGroupsMessagesAndOrder) {
 TEST(RunFile, RefusesReferencesToWhatIsNotDefined) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {R"({"fwds": [{"name": "t"}], "roots": ["u"]})", "roots[0]: no Framework Definition 'u'"},
+      {R"({"fwds": [{"name": "t"}], "roots": ["t", "t"]})", "roots[1]: 't' is listed twice"},
       {R"({"node_groups": [{"name": "g", "excluded_groups": ["h"]}]})", "node_groups[0].excluded_groups[0]: no node group 'h'"},
       {R"({"fwds": [{"name": "t"}], "node_groups": [{"name": "g", "root_fwds": ["t"], "test_exclusions": {"u": []}}]})",
        "'u' is not among the group's root_fwds"},

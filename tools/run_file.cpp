@@ -40,7 +40,7 @@ struct Reference {
   std::string path;
 };
 
-// Lower-case edit distance, for suggesting the field a typo meant.
+// Edit distance ignoring ASCII case, for suggesting the field a typo meant.
 std::size_t Distance(std::string_view a, std::string_view b) {
   std::vector<std::size_t> row(b.size() + 1);
   for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
@@ -60,6 +60,9 @@ std::size_t Distance(std::string_view a, std::string_view b) {
 template <std::size_t N>
 using FieldNames = std::array<std::string_view, N>;
 
+// Reads the values of one run file through simdjson's On-Demand API, in
+// file order and without a document tree, and keeps the field path of the
+// value at hand so that every problem is reported with its place.
 class Reader {
  public:
   Reader(std::string file, const simdjson::padded_string& json) : file_(std::move(file)), text_(json) {}

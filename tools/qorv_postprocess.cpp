@@ -125,6 +125,7 @@ Options ParseOptions(int argc, char** argv) {
         options.output = optarg;
         break;
       case kInstallDir:
+        if (*optarg == '\0') UsageError("--install-dir needs a directory");
         options.install_dir = optarg;
         break;
       case kExtensions:

@@ -441,7 +441,10 @@ class RunFileParser {
         }
       });
       r_.Require(present, 0, kFields, at);
-      if (!node_names_.insert(node.name).second) {
+      // Hinted at the end: node lists are mostly in name order.
+      const std::size_t known = node_names_.size();
+      node_names_.insert(node_names_.end(), node.name);
+      if (node_names_.size() == known) {
         r_.Fail(name_at, r_.Path() + ".name", "node '" + node.name + "' is listed twice");
       }
       nodes.push_back(std::move(node));

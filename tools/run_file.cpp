@@ -359,8 +359,6 @@ class Reader {
     return {String(value), at, Path()};
   }
 
-  const std::string& file() const { return file_; }
-
  private:
   std::string file_;
   std::string_view text_;

@@ -1,5 +1,5 @@
 // Writes the run file (docs/run-file.md) of a large synthetic cluster, for
-// measuring qorv_demo end to end:
+// measuring qorv-postprocess end to end:
 //
 //   generate_cluster [--nodes N] [--seed S] [--issue-share F]
 //                    [--diagnosis-share D] [--catalogs DIR] [--output FILE]

@@ -1,110 +1,815 @@
 #include "tools/run_file.h"
 
-#include <filesystem>
-#include <fstream>
-#include <stdexcept>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-#include <nlohmann/json.hpp>
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <type_traits>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include <simdjson.h>
+
+#include "tools/json_syntax.h"
 
 namespace qorv::tools {
 
 namespace {
 
-using nlohmann::json;
+namespace od = simdjson::ondemand;
 
-KVAL_2_18::types::variant ToVariant(const json& value) {
-  if (value.is_string()) return value.get<std::string>();
-  if (value.is_number_unsigned()) return value.get<std::uint64_t>();
-  if (value.is_number_integer()) return value.get<std::int64_t>();
-  if (value.is_number_float()) return value.get<double>();
-  if (value.is_boolean()) return value.get<bool>() ? "true" : "false";
-  return value.dump();
-}
+// Run files nest a few levels; anything deeper is not a run.
+constexpr std::size_t kMaxDepth = 32;
 
-MessageArgs ToArgs(const json& record, const char* key) {
-  MessageArgs args;
-  for (const auto& value : record.value(key, json::array())) args.push_back(ToVariant(value));
-  return args;
-}
+// A name given in one place that must match a definition given elsewhere,
+// checked once the whole file is read.
+struct Reference {
+  std::string name;
+  const char* at = nullptr;
+  std::string path;
+};
 
-std::string Resolve(const std::filesystem::path& base, const std::string& directory) {
-  if (directory.empty() || std::filesystem::path(directory).is_absolute()) return directory;
-  std::string resolved = (base / directory).lexically_normal().string();
-  // Catalogue directories are joined to file names without a separator.
-  if (directory.back() == '/' && resolved.back() != '/') resolved += '/';
-  return resolved;
-}
-
-std::shared_ptr<analysis::AnalysisOutput> ToIssue(const json& record) {
-  auto issue = std::make_shared<analysis::AnalysisOutput>();
-  issue->id = record.at("id").get<std::string>();
-  issue->severity = record.value("severity", 0);
-  issue->sort_value = record.value("sort_value", 0);
-  issue->nodes = record.value("nodes", std::vector<std::string>());
-  issue->suppressed = record.value("suppressed", false);
-  issue->subcategory = record.value("subcategory", "");
-  issue->message_args = ToArgs(record, "args");
-  issue->secondary_id = record.value("secondary_id", "");
-  issue->secondary_args = ToArgs(record, "secondary_args");
-  issue->remedy_id = record.value("remedy_id", "");
-  issue->remedy_args = ToArgs(record, "remedy_args");
-  return issue;
-}
-
-std::vector<ExtensionSpec> ToSpecs(const json& specs, const std::filesystem::path& base) {
-  std::vector<ExtensionSpec> out;
-  for (const auto& spec : specs) {
-    out.push_back({spec.value("names", std::vector<std::string>()), Resolve(base, spec.value("directory", ""))});
+// Edit distance ignoring ASCII case, for suggesting the field a typo meant.
+std::size_t Distance(std::string_view a, std::string_view b) {
+  std::vector<std::size_t> row(b.size() + 1);
+  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    std::size_t diagonal = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t above = row[j];
+      const bool same = std::tolower(static_cast<unsigned char>(a[i - 1])) == std::tolower(static_cast<unsigned char>(b[j - 1]));
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
+      diagonal = above;
+    }
   }
-  return out;
+  return row[b.size()];
+}
+
+template <std::size_t N>
+using FieldNames = std::array<std::string_view, N>;
+
+// Reads the values of one run file through simdjson's On-Demand API, in
+// file order and without a document tree, and keeps the field path of the
+// value at hand so that every problem is reported with its place.
+class Reader {
+ public:
+  Reader(std::string file, const simdjson::padded_string& json) : file_(std::move(file)), text_(json) {}
+
+  // --- failures -------------------------------------------------------------
+
+  // A problem with a value. A file that is also malformed reports its first
+  // syntax error instead, wherever that lies: that is what to mend first.
+  [[noreturn]] void Fail(const char* at, const std::string& path, const std::string& problem) const {
+    if (const auto syntax = FindSyntaxError(text_, kMaxDepth)) Report(text_.data() + syntax->offset, "", syntax->problem);
+    Report(at, path, problem);
+  }
+  [[noreturn]] void Fail(const char* at, const std::string& problem) const { Fail(at, Path(), problem); }
+
+  // simdjson found the text malformed: the strict check says where and why;
+  // when it finds the text well-formed the problem lies in a value at `at`.
+  [[noreturn]] void FailSyntax(simdjson::error_code error, const char* at) const {
+    Fail(at, simdjson::error_message(error));
+  }
+
+  [[noreturn]] void Report(const char* at, const std::string& path, const std::string& problem) const {
+    std::string message = file_;
+    if (at && at >= text_.data() && at <= text_.data() + text_.size()) {
+      const auto position = PositionOf(text_, static_cast<std::size_t>(at - text_.data()));
+      message += ":" + std::to_string(position.line) + ":" + std::to_string(position.column);
+    }
+    message += ": ";
+    if (!path.empty()) message += path + ": ";
+    throw RunFileError(message + problem);
+  }
+
+  template <typename T>
+  T Get(simdjson::simdjson_result<T>&& result, const char* at) const {
+    T value;
+    if (const auto error = std::move(result).get(value)) FailSyntax(error, at);
+    return value;
+  }
+
+  // --- the field path of messages ---------------------------------------------
+
+  struct Step {
+    enum Kind { kField, kKey, kIndex } kind;
+    std::string_view name;
+    std::size_t index;
+  };
+
+  std::string Path() const {
+    std::string path;
+    for (const auto& step : path_) {
+      switch (step.kind) {
+        case Step::kField:
+          if (!path.empty()) path += '.';
+          path += step.name;
+          break;
+        case Step::kKey:
+          path += "[\"" + std::string(step.name) + "\"]";
+          break;
+        case Step::kIndex:
+          path += "[" + std::to_string(step.index) + "]";
+          break;
+      }
+    }
+    return path;
+  }
+
+  class Scope {
+   public:
+    Scope(Reader& reader, Step step) : reader_(reader) { reader_.path_.push_back(step); }
+    ~Scope() { reader_.path_.pop_back(); }
+    Scope(const Scope&) = delete;
+    Scope& operator=(const Scope&) = delete;
+
+   private:
+    Reader& reader_;
+  };
+
+  // --- values -----------------------------------------------------------------
+
+  static const char* At(od::value& value) { return value.raw_json_token().data(); }
+
+  static const char* TypeName(od::json_type type) {
+    switch (type) {
+      case od::json_type::array:
+        return "an array";
+      case od::json_type::object:
+        return "an object";
+      case od::json_type::number:
+        return "a number";
+      case od::json_type::string:
+        return "a string";
+      case od::json_type::boolean:
+        return "true or false";
+      case od::json_type::null:
+        return "null";
+    }
+    return "a value";
+  }
+
+  od::json_type TypeOf(od::value& value) { return Get(value.type(), At(value)); }
+
+  void Expect(od::value& value, od::json_type type) {
+    const auto found = TypeOf(value);
+    if (found != type) Fail(At(value), std::string("expected ") + TypeName(type) + ", found " + TypeName(found));
+  }
+
+  // The token as the file writes it, shortened for a message.
+  static std::string Token(od::value& value) {
+    std::string_view raw = value.raw_json_token();
+    while (!raw.empty() && std::strchr(" \t\r\n", raw.back())) raw.remove_suffix(1);
+    if (raw.size() > 40) return std::string(raw.substr(0, 37)) + "...";
+    return std::string(raw);
+  }
+
+  std::string String(od::value value) {
+    const char* at = At(value);
+    Expect(value, od::json_type::string);
+    // The fast parser lets raw control characters through; JSON does not.
+    for (const char* p = at + 1; *p != '"'; ++p) {
+      if (*p == '\\') {
+        ++p;
+      } else if (static_cast<unsigned char>(*p) < 0x20) {
+        FailSyntax(simdjson::UNESCAPED_CHARS, at);
+      }
+    }
+    return std::string(Get(value.get_string(), at));
+  }
+
+  bool Bool(od::value value) {
+    Expect(value, od::json_type::boolean);
+    return Get(value.get_bool(), At(value));
+  }
+
+  std::int64_t Integer(od::value value, std::int64_t low, std::int64_t high) {
+    const char* at = At(value);
+    Expect(value, od::json_type::number);
+    const std::string range = "a whole number from " + std::to_string(low) + " to " + std::to_string(high);
+    od::number number;
+    if (value.get_number().get(number)) {
+      // Well-formed but not representable: an integer beyond 64 bits.
+      Fail(at, Token(value) + " is out of range (" + range + ")");
+    }
+    bool in_range = false;
+    std::int64_t result = 0;
+    switch (number.get_number_type()) {
+      case od::number_type::signed_integer:
+        result = number.get_int64();
+        in_range = result >= low && result <= high;
+        break;
+      case od::number_type::unsigned_integer:
+        break;
+      case od::number_type::floating_point_number: {
+        const double real = number.get_double();
+        if (real >= static_cast<double>(low) && real <= static_cast<double>(high)) {
+          if (std::floor(real) != real) Fail(at, Token(value) + " is not a whole number (" + range + ")");
+          result = static_cast<std::int64_t>(real);
+          in_range = true;
+        }
+        break;
+      }
+    }
+    if (!in_range) Fail(at, Token(value) + " is out of range (" + range + ")");
+    return result;
+  }
+
+  KVAL_2_18::types::variant Argument(od::value value) {
+    const char* at = At(value);
+    const auto type = TypeOf(value);
+    if (type == od::json_type::string) return String(value);
+    if (type != od::json_type::number) {
+      Fail(at, std::string("expected a string or a number, found ") + TypeName(type));
+    }
+    od::number number;
+    if (value.get_number().get(number)) {
+      Fail(at, Token(value) + " is out of range (a whole number of at most 64 bits, or a decimal number)");
+    }
+    switch (number.get_number_type()) {
+      case od::number_type::signed_integer:
+        return number.get_int64();
+      case od::number_type::unsigned_integer:
+        return number.get_uint64();
+      case od::number_type::floating_point_number:
+        break;
+    }
+    const double real = number.get_double();
+    if (!std::isfinite(real)) Fail(at, Token(value) + " is out of range");
+    return real;
+  }
+
+  // --- containers -------------------------------------------------------------
+
+  // Calls each(element) for every element of an array.
+  template <typename Each>
+  void Array(od::value value, Each&& each) {
+    ArrayCounted(value, nullptr, each);
+  }
+
+  // The same, calling reserve(n) first with the number of elements (a quick
+  // extra pass over the array) so that a long list is allocated once.
+  template <typename Reserve, typename Each>
+  void ArrayCounted(od::value value, Reserve&& reserve, Each&& each) {
+    const char* at = At(value);
+    Expect(value, od::json_type::array);
+    od::array array = Get(value.get_array(), at);
+    if constexpr (!std::is_null_pointer_v<std::decay_t<Reserve>>) reserve(Get(array.count_elements(), at));
+    std::size_t index = 0;
+    for (auto element : array) {
+      od::value item = Get(std::move(element), at);
+      Scope scope(*this, {Step::kIndex, {}, index++});
+      each(item);
+    }
+  }
+
+  // Calls each(key, key_position, value) for every field of an object whose
+  // keys are free (maps keyed by id or name).
+  template <typename Each>
+  void Map(od::value value, Each&& each) {
+    const char* at = At(value);
+    Expect(value, od::json_type::object);
+    od::object object = Get(value.get_object(), at);
+    std::unordered_set<std::string_view> seen;
+    for (auto field_result : object) {
+      od::field field = Get(std::move(field_result), at);
+      const char* key_at = field.key().raw() - 1;
+      const std::string_view key = Get(field.unescaped_key(), key_at);
+      if (!seen.insert(key).second) Fail(key_at, "'" + std::string(key) + "' is given twice");
+      Scope scope(*this, {Step::kKey, key, 0});
+      each(key, key_at, field.value());
+    }
+  }
+
+  // Calls each(index into names, value) for every field of a record with a
+  // fixed set of fields; an unknown or repeated field is an error. Returns
+  // the set of fields present, one bit per index.
+  template <std::size_t N, typename Each>
+  std::uint64_t Record(od::value value, const FieldNames<N>& names, Each&& each) {
+    static_assert(N <= 64, "one bit per field");
+    const char* at = At(value);
+    Expect(value, od::json_type::object);
+    od::object object = Get(value.get_object(), at);
+    std::uint64_t present = 0;
+    for (auto field_result : object) {
+      od::field field = Get(std::move(field_result), at);
+      const char* key_at = field.key().raw() - 1;
+      const std::string_view key = Get(field.unescaped_key(), key_at);
+      std::size_t index = 0;
+      while (index < N && names[index] != key) ++index;
+      if (index == N) Fail(key_at, UnknownField(key, names));
+      if (present & (std::uint64_t{1} << index)) Fail(key_at, "field '" + std::string(key) + "' is given twice");
+      present |= std::uint64_t{1} << index;
+      Scope scope(*this, {Step::kField, names[index], 0});
+      each(index, field.value());
+    }
+    return present;
+  }
+
+  template <std::size_t N>
+  void Require(std::uint64_t present, std::size_t index, const FieldNames<N>& names, const char* at) {
+    if (!(present & (std::uint64_t{1} << index))) Fail(at, "missing field '" + std::string(names[index]) + "'");
+  }
+
+  template <std::size_t N>
+  static std::string UnknownField(std::string_view key, const FieldNames<N>& names) {
+    std::string problem = "unknown field '" + std::string(key) + "'";
+    std::string_view best;
+    std::size_t best_distance = 3;
+    for (const auto& name : names) {
+      const std::size_t distance = Distance(key, name);
+      if (distance < best_distance) best = name, best_distance = distance;
+    }
+    if (!best.empty()) problem += " (did you mean '" + std::string(best) + "'?)";
+    return problem;
+  }
+
+  std::vector<std::string> Strings(od::value value) {
+    std::vector<std::string> strings;
+    Array(value, [&](od::value item) { strings.push_back(String(item)); });
+    return strings;
+  }
+
+  std::set<std::string> StringSet(od::value value) {
+    std::set<std::string> strings;
+    Array(value, [&](od::value item) { strings.insert(strings.end(), String(item)); });
+    return strings;
+  }
+
+  MessageArgs Arguments(od::value value) {
+    MessageArgs args;
+    Array(value, [&](od::value item) { args.push_back(Argument(item)); });
+    return args;
+  }
+
+  Reference Name(od::value value) {
+    const char* at = At(value);
+    return {String(value), at, Path()};
+  }
+
+ private:
+  std::string file_;
+  std::string_view text_;
+  std::vector<Step> path_;
+};
+
+// Builds the Config of one run file.
+class RunFileParser {
+ public:
+  RunFileParser(Reader& reader, std::filesystem::path base) : r_(reader), base_(std::move(base)) {}
+
+  void Top(od::value value) {
+    static constexpr FieldNames<28> kFields = {
+        "command_line", "passed",          "fail_level",    "output_file",    "install_dir",        "include_nodes",
+        "databases",    "nodes",           "tested_names",  "nodefile",       "node_groups_file",   "node_groups",
+        "extensions",   "fwds",            "roots",         "diagnosis_ids",  "observation_ids",    "category_map",
+        "message_tables", "report_messages", "sorting",     "extra_text_setting", "provider_optionsets", "diagnoses",
+        "observations", "third",           "issues",        "timestamp"};
+    Config& c = *config_;
+    r_.Record(value, kFields, [&](std::size_t field, od::value v) {
+      switch (field) {
+        case 0: c.command_line = r_.String(v); break;
+        case 1: c.passed = r_.Bool(v); break;
+        case 2: c.fail_level = static_cast<std::int32_t>(r_.Integer(v, -1, 100)); break;
+        case 3: c.output_file = r_.String(v); break;
+        case 4: c.install_dir = Resolve(r_.String(v)); break;
+        case 5: c.include_nodes = r_.Strings(v); break;
+        case 6: c.databases = r_.Strings(v); break;
+        case 7: Nodes(v); break;
+        case 8: c.tested_names = r_.StringSet(v); tested_names_given_ = true; break;
+        case 9: c.nodefile = r_.String(v); break;
+        case 10: c.node_groups_file = r_.String(v); break;
+        case 11: r_.Array(v, [&](od::value item) { NodeGroup(item); }); break;
+        case 12: c.extension_specs = Extensions(v); break;
+        case 13: r_.Array(v, [&](od::value item) { Definition(item); }); break;
+        case 14: r_.Array(v, [&](od::value item) { roots_.push_back(r_.Name(item)); }); roots_given_ = true; break;
+        case 15: c.diagnosis_ids = IdLists(v); break;
+        case 16: c.observation_ids = IdLists(v); break;
+        case 17: r_.Map(v, [&](std::string_view key, const char*, od::value item) { c.category_map.emplace(key, r_.String(item)); }); break;
+        case 18: MessageTables(v); break;
+        case 19: ReportMessages(v); break;
+        case 20: r_.Array(v, [&](od::value item) { SortCriterion(item); }); break;
+        case 21: c.extra_text_setting = r_.String(v); break;
+        case 22: r_.Array(v, [&](od::value item) { ProviderOptionset(item); }); break;
+        case 23: case 24: case 25: case 26: Issues(v, c.issue_lists[field - 23]); break;
+        case 27:
+          r_.Fail(Reader::At(v), "the time stamp is not part of a run file; use --timestamp or SOURCE_DATE_EPOCH");
+      }
+    });
+    Link();
+  }
+
+  std::shared_ptr<Config> config() const { return config_; }
+  bool names_extensions() const { return names_extensions_; }
+
+ private:
+  std::string Resolve(const std::string& directory) const {
+    if (directory.empty() || std::filesystem::path(directory).is_absolute()) return directory;
+    std::string resolved = (base_ / directory).lexically_normal().string();
+    // Catalogue directories are joined to file names without a separator.
+    if (directory.back() == '/' && resolved.back() != '/') resolved += '/';
+    return resolved;
+  }
+
+  void Nodes(od::value value) {
+    static constexpr FieldNames<2> kFields = {"name", "group"};
+    auto& nodes = config_->nodes;
+    r_.ArrayCounted(value, [&](std::size_t n) { nodes.reserve(n); }, [&](od::value item) {
+      const char* at = Reader::At(item);
+      Node node;
+      const char* name_at = nullptr;
+      const auto present = r_.Record(item, kFields, [&](std::size_t field, od::value v) {
+        if (field == 0) {
+          name_at = Reader::At(v);
+          node.name = r_.String(v);
+        } else {
+          node.group = r_.String(v);
+        }
+      });
+      r_.Require(present, 0, kFields, at);
+      // Hinted at the end: node lists are mostly in name order.
+      const std::size_t known = node_names_.size();
+      node_names_.insert(node_names_.end(), node.name);
+      if (node_names_.size() == known) {
+        r_.Fail(name_at, r_.Path() + ".name", "node '" + node.name + "' is listed twice");
+      }
+      nodes.push_back(std::move(node));
+    });
+  }
+
+  void NodeGroup(od::value value) {
+    static constexpr FieldNames<7> kFields = {"name",  "automatic", "excluded_groups", "test_exclusions",
+                                              "nodes", "root_fwds", "valid"};
+    const char* at = Reader::At(value);
+    auto group = std::make_shared<ClusterDefinition>();
+    GroupRefs refs;
+    const auto present = r_.Record(value, kFields, [&](std::size_t field, od::value v) {
+      switch (field) {
+        case 0: refs.name = r_.Name(v); group->name = refs.name.name; break;
+        case 1: group->automatic = r_.Bool(v); break;
+        case 2: r_.Array(v, [&](od::value item) { refs.excluded.push_back(r_.Name(item)); }); break;
+        case 3:
+          r_.Map(v, [&](std::string_view test, const char* key_at, od::value item) {
+            refs.excluded_tests.push_back({std::string(test), key_at, r_.Path()});
+            group->test_exclusions[std::string(test)] = r_.StringSet(item);
+          });
+          break;
+        case 4: group->node_names = r_.StringSet(v); break;
+        case 5: r_.Array(v, [&](od::value item) { refs.tests.push_back(r_.Name(item)); }); break;
+        case 6: group->valid = r_.Bool(v); break;
+      }
+    });
+    r_.Require(present, 0, kFields, at);
+    if (!config_->node_groups.emplace(group->name, group).second) {
+      r_.Fail(refs.name.at, refs.name.path, "node group '" + group->name + "' is defined twice");
+    }
+    for (const auto& excluded : refs.excluded) group->excluded_groups.insert(excluded.name);
+    for (const auto& test : refs.tests) group->root_fwd_names.insert(test.name);
+    group_refs_.push_back(std::move(refs));
+  }
+
+  // An array of {"directory", <list>}: extension names or catalogue files
+  // (member) and the directory they lie in.
+  template <typename Group>
+  std::vector<Group> DirectoryGroups(od::value value, std::string_view list, std::vector<std::string> Group::*member) {
+    const FieldNames<2> fields = {"directory", list};
+    std::vector<Group> groups;
+    r_.Array(value, [&](od::value item) {
+      Group group;
+      const char* at = Reader::At(item);
+      const auto present = r_.Record(item, fields, [&](std::size_t field, od::value v) {
+        if (field == 0) {
+          group.directory = Resolve(r_.String(v));
+        } else {
+          group.*member = r_.Strings(v);
+        }
+      });
+      r_.Require(present, 1, fields, at);
+      groups.push_back(std::move(group));
+    });
+    return groups;
+  }
+
+  std::vector<ExtensionSpec> Extensions(od::value value) {
+    auto specs = DirectoryGroups(value, "names", &ExtensionSpec::names);
+    for (const auto& spec : specs) names_extensions_ |= !spec.names.empty();
+    return specs;
+  }
+
+  void Definition(od::value value) {
+    static constexpr FieldNames<9> kFields = {"name",       "path", "signs",   "extensions", "catalogs",
+                                              "validation", "pass", "skipped", "depends_on"};
+    const char* at = Reader::At(value);
+    auto fwd = std::make_shared<Fwd>();
+    Reference name;
+    std::vector<std::vector<Reference>> depends_on;
+    const auto present = r_.Record(value, kFields, [&](std::size_t field, od::value v) {
+      switch (field) {
+        case 0: name = r_.Name(v); fwd->name = name.name; break;
+        case 1: fwd->path = r_.String(v); break;
+        case 2: fwd->signs = r_.StringSet(v); break;
+        case 3: fwd->extension_specs = Extensions(v); break;
+        case 4: fwd->catalog_files = DirectoryGroups(v, "files", &FileGroup::files); break;
+        case 5: fwd->validation = r_.String(v); break;
+        case 6: fwd->pass = r_.Bool(v); break;
+        case 7: fwd->skipped = r_.Bool(v); break;
+        case 8:
+          r_.Array(v, [&](od::value group) {
+            depends_on.emplace_back();
+            r_.Array(group, [&](od::value item) { depends_on.back().push_back(r_.Name(item)); });
+          });
+          break;
+      }
+    });
+    r_.Require(present, 0, kFields, at);
+    auto& attributes = *config_->fwd_attributes;
+    if (!attributes.fwds.emplace(fwd->name, fwd).second) {
+      r_.Fail(name.at, name.path, "Framework Definition '" + fwd->name + "' is defined twice");
+    }
+    fwd->node = std::make_shared<FwdNode>();
+    fwd->node->fwd = fwd;
+    attributes.names.push_back(fwd->name);
+    dependencies_.push_back(std::move(depends_on));
+  }
+
+  std::map<std::string, std::vector<std::string>> IdLists(od::value value) {
+    std::map<std::string, std::vector<std::string>> lists;
+    r_.Map(value, [&](std::string_view key, const char*, od::value item) {
+      lists.emplace_hint(lists.end(), key, r_.Strings(item));
+    });
+    return lists;
+  }
+
+  void MessageTables(od::value value) {
+    static constexpr FieldNames<2> kFields = {"header", "cell"};
+    r_.Map(value, [&](std::string_view id, const char*, od::value columns) {
+      auto& table = config_->message_tables[std::string(id)];
+      r_.Array(columns, [&](od::value column) {
+        std::pair<std::string, std::string> cell;
+        const char* at = Reader::At(column);
+        const auto present = r_.Record(column, kFields, [&](std::size_t field, od::value v) {
+          (field == 0 ? cell.first : cell.second) = r_.String(v);
+        });
+        r_.Require(present, 0, kFields, at);
+        r_.Require(present, 1, kFields, at);
+        table.push_back(std::move(cell));
+      });
+    });
+  }
+
+  void ReportMessages(od::value value) {
+    static constexpr FieldNames<3> kFields = {"id", "args", "nodes"};
+    r_.Map(value, [&](std::string_view key, const char*, od::value messages) {
+      auto& list = config_->report_messages[std::string(key)];
+      r_.Array(messages, [&](od::value item) {
+        templates::Reports_msg message;
+        const char* at = Reader::At(item);
+        const auto present = r_.Record(item, kFields, [&](std::size_t field, od::value v) {
+          if (field == 0) message.id = r_.String(v);
+          if (field == 1) message.args = r_.Arguments(v);
+          if (field == 2) message.nodes = r_.StringSet(v);
+        });
+        r_.Require(present, 0, kFields, at);
+        list.push_back(std::move(message));
+      });
+    });
+  }
+
+  void SortCriterion(od::value value) {
+    static constexpr FieldNames<2> kFields = {"field", "ascending"};
+    static constexpr FieldNames<4> kSortFields = {"sort_value", "id", "node", "severity"};
+    const char* at = Reader::At(value);
+    Sorting criterion(true, Sorting::SEVERITY);
+    const auto present = r_.Record(value, kFields, [&](std::size_t field, od::value v) {
+      if (field == 1) {
+        criterion.ascending = r_.Bool(v);
+        return;
+      }
+      const char* field_at = Reader::At(v);
+      const std::string name = r_.String(v);
+      std::size_t index = 0;
+      while (index < kSortFields.size() && kSortFields[index] != name) ++index;
+      if (index == kSortFields.size()) {
+        r_.Fail(field_at, "unknown sort field '" + name + "' (expected sort_value, id, node or severity)");
+      }
+      criterion.field = static_cast<Sorting::FIELD>(index);
+    });
+    r_.Require(present, 0, kFields, at);
+    config_->sorting_criteria.push_back(criterion);
+  }
+
+  void ProviderOptionset(od::value value) {
+    std::map<std::string, std::vector<qorv::ProviderOptionset>> sets;
+    r_.Map(value, [&](std::string_view name, const char*, od::value list) {
+      auto& entries = sets[std::string(name)];
+      r_.Array(list, [&](od::value item) {
+        qorv::ProviderOptionset options;
+        r_.Map(item, [&](std::string_view key, const char*, od::value v) { options.options.emplace(key, r_.String(v)); });
+        entries.push_back(std::move(options));
+      });
+    });
+    config_->provider_optionsets.push_back(std::move(sets));
+  }
+
+  void Issues(od::value value, IssueList& issues) {
+    static constexpr FieldNames<11> kFields = {"id",        "severity",    "nodes",       "args",
+                                               "secondary_id", "secondary_args", "remedy_id", "remedy_args",
+                                               "sort_value", "suppressed",  "subcategory"};
+    constexpr auto kInt32Min = std::numeric_limits<std::int32_t>::min();
+    constexpr auto kInt32Max = std::numeric_limits<std::int32_t>::max();
+    r_.ArrayCounted(value, [&](std::size_t n) { issues.reserve(issues.size() + n); }, [&](od::value item) {
+      const char* at = Reader::At(item);
+      auto issue = std::make_shared<analysis::AnalysisOutput>();
+      auto& i = *issue;
+      const auto present = r_.Record(item, kFields, [&](std::size_t field, od::value v) {
+        switch (field) {
+          case 0: {
+            const char* id_at = Reader::At(v);
+            i.id = r_.String(v);
+            if (i.id.empty()) r_.Fail(id_at, "the message id is empty");
+            break;
+          }
+          case 1: i.severity = static_cast<std::int32_t>(r_.Integer(v, 0, 100)); break;
+          case 2: i.nodes = r_.Strings(v); break;
+          case 3: i.message_args = r_.Arguments(v); break;
+          case 4: i.secondary_id = r_.String(v); break;
+          case 5: i.secondary_args = r_.Arguments(v); break;
+          case 6: i.remedy_id = r_.String(v); break;
+          case 7: i.remedy_args = r_.Arguments(v); break;
+          case 8: i.sort_value = static_cast<std::int32_t>(r_.Integer(v, kInt32Min, kInt32Max)); break;
+          case 9: i.suppressed = r_.Bool(v); break;
+          case 10: i.subcategory = r_.String(v); break;
+        }
+      });
+      r_.Require(present, 0, kFields, at);
+      issues.push_back(std::move(issue));
+    });
+  }
+
+  // Resolves the names that refer to definitions and groups, builds the
+  // dependency trees and picks their roots.
+  void Link() {
+    Config& c = *config_;
+    if (!tested_names_given_) c.tested_names = std::move(node_names_);
+    auto& attributes = *c.fwd_attributes;
+
+    std::unordered_set<std::string> depended_on;
+    for (std::size_t d = 0; d < attributes.names.size(); ++d) {
+      auto& node = *attributes.fwds.at(attributes.names[d])->node;
+      for (const auto& group : dependencies_[d]) {
+        node.dependencies.emplace_back();
+        for (const auto& reference : group) {
+          node.dependencies.back().push_back(Find(reference, "Framework Definition")->node);
+          depended_on.insert(reference.name);
+        }
+      }
+    }
+    for (std::size_t d = 0; d < attributes.names.size(); ++d) CheckCycle(attributes.names[d], {});
+
+    if (roots_given_) {
+      std::unordered_set<std::string> listed;
+      for (const auto& reference : roots_) {
+        const auto& node = Find(reference, "Framework Definition")->node;
+        if (!listed.insert(reference.name).second) r_.Fail(reference.at, reference.path, "'" + reference.name + "' is listed twice");
+        attributes.roots.push_back(node);
+      }
+    } else {
+      for (const auto& name : attributes.names) {
+        if (!depended_on.count(name)) attributes.roots.push_back(attributes.fwds.at(name)->node);
+      }
+    }
+
+    for (const auto& refs : group_refs_) {
+      for (const auto& excluded : refs.excluded) {
+        if (!c.node_groups.count(excluded.name)) r_.Fail(excluded.at, excluded.path, "no node group '" + excluded.name + "'");
+      }
+      for (const auto& test : refs.tests) Find(test, "Framework Definition");
+      for (const auto& test : refs.excluded_tests) {
+        const bool listed = std::any_of(refs.tests.begin(), refs.tests.end(),
+                                        [&](const Reference& t) { return t.name == test.name; });
+        if (!listed) r_.Fail(test.at, test.path, "'" + test.name + "' is not among the group's root_fwds");
+      }
+    }
+
+    // A run without node groups has its nodes in the default group, as the
+    // host defines it; the category report then files issues by the nodes'
+    // own groups.
+    if (c.node_groups.empty()) {
+      auto group = std::make_shared<ClusterDefinition>();
+      group->name = "default-subcluster";
+      for (const auto& node : c.nodes) group->node_names.insert(node.name);
+      for (const auto& root : attributes.roots) group->root_fwd_names.insert(root->fwd->name);
+      c.node_groups.emplace(group->name, group);
+    }
+  }
+
+  const std::shared_ptr<Fwd>& Find(const Reference& reference, const char* what) {
+    const auto& fwds = config_->fwd_attributes->fwds;
+    const auto found = fwds.find(reference.name);
+    if (found == fwds.end()) r_.Fail(reference.at, reference.path, std::string("no ") + what + " '" + reference.name + "'");
+    return found->second;
+  }
+
+  // Definitions depend on each other without a cycle: the reports walk the
+  // dependencies to their leaves.
+  void CheckCycle(const std::string& name, std::vector<std::string> path) {
+    if (acyclic_.count(name)) return;
+    path.push_back(name);
+    const auto& names = config_->fwd_attributes->names;
+    const std::size_t d = static_cast<std::size_t>(std::find(names.begin(), names.end(), name) - names.begin());
+    for (const auto& group : dependencies_[d]) {
+      for (const auto& reference : group) {
+        if (std::find(path.begin(), path.end(), reference.name) != path.end()) {
+          std::string cycle;
+          for (auto it = std::find(path.begin(), path.end(), reference.name); it != path.end(); ++it) cycle += *it + " -> ";
+          r_.Fail(reference.at, reference.path, "the Framework Definitions depend on each other in a cycle: " + cycle +
+                                                    reference.name);
+        }
+        CheckCycle(reference.name, path);
+      }
+    }
+    acyclic_.insert(name);
+  }
+
+  struct GroupRefs {
+    Reference name;
+    std::vector<Reference> excluded;
+    std::vector<Reference> tests;
+    std::vector<Reference> excluded_tests;
+  };
+
+  Reader& r_;
+  std::filesystem::path base_;
+  std::shared_ptr<Config> config_ = std::make_shared<Config>();
+  bool names_extensions_ = false;
+  bool tested_names_given_ = false;
+  bool roots_given_ = false;
+  std::set<std::string> node_names_;
+  std::vector<Reference> roots_;
+  std::vector<std::vector<std::vector<Reference>>> dependencies_;  // per definition, in file order
+  std::vector<GroupRefs> group_refs_;
+  std::unordered_set<std::string> acyclic_;
+};
+
+// The whole file, padded for the parser.
+simdjson::padded_string Load(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw RunFileError(path + ": cannot open the run file: " + std::strerror(errno));
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    const int error = S_ISDIR(info.st_mode) ? EISDIR : errno;
+    ::close(fd);
+    throw RunFileError(path + ": cannot read the run file: " +
+                       (error ? std::strerror(error) : std::string("not a regular file")));
+  }
+  simdjson::padded_string text(static_cast<std::size_t>(info.st_size));
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t got = ::read(fd, text.data() + done, text.size() - done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      const int error = got < 0 ? errno : 0;
+      ::close(fd);
+      throw RunFileError(path + ": cannot read the run file: " +
+                         (error ? std::strerror(error) : std::string("the file shrank while being read")));
+    }
+    done += static_cast<std::size_t>(got);
+  }
+  ::close(fd);
+  return text;
 }
 
 }  // namespace
 
-std::shared_ptr<Config> ReadRunFile(const std::string& path) {
-  std::ifstream in(path);
-  if (!in) throw std::runtime_error(path + ": cannot open the run file");
-  const std::filesystem::path base = std::filesystem::path(path).parent_path();
+RunFile ReadRunFile(const std::string& path) {
+  const simdjson::padded_string text = Load(path);
+  Reader reader(path, text);
+  if (!simdjson::validate_utf8(text.data(), text.size())) reader.FailSyntax(simdjson::UTF8_ERROR, nullptr);
 
-  try {
-    const json run = json::parse(in);
-    auto config = std::make_shared<Config>();
-    config->command_line = run.value("command_line", "");
-    config->passed = run.value("passed", true);
-    config->fail_level = run.value("fail_level", -1);
-    config->output_file = run.value("output_file", "");
-    config->install_dir = Resolve(base, run.value("install_dir", ""));
-    config->include_nodes = run.value("include_nodes", std::vector<std::string>());
-    config->databases = run.value("databases", std::vector<std::string>());
-    config->extension_specs = ToSpecs(run.value("extensions", json::array()), base);
-    config->diagnosis_ids = run.value("diagnosis_ids", std::map<std::string, std::vector<std::string>>());
-    config->observation_ids = run.value("observation_ids", std::map<std::string, std::vector<std::string>>());
-    config->category_map = run.value("category_map", std::unordered_map<std::string, std::string>());
-    for (const auto& node : run.value("nodes", json::array())) {
-      config->nodes.push_back({node.value("group", ""), node.at("name").get<std::string>()});
-      config->tested_names.insert(node.at("name").get<std::string>());
-    }
-    for (const auto& record : run.value("fwds", json::array())) {
-      auto fwd = std::make_shared<Fwd>();
-      fwd->name = record.at("name").get<std::string>();
-      fwd->path = record.value("path", "");
-      fwd->signs = record.value("signs", std::set<std::string>());
-      fwd->extension_specs = ToSpecs(record.value("extensions", json::array()), base);
-      for (const auto& group : record.value("catalogs", json::array())) {
-        fwd->catalog_files.push_back(
-            {group.value("files", std::vector<std::string>()), Resolve(base, group.value("directory", ""))});
-      }
-      config->fwd_attributes->names.push_back(fwd->name);
-      config->fwd_attributes->fwds[fwd->name] = fwd;
-    }
-    const char* lists[] = {"diagnoses", "observations", "third", "issues"};
-    for (std::size_t i = 0; i < 4; ++i) {
-      for (const auto& record : run.value(lists[i], json::array())) config->issue_lists[i].push_back(ToIssue(record));
-    }
-    return config;
-  } catch (const json::exception& error) {
-    throw std::runtime_error(path + ": " + error.what());
-  }
+  od::parser parser;
+  od::document document;
+  if (const auto error = parser.iterate(text).get(document)) reader.FailSyntax(error, nullptr);
+  od::value top;
+  if (const auto error = document.get_value().get(top)) reader.FailSyntax(error, text.data());
+  if (reader.TypeOf(top) != od::json_type::object) reader.Fail(text.data(), "a run file holds one JSON object");
+
+  RunFileParser parser_of_run(reader, std::filesystem::path(path).parent_path());
+  parser_of_run.Top(top);
+  const char* end = nullptr;
+  if (!document.current_location().get(end)) reader.FailSyntax(simdjson::TRAILING_CONTENT, end);
+  return {parser_of_run.config(), parser_of_run.names_extensions()};
 }
 
 }  // namespace qorv::tools

@@ -1,0 +1,235 @@
+// qorv-postprocess: runs the postprocessor on a run file (docs/run-file.md),
+// the way the host tool does after its analysis, so that a run can be
+// reported again, scripted or checked.
+//
+// Exit status: 0 the run passed, 1 the postprocessor reported a failure,
+// 2 bad usage, an unreadable or malformed run file, or a message catalogue
+// that could not be loaded. The run file is read and checked completely
+// before the postprocessor starts, so a bad file writes no report.
+#include <getopt.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <ctime>
+#include <exception>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "postprocessor/postprocessor.h"
+#include "postprocessor/version.h"
+#include "tools/run_file.h"
+
+namespace {
+
+constexpr char kProgram[] = "qorv-postprocess";
+
+// Extensions run when neither the run file nor the command line names any.
+const std::vector<std::string> kDefaultExtensions = {"category_summary", "category_log", "qorv_execution_warnings",
+                                                     "qorv_json"};
+
+// The latest time stamp the reports print with a four-digit year.
+constexpr std::int64_t kLastTimestamp = 253402300799;  // 9999-12-31 23:59:59 UTC
+
+struct Options {
+  std::string run_file;
+  std::optional<std::string> output;
+  std::optional<std::string> install_dir;
+  std::optional<std::string> extension_dir;
+  std::vector<std::string> extensions;
+  bool process_only = false;
+  std::optional<std::int32_t> fail_level;
+  std::optional<std::time_t> timestamp;
+};
+
+void PrintHelp() {
+  std::cout << "Usage: " << kProgram << " [OPTION]... RUN-FILE\n"
+            << "Report a Quorvane run described by RUN-FILE (JSON): translate, collapse and\n"
+               "classify its issues, decide pass or fail and run the report extensions.\n"
+               "\n"
+               "  -o, --output=FILE        write the results log to FILE (the JSON results and\n"
+               "                           the execution warnings go beside it)\n"
+               "      --install-dir=DIR    installation root (default: "
+            << QORV_INSTALL_PREFIX
+            << ")\n"
+               "      --extensions=DIR     look for extensions in DIR instead of\n"
+               "                           <install-dir>/postprocessor/ostra64/extensions/\n"
+               "  -e, --extension=NAME     run extension NAME; repeat for more; replaces the\n"
+               "                           extensions the run file names\n"
+               "      --process-only       read, translate and sort the issues, write nothing\n"
+               "      --fail-level=N       issues of severity N (0..100) and above make the run\n"
+               "                           fail; overrides the run file\n"
+               "      --timestamp=EPOCH    time of the run in seconds since 1970 (UTC), for\n"
+               "                           reproducible reports; default: $SOURCE_DATE_EPOCH,\n"
+               "                           else the current time\n"
+               "  -h, --help               show this help and exit\n"
+               "  -V, --version            show the version and exit\n"
+               "\n"
+               "Without extensions named in the run file or with --extension, the extensions\n"
+               "category_summary, category_log, qorv_execution_warnings and qorv_json are run\n"
+               "from the extension directory; those not installed there are skipped.\n"
+               "\n"
+               "Exit status: 0 the run passed, 1 the run failed or a report could not be\n"
+               "written, 2 bad usage, a bad run file or a message catalogue that cannot be\n"
+               "loaded.\n";
+}
+
+[[noreturn]] void UsageError(const std::string& problem) {
+  std::cerr << kProgram << ": " << problem << "\nTry '" << kProgram << " --help' for more information.\n";
+  std::exit(2);
+}
+
+// A whole decimal number in [low, high]; nullopt for anything else.
+std::optional<std::int64_t> ParseInteger(const std::string& text, std::int64_t low, std::int64_t high) {
+  if (text.empty() || text.find_first_not_of("-0123456789") != std::string::npos) return std::nullopt;
+  errno = 0;
+  char* end = nullptr;
+  const long long value = std::strtoll(text.c_str(), &end, 10);
+  if (errno != 0 || *end != '\0' || value < low || value > high) return std::nullopt;
+  return value;
+}
+
+std::time_t ParseTimestamp(const std::string& text, const std::string& source) {
+  // 0 stands for "now" in the configuration, so it cannot fix a time.
+  const auto value = ParseInteger(text, 1, kLastTimestamp);
+  if (!value) {
+    UsageError(source + ": '" + text + "' is not a time stamp (whole seconds since 1970, 1 to " +
+               std::to_string(kLastTimestamp) + ")");
+  }
+  return static_cast<std::time_t>(*value);
+}
+
+Options ParseOptions(int argc, char** argv) {
+  enum { kInstallDir = 256, kExtensions, kProcessOnly, kFailLevel, kTimestamp };
+  static const option kLongOptions[] = {
+      {"output", required_argument, nullptr, 'o'},
+      {"install-dir", required_argument, nullptr, kInstallDir},
+      {"extensions", required_argument, nullptr, kExtensions},
+      {"extension", required_argument, nullptr, 'e'},
+      {"process-only", no_argument, nullptr, kProcessOnly},
+      {"fail-level", required_argument, nullptr, kFailLevel},
+      {"timestamp", required_argument, nullptr, kTimestamp},
+      {"help", no_argument, nullptr, 'h'},
+      {"version", no_argument, nullptr, 'V'},
+      {nullptr, 0, nullptr, 0},
+  };
+  Options options;
+  opterr = 0;  // one message of our own instead of getopt's
+  int code;
+  while ((code = getopt_long(argc, argv, ":o:e:hV", kLongOptions, nullptr)) != -1) {
+    switch (code) {
+      case 'o':
+        if (*optarg == '\0') UsageError("--output needs a file name");
+        options.output = optarg;
+        break;
+      case kInstallDir:
+        if (*optarg == '\0') UsageError("--install-dir needs a directory");
+        options.install_dir = optarg;
+        break;
+      case kExtensions:
+        if (*optarg == '\0') UsageError("--extensions needs a directory");
+        options.extension_dir = optarg;
+        break;
+      case 'e':
+        if (*optarg == '\0' || std::string(optarg).find('/') != std::string::npos) {
+          UsageError(std::string("--extension: '") + optarg + "' is not an extension name");
+        }
+        options.extensions.push_back(optarg);
+        break;
+      case kProcessOnly:
+        options.process_only = true;
+        break;
+      case kFailLevel: {
+        const auto level = ParseInteger(optarg, 0, 100);
+        if (!level) UsageError(std::string("--fail-level: '") + optarg + "' is not a severity from 0 to 100");
+        options.fail_level = static_cast<std::int32_t>(*level);
+        break;
+      }
+      case kTimestamp:
+        options.timestamp = ParseTimestamp(optarg, "--timestamp");
+        break;
+      case 'h':
+        PrintHelp();
+        std::exit(std::cout.flush() ? 0 : 2);
+      case 'V':
+        std::cout << kProgram << " (" << qorv::postprocessor::kProductName << ") "
+                  << qorv::postprocessor::kProductVersion << "\n";
+        std::exit(std::cout.flush() ? 0 : 2);
+      case ':':
+        UsageError(std::string("option '") + argv[optind - 1] + "' needs a value");
+      default:
+        UsageError(optopt ? std::string("unknown option '-") + static_cast<char>(optopt) + "'"
+                          : std::string("unknown option '") + argv[optind - 1] + "'");
+    }
+  }
+  if (optind >= argc) UsageError("no run file given");
+  if (argc - optind > 1) UsageError(std::string("more than one run file given: '") + argv[optind + 1] + "'");
+  options.run_file = argv[optind];
+
+  if (!options.timestamp) {
+    if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH"); epoch && *epoch) {
+      options.timestamp = ParseTimestamp(epoch, "SOURCE_DATE_EPOCH");
+    }
+  }
+  return options;
+}
+
+// The command line's settings over those of the run file.
+void Apply(const Options& options, bool file_names_extensions, qorv::Config& config) {
+  if (options.output) config.output_file = *options.output;
+  if (options.install_dir) {
+    config.install_dir = *options.install_dir;
+  } else if (config.install_dir.empty()) {
+    config.install_dir = QORV_INSTALL_PREFIX;
+  }
+  if (options.fail_level) config.fail_level = *options.fail_level;
+  if (options.timestamp) config.timestamp = *options.timestamp;
+
+  const std::string directory =
+      options.extension_dir ? *options.extension_dir : config.install_dir + "/postprocessor/ostra64/extensions/";
+  if (!options.extensions.empty()) {
+    config.extension_specs = {{options.extensions, directory}};
+  } else if (!file_names_extensions) {
+    config.extension_specs = {{kDefaultExtensions, directory}};
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const Options options = ParseOptions(argc, argv);
+
+  qorv::tools::RunFile run;
+  try {
+    run = qorv::tools::ReadRunFile(options.run_file);
+  } catch (const qorv::tools::RunFileError& error) {
+    std::cerr << kProgram << ": " << error.what() << "\n";
+    return 2;
+  } catch (const std::bad_alloc&) {
+    std::cerr << kProgram << ": " << options.run_file << ": not enough memory to read the run file\n";
+    return 2;
+  }
+  Apply(options, run.names_extensions, *run.config);
+
+  int status = 0;
+  try {
+    if (options.process_only) {
+      qorv::postprocessor::process_issues(run.config);
+    } else {
+      status = qorv::postprocessor::run_postprocessor(run.config) == 0 ? 0 : 1;
+    }
+  } catch (const std::runtime_error& error) {
+    // A message catalogue that fails to load stops the run before any report.
+    std::cerr << kProgram << ": " << error.what() << "\n";
+    return 2;
+  } catch (const std::exception& error) {
+    std::cerr << kProgram << ": the run stopped: " << error.what() << "\n";
+    return 1;
+  }
+  // exit() rather than return: the process's end frees the run's records at
+  // once, where destroying a million of them one by one takes a while.
+  // Static objects (the output log and its files) are still closed.
+  std::exit(status);
+}

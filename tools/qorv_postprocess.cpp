@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "postprocessor/host/fs.h"
+#include "postprocessor/host/str.h"
 #include "postprocessor/postprocessor.h"
 #include "postprocessor/version.h"
 #include "tools/run_file.h"
@@ -44,6 +46,19 @@ struct Options {
   std::optional<std::time_t> timestamp;
 };
 
+// The installation this program belongs to: the prefix it is installed
+// under, so that a moved installation still finds its own extensions, or
+// the prefix it was built for when it runs from the build tree.
+std::string DefaultInstallDir() {
+  const std::string suffix = std::string("/") + QORV_INSTALL_PROGRAMDIR;
+  const std::string directory = qorv::str::dirname(qorv::fs::selfpath());
+  if (directory.size() > suffix.size() &&
+      directory.compare(directory.size() - suffix.size(), suffix.size(), suffix) == 0) {
+    return directory.substr(0, directory.size() - suffix.size());
+  }
+  return QORV_INSTALL_PREFIX;
+}
+
 void PrintHelp() {
   std::cout << "Usage: " << kProgram << " [OPTION]... RUN-FILE\n"
             << "Report a Quorvane run described by RUN-FILE (JSON): translate, collapse and\n"
@@ -52,7 +67,7 @@ void PrintHelp() {
                "  -o, --output=FILE        write the results log to FILE (the JSON results and\n"
                "                           the execution warnings go beside it)\n"
                "      --install-dir=DIR    installation root (default: "
-            << QORV_INSTALL_PREFIX
+            << DefaultInstallDir()
             << ")\n"
                "      --extensions=DIR     look for extensions in DIR instead of\n"
                "                           <install-dir>/postprocessor/ostra64/extensions/\n"
@@ -71,9 +86,9 @@ void PrintHelp() {
                "category_summary, category_log, qorv_execution_warnings and qorv_json are run\n"
                "from the extension directory; those not installed there are skipped.\n"
                "\n"
-               "Exit status: 0 the run passed, 1 the run failed or a report could not be\n"
-               "written, 2 bad usage, a bad run file or a message catalogue that cannot be\n"
-               "loaded.\n";
+               "Exit status: 0 the postprocessor and every report succeeded (the verdict,\n"
+               "PASS or FAIL, is in the reports), 1 the postprocessor reported a failure,\n"
+               "2 bad usage, a bad run file or a message catalogue that cannot be loaded.\n";
 }
 
 [[noreturn]] void UsageError(const std::string& problem) {
@@ -182,7 +197,7 @@ void Apply(const Options& options, bool file_names_extensions, qorv::Config& con
   if (options.install_dir) {
     config.install_dir = *options.install_dir;
   } else if (config.install_dir.empty()) {
-    config.install_dir = QORV_INSTALL_PREFIX;
+    config.install_dir = DefaultInstallDir();
   }
   if (options.fail_level) config.fail_level = *options.fail_level;
   if (options.timestamp) config.timestamp = *options.timestamp;

@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Installs the build into a fresh prefix and runs the installed host program
+# as an administrator would:
+#  - on the bundled sample, every result file and the console compared byte
+#    for byte with tests/install/golden (the installation prefix shown as
+#    <prefix>), the JSON checked against its schema;
+#  - with --output out/run.log, the result files beside it;
+#  - on a malformed run file: one message, exit 2, nothing written;
+#  - with an extension built outside the tree against the installed package.
+# Regenerate the golden files after an intended change of report text with
+#   QORV_UPDATE_GOLDEN=1 ctest --test-dir build -R installed_run
+# Usage: installed_run_test.sh <build dir> <source dir>
+set -euo pipefail
+build=$1
+source=$2
+golden=$source/tests/install/golden
+prefix=$build/test-install
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+rm -rf "$prefix"
+cmake --install "$build" --prefix "$prefix" >/dev/null
+program=$prefix/bin/qorv-postprocess
+[ -x "$program" ] || fail "no installed $program"
+
+# The sample, at a fixed time, without a terminal (width 80).
+mkdir "$work/sample"
+status=0
+(cd "$work/sample" && "$program" "$source/examples/sample/run.json" --timestamp 1770102309 \
+  </dev/null >console.txt 2>stderr.txt) || status=$?
+[ "$status" -eq 0 ] || fail "sample run exited $status: $(cat "$work/sample/stderr.txt")"
+[ -s "$work/sample/stderr.txt" ] && fail "sample run wrote to standard error: $(cat "$work/sample/stderr.txt")"
+for file in console.txt qorv_results.log qorv_execution_warnings.log qorv_results.json; do
+  [ -f "$work/sample/$file" ] || fail "sample run wrote no $file"
+  sed -i "s|$prefix|<prefix>|g" "$work/sample/$file"
+  if [ -n "${QORV_UPDATE_GOLDEN:-}" ]; then
+    cp "$work/sample/$file" "$golden/$file"
+  else
+    diff -u "$golden/$file" "$work/sample/$file" || fail "$file differs from $golden/$file"
+  fi
+done
+python3 "$source/tests/extensions/validate_results_json.py" "$source/docs/qorv_results.schema.json" \
+  "$work/sample/qorv_results.json" >/dev/null || fail "qorv_results.json does not match its schema"
+
+# --output puts the results log there and the other files beside it.
+(cd "$work" && "$program" "$source/examples/sample/run.json" --output out/run.log </dev/null >/dev/null)
+for file in out/run.log out/qorv_execution_warnings.log out/run.json; do
+  [ -s "$work/$file" ] || fail "--output out/run.log wrote no $file"
+done
+
+# A malformed run file: one line naming the file and the place, exit 2, and
+# the results of the last run left as they were.
+mkdir "$work/bad"
+printf 'results of the last run\n' >"$work/bad/qorv_results.log"
+printf '{"nodes": [{"name": "n1"}],\n "fail_level": 1e20}\n' >"$work/bad/run.json"
+status=0
+(cd "$work/bad" && "$program" run.json 2>stderr.txt >/dev/null) || status=$?
+[ "$status" -eq 2 ] || fail "malformed run file exited $status"
+grep -q '^qorv-postprocess: run.json:2:[0-9]*: fail_level: ' "$work/bad/stderr.txt" ||
+  fail "unexpected message: $(cat "$work/bad/stderr.txt")"
+[ "$(wc -l <"$work/bad/stderr.txt")" -eq 1 ] || fail "more than one line on standard error"
+[ "$(cat "$work/bad/qorv_results.log")" = "results of the last run" ] || fail "a refused run touched the results"
+[ ! -e "$work/bad/qorv_results.json" ] || fail "a refused run wrote qorv_results.json"
+
+# An extension built against the installed package, run by name.
+cmake -S "$source/examples/external-extension" -B "$work/ext" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+cmake --build "$work/ext" >/dev/null
+(cd "$work" && "$program" "$source/examples/sample/run.json" --extensions "$work/ext" --extension node_issues \
+  </dev/null >ext.txt)
+grep -q '^Nodes with the most issues (critical, warning, informational):$' "$work/ext.txt" ||
+  fail "the external extension printed: $(cat "$work/ext.txt")"
+echo "installed run: all checks passed"

@@ -104,83 +104,34 @@ TEST_F(CategoryPrintingTest, NodeCountsSplitListsAndMatchLongNames) {
   EXPECT_EQ(Print([](CategoryPrinting& p) { p.PrintNodes(); }), "120 nodes tested: c[001-120]\n" + rule + "\n");
 }
 
-TEST_F(CategoryPrintingTest, CategoriesInShortFormWithRemainingNodesLast) {
-  File("FUNCTIONALITY", "compute",
-       {Collapsed({Record("disk", 80, {"c1"}, "Disk full"), Record("disk", 80, {"c2"}, "Disk full")}),
-        Collapsed({Record("fan", 80, {"c3"}, "Fan\nslow")})});
-  File("ERROR", "default-subcluster", {Collapsed({Record("e", 10, {"d1"}, "Test gpu could not run")})});
-  EXPECT_EQ(Print([](CategoryPrinting& p) { p.PrintCategories(); }),
-            "FUNCTIONALITY\n"
-            "The following functionality issues were detected:\n"
-            "\n"
-            "  Subcluster \"compute\": c[1-3]\n"
-            "    1. Disk full\n"
-            "         2 nodes: c[1-2]\n"
-            "    2. Fanslow\n"
-            "         1 node: c3\n"
-            "\n"
-            "  Remaining Nodes: d1\n"
-            "    No issues detected.\n"
-            "\n"
-            "PERFORMANCE\nNo issues detected.\n\n");
+// Full category sections are in the golden reports; here, the cases they
+// do not reach.
+TEST_F(CategoryPrintingTest, CategoriesWithoutIssuesAndASingleSubcluster) {
   EXPECT_EQ(Print([](CategoryPrinting& p) { p.PrintCategory("INFORMATIONAL"); }), "");
-  EXPECT_EQ(Print([](CategoryPrinting& p) { p.PrintCategory("ERROR"); }),
-            "RUNTIME ERRORS\n"
-            "Quorvane encountered the following errors during execution:\n"
-            "\n"
-            "  Subcluster \"compute\": c[1-3]\n    No issues detected.\n\n"
-            "  Remaining Nodes: d1\n    1. Test gpu could not run\n         1 node: d1\n\n");
+  EXPECT_EQ(Print([](CategoryPrinting& p) { p.PrintCategories(); }),
+            "FUNCTIONALITY\nNo issues detected.\n\nPERFORMANCE\nNo issues detected.\n\n");
 
-  // One subcluster: no header, issues indented by two blanks.
+  // One subcluster: no header, issues indented by two blanks, line ends gone.
   map_.subcluster_map.erase("compute");
-  File("INFORMATIONAL", "default-subcluster", {Collapsed({Record("i", 0, {"d1"}, "BIOS 2.1")})});
+  File("INFORMATIONAL", "default-subcluster", {Collapsed({Record("i", 0, {"d1"}, "BIOS\n2.1")})});
   EXPECT_EQ(Print([](CategoryPrinting& p) { p.PrintCategory("INFORMATIONAL"); }),
             std::string(200, '-') +
                 "\nINFORMATIONAL\nThe following additional information was detected:\n\n"
-                "  1. BIOS 2.1\n       1 node: d1\n\n");
+                "  1. BIOS2.1\n       1 node: d1\n\n");
 }
 
-TEST_F(CategoryPrintingTest, NodeGroupsInLongFormWithTables) {
+TEST_F(CategoryPrintingTest, NumbersAlignAndGroupsOfAllNodesComeLast) {
   data_.default_subcluster_only = false;
   map_.subcluster_map = {{"AllNodes", {"c1", "g1"}}, {"gpu", {"g1"}}, {"compute", {"c1"}}};
-
-  auto table = Collapsed({Record("mount#sda", 80, {"c1"}, "Mount full"), Record("mount#sdb", 80, {"g1"})});
-  table->is_table = true;
-  table->table = Table({"Mount", "Use"});
-  table->table.InsertRow({"/", "91%"}, {"c1"});
-  table->table.InsertRow({"/scratch", "99%"}, {"g1"});
-  table->issues.front()->remedy = "Clean up";
-  table->fwds = {"/fwd/disk.xml"};
   Issues ten;
   for (int i = 1; i <= 10; ++i) ten.push_back(Collapsed({Record("id" + std::to_string(i), 80, {"g1"})}));
-  File("FUNCTIONALITY", "compute", {table});
   File("FUNCTIONALITY", "gpu", ten);
 
   const std::string printed = Print([](CategoryPrinting& p) { p.PrintCategory("FUNCTIONALITY"); }, true);
-  EXPECT_EQ(printed.substr(0, printed.find("    3.")),
-            "FUNCTIONALITY\n"
-            "The following functionality issues were detected:\n"
-            "\n"
-            "  Group \"compute\":\n"
-            "    1. mount\n"
-            "         Message: Mount full\n"
-            "         Remedy: Clean up\n"
-            "         2 nodes: c1,g1\n"
-            "         Test: disk\n"
-            "         Details: \n"
-            "           #Nodes Mount    Use Nodes \n"
-            "           1      /        91% c1    \n"
-            "           1      /scratch 99% g1    \n"
-            "\n"
-            "  Group \"gpu\":\n"
-            "    1.  id1\n"
-            "          Message: id1\n"
-            "          1 node: g1\n"
-            "    2.  id2\n"
-            "          Message: id2\n"
-            "          1 node: g1\n");
-  // Ten issues: one extra blank after the one-digit numbers; the group of
-  // all nodes comes last although it sorts first.
+  EXPECT_NE(printed.find("  Group \"compute\":\n    No issues detected.\n\n  Group \"gpu\":\n"
+                         "    1.  id1\n          Message: id1\n          1 node: g1\n"),
+            std::string::npos)
+      << printed;
   EXPECT_NE(printed.find("    10. id10\n          Message: id10\n"), std::string::npos) << printed;
   EXPECT_EQ(printed.substr(printed.rfind("  Group")), "  Group \"AllNodes\":\n    No issues detected.\n\n");
 }
@@ -209,13 +160,6 @@ TEST_F(CategoryPrintingTest, EveryWidth) {
       EXPECT_NE(short_form.find("200 nodes:"), std::string::npos) << width;
     }
   }
-  data_.width = 80;
-  const std::string printed = Print([](CategoryPrinting& p) { p.PrintCategories(); });
-  EXPECT_NE(printed.find("    1. The interconnect link reported many symbol errors since the last reset,\n"
-                         "       check the cable and the switch port and reseat the adapter\n"
-                         "         200 nodes: rack0-n[0,2,4"),
-            std::string::npos)
-      << printed;
 }
 
 }  // namespace

@@ -94,7 +94,7 @@ struct Case {
 TEST_F(QorvPostprocess, ExitStatusAndMessages) {
   const std::vector<Case> cases = {
       {"pass", SmallRun(), {"-e", "category_log"}, 0, {}},
-      {"no extension found", SmallRun(), {"--extension", "no_such_extension"}, 1,
+      {"no extension found", SmallRun(), {"--extension", "no_such_extension", "--install-dir", "."}, 1,
        {"No postprocessor extensions could be loaded"}},
       {"malformed json", "{\n  \"nodes\": [\n    {\"name\": \"n1\"},,\n  ]\n}\n", {}, 2,
        {"run.json:3:20: expected a value"}},

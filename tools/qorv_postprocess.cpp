@@ -22,6 +22,7 @@
 #include "postprocessor/host/str.h"
 #include "postprocessor/postprocessor.h"
 #include "postprocessor/version.h"
+#include "tools/results_diff.h"
 #include "tools/run_file.h"
 
 namespace {
@@ -61,6 +62,7 @@ std::string DefaultInstallDir() {
 
 void PrintHelp() {
   std::cout << "Usage: " << kProgram << " [OPTION]... RUN-FILE\n"
+            << "  or:  " << kProgram << " diff [--json] OLD.json NEW.json   (see " << kProgram << " diff --help)\n"
             << "Report a Quorvane run described by RUN-FILE (JSON): translate, collapse and\n"
                "classify its issues, decide pass or fail and run the report extensions.\n"
                "\n"
@@ -213,7 +215,43 @@ void Apply(const Options& options, bool file_names_extensions, qorv::Config& con
 
 }  // namespace
 
+// qorv-postprocess diff [--json] OLD.json NEW.json
+int Diff(int argc, char** argv) {
+  static const option kLongOptions[] = {
+      {"json", no_argument, nullptr, 'j'}, {"help", no_argument, nullptr, 'h'}, {nullptr, 0, nullptr, 0}};
+  qorv::tools::DiffOptions options;
+  optind = 1;
+  for (int option; (option = getopt_long(argc, argv, "+h", kLongOptions, nullptr)) != -1;) {
+    if (option == 'j') {
+      options.json = true;
+    } else if (option == 'h') {
+      std::cout << "Usage: " << kProgram << " diff [--json] OLD.json NEW.json\n"
+                << "Compare the JSON results of two runs (qorv_results.json): the issues that are\n"
+                   "new, resolved and still present (the same id, severity group and message),\n"
+                   "the nodes that newly have issues and those that are clean again.\n"
+                   "\n"
+                   "      --json   write the comparison as JSON\n"
+                   "\n"
+                   "Exit status: 0 no new issue contributes to FAIL, 1 one does, 2 bad usage or a\n"
+                   "file that is not a results document.\n";
+      return 0;
+    } else {
+      UsageError("diff: unknown option");
+    }
+  }
+  if (argc - optind != 2) UsageError("diff needs two results files, OLD.json and NEW.json");
+  options.old_file = argv[optind];
+  options.new_file = argv[optind + 1];
+  try {
+    return qorv::tools::DiffResults(options, std::cout);
+  } catch (const qorv::tools::ResultsError& error) {
+    std::cerr << kProgram << ": " << error.what() << "\n";
+    return 2;
+  }
+}
+
 int main(int argc, char** argv) {
+  if (argc > 1 && std::string(argv[1]) == "diff") return Diff(argc - 1, argv + 1);
   const Options options = ParseOptions(argc, argv);
 
   qorv::tools::RunFile run;

@@ -4,6 +4,7 @@
 #  - on the bundled sample, every result file and the console compared byte
 #    for byte with tests/install/golden (the installation prefix shown as
 #    <prefix>), the JSON checked against its schema;
+#  - "diff" against an earlier run's results, compared with golden files;
 #  - with --output out/run.log, the result files beside it;
 #  - on a malformed run file: one message, exit 2, nothing written;
 #  - with an extension built outside the tree against the installed package.
@@ -43,6 +44,25 @@ for file in console.txt qorv_results.log qorv_execution_warnings.log qorv_result
 done
 python3 "$source/tests/extensions/validate_results_json.py" "$source/docs/qorv_results.schema.json" \
   "$work/sample/qorv_results.json" >/dev/null || fail "qorv_results.json does not match its schema"
+
+# What changed since an earlier run (a hand-made results file): three new
+# issues contribute to FAIL, so the exit status is 1; a run against itself
+# has nothing new.
+cp "$source/tests/install/previous_results.json" "$work/previous.json"
+for form in text json; do
+  option=""
+  [ "$form" = json ] && option="--json"
+  status=0
+  (cd "$work" && "$program" diff $option previous.json sample/qorv_results.json >"diff.$form") || status=$?
+  [ "$status" -eq 1 ] || fail "diff ($form) exited $status"
+  if [ -n "${QORV_UPDATE_GOLDEN:-}" ]; then
+    cp "$work/diff.$form" "$golden/diff.$form"
+  else
+    diff -u "$golden/diff.$form" "$work/diff.$form" || fail "diff.$form differs from $golden/diff.$form"
+  fi
+done
+(cd "$work" && "$program" diff sample/qorv_results.json sample/qorv_results.json >/dev/null) ||
+  fail "diff of a run with itself did not exit 0"
 
 # --output puts the results log there and the other files beside it.
 (cd "$work" && "$program" "$source/examples/sample/run.json" --output out/run.log </dev/null >/dev/null)

@@ -1,0 +1,309 @@
+#include "tools/results_diff.h"
+
+#include <simdjson.h>
+
+#include <algorithm>
+#include <map>
+#include <set>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "extensions/qorv_json/json_writer.h"
+#include "postprocessor/host/str.h"
+#include "postprocessor/host/tokenized_host.h"
+
+namespace qorv::tools {
+
+namespace {
+
+using NodeSet = std::set<std::string>;
+
+struct Issue {
+  std::string id;
+  std::string group;  // "" for a severity outside every group
+  std::string message;
+  bool contributes_to_fail = false;
+  NodeSet nodes;
+};
+
+// Issues are the same when these are.
+using IssueKey = std::tuple<std::string, std::string, std::string>;
+
+struct Results {
+  std::string file;
+  std::string time_utc;
+  std::map<IssueKey, Issue> issues;
+  NodeSet nodes_with_issues;
+};
+
+std::string_view Text(simdjson::dom::element value, const std::string& file, const char* field) {
+  std::string_view text;
+  if (value.get_string().get(text) != simdjson::SUCCESS) {
+    throw ResultsError(file + ": " + field + " is not a string");
+  }
+  return text;
+}
+
+simdjson::dom::element Field(simdjson::dom::object object, const char* name, const std::string& file,
+                             const std::string& where) {
+  simdjson::dom::element value;
+  if (object[name].get(value) != simdjson::SUCCESS) {
+    throw ResultsError(file + ": " + where + " has no '" + name + "': not a qorv_results.json document");
+  }
+  return value;
+}
+
+Results Read(const std::string& file) {
+  simdjson::dom::parser parser;
+  simdjson::dom::element document;
+  if (const auto error = parser.load(file).get(document); error != simdjson::SUCCESS) {
+    throw ResultsError(file + ": cannot read the results: " + simdjson::error_message(error));
+  }
+  simdjson::dom::object root;
+  if (document.get_object().get(root) != simdjson::SUCCESS) {
+    throw ResultsError(file + ": not a qorv_results.json document (not a JSON object)");
+  }
+  const simdjson::dom::element version_value = Field(root, "schema_version", file, "the document");
+  std::int64_t version = 0;
+  if (version_value.get_int64().get(version) != simdjson::SUCCESS || version != 1) {
+    throw ResultsError(file + ": schema version " + simdjson::minify(version_value) +
+                       " is not supported (this program reads version 1)");
+  }
+
+  Results results;
+  results.file = file;
+  simdjson::dom::object run;
+  if (Field(root, "run", file, "the document").get_object().get(run) == simdjson::SUCCESS) {
+    std::string_view time;
+    if (run["time_utc"].get_string().get(time) == simdjson::SUCCESS) results.time_utc = std::string(time);
+  }
+  simdjson::dom::array issues;
+  if (Field(root, "issues", file, "the document").get_array().get(issues) != simdjson::SUCCESS) {
+    throw ResultsError(file + ": issues is not a list");
+  }
+  std::size_t index = 0;
+  for (simdjson::dom::element element : issues) {
+    const std::string where = "issues[" + std::to_string(index++) + "]";
+    simdjson::dom::object object;
+    if (element.get_object().get(object) != simdjson::SUCCESS) throw ResultsError(file + ": " + where + " is not an object");
+    Issue issue;
+    issue.id = std::string(Text(Field(object, "id", file, where), file, (where + ".id").c_str()));
+    const auto group = Field(object, "severity_group", file, where);
+    if (!group.is_null()) issue.group = std::string(Text(group, file, (where + ".severity_group").c_str()));
+    issue.message = std::string(Text(Field(object, "message", file, where), file, (where + ".message").c_str()));
+    bool contributes = false;
+    if (Field(object, "contributes_to_fail", file, where).get_bool().get(contributes) != simdjson::SUCCESS) {
+      throw ResultsError(file + ": " + where + ".contributes_to_fail is not true or false");
+    }
+    issue.contributes_to_fail = contributes;
+    simdjson::dom::array names;
+    if (Field(object, "nodes", file, where)["names"].get_array().get(names) != simdjson::SUCCESS) {
+      throw ResultsError(file + ": " + where + ".nodes.names is not a list");
+    }
+    for (simdjson::dom::element name : names) {
+      issue.nodes.insert(std::string(Text(name, file, (where + ".nodes.names").c_str())));
+    }
+    results.nodes_with_issues.insert(issue.nodes.begin(), issue.nodes.end());
+
+    // The same issue filed twice (a diagnosis and an observation, say) is
+    // one issue here, on the nodes of both.
+    auto& merged = results.issues[{issue.id, issue.group, issue.message}];
+    if (merged.id.empty() && merged.nodes.empty()) {
+      merged = std::move(issue);
+    } else {
+      merged.contributes_to_fail = merged.contributes_to_fail || issue.contributes_to_fail;
+      merged.nodes.insert(issue.nodes.begin(), issue.nodes.end());
+    }
+  }
+  return results;
+}
+
+std::string Range(const NodeSet& nodes) {
+  return TokenizedHost::get_merged_hosts(std::vector<std::string>(nodes.begin(), nodes.end()));
+}
+
+std::string CountedRange(const NodeSet& nodes) {
+  if (nodes.empty()) return "none";
+  return std::to_string(nodes.size()) + (nodes.size() == 1 ? " node: " : " nodes: ") + Range(nodes);
+}
+
+// Critical first, then warning, informational and issues of no group; by id
+// and message within a group.
+int GroupRank(const std::string& group) {
+  if (group == "CRITICAL") return 0;
+  if (group == "WARNING") return 1;
+  if (group == "INFORMATIONAL") return 2;
+  return 3;
+}
+
+struct Change {
+  const Issue* issue;
+  const Issue* before = nullptr;  // for a persisting issue: the old run's
+};
+
+void Sort(std::vector<Change>& changes) {
+  std::stable_sort(changes.begin(), changes.end(), [](const Change& a, const Change& b) {
+    return std::make_tuple(GroupRank(a.issue->group), a.issue->id, a.issue->message) <
+           std::make_tuple(GroupRank(b.issue->group), b.issue->id, b.issue->message);
+  });
+}
+
+struct Comparison {
+  std::vector<Change> added;
+  std::vector<Change> resolved;
+  std::vector<Change> persisting;
+  NodeSet newly_with_issues;
+  NodeSet clean_again;
+  std::size_t added_failing = 0;
+};
+
+Comparison Compare(const Results& before, const Results& after) {
+  Comparison comparison;
+  for (const auto& [key, issue] : after.issues) {
+    const auto found = before.issues.find(key);
+    if (found == before.issues.end()) {
+      comparison.added.push_back({&issue});
+      comparison.added_failing += issue.contributes_to_fail ? 1 : 0;
+    } else {
+      comparison.persisting.push_back({&issue, &found->second});
+    }
+  }
+  for (const auto& [key, issue] : before.issues) {
+    if (after.issues.count(key) == 0) comparison.resolved.push_back({&issue});
+  }
+  Sort(comparison.added);
+  Sort(comparison.resolved);
+  Sort(comparison.persisting);
+  for (const auto& node : after.nodes_with_issues) {
+    if (before.nodes_with_issues.count(node) == 0) comparison.newly_with_issues.insert(node);
+  }
+  for (const auto& node : before.nodes_with_issues) {
+    if (after.nodes_with_issues.count(node) == 0) comparison.clean_again.insert(node);
+  }
+  return comparison;
+}
+
+void WriteText(const Comparison& comparison, const Results& before, const Results& after, int width,
+               std::ostream& out) {
+  auto run = [](const Results& results) {
+    return results.file + (results.time_utc.empty() ? "" : " (" + results.time_utc + ")");
+  };
+  out << str::word_wrap("Changes from " + run(before) + " to " + run(after) + "\n", width, "  ");
+  auto section = [&](const char* title, const std::vector<Change>& changes) {
+    out << "\n" << title << ": " << changes.size() << "\n";
+    std::size_t number = 0;
+    for (const auto& change : changes) {
+      const Issue& issue = *change.issue;
+      const std::string prefix = "  " + std::to_string(++number) + ". ";
+      const std::string indent(prefix.size(), ' ');
+      std::string message = issue.message;
+      std::replace(message.begin(), message.end(), '\n', ' ');
+      out << str::word_wrap(prefix + (issue.group.empty() ? "NO SEVERITY GROUP" : issue.group) +
+                                (issue.contributes_to_fail ? ", contributes to FAIL" : "") + ": " + issue.id + "\n",
+                            width, indent)
+          << str::word_wrap(indent + message + "\n", width, indent);
+      std::string nodes = indent + "Nodes: " + CountedRange(issue.nodes) + "\n";
+      if (change.before != nullptr && change.before->nodes != issue.nodes) {
+        nodes += indent + "Before: " + CountedRange(change.before->nodes) + "\n";
+      }
+      out << str::column_wrap(nodes, width, indent, ':', true);
+    }
+  };
+  section("New issues", comparison.added);
+  section("Resolved issues", comparison.resolved);
+  section("Still present", comparison.persisting);
+  out << "\n"
+      << str::column_wrap("Nodes with new issues: " + CountedRange(comparison.newly_with_issues) + "\n" +
+                              "Nodes clean again: " + CountedRange(comparison.clean_again) + "\n",
+                          width, "", ':', true);
+}
+
+void WriteNodes(json_report::JsonWriter& json, const char* key, const NodeSet& nodes) {
+  json.Key(key);
+  json.BeginObject(json_report::JsonWriter::Layout::kLine);
+  json.Key("range");
+  json.String(Range(nodes));
+  json.Key("count");
+  json.Int(static_cast<std::int64_t>(nodes.size()));
+  json.Key("names");
+  json.BeginArray();
+  for (const auto& node : nodes) json.String(node);
+  json.EndArray();
+  json.EndObject();
+}
+
+void WriteJson(const Comparison& comparison, const Results& before, const Results& after, std::ostream& out) {
+  using Layout = json_report::JsonWriter::Layout;
+  json_report::JsonWriter json(
+      [&out](const std::string& chunk) {
+        out << chunk;
+        return static_cast<bool>(out);
+      },
+      1 << 16);
+  json.BeginObject();
+  json.Key("diff_version");
+  json.Int(1);
+  for (const auto* results : {&before, &after}) {
+    json.Key(results == &before ? "old" : "new");
+    json.BeginObject(Layout::kLine);
+    json.Key("file");
+    json.String(results->file);
+    json.Key("time_utc");
+    if (results->time_utc.empty()) {
+      json.Null();
+    } else {
+      json.String(results->time_utc);
+    }
+    json.EndObject();
+  }
+  auto list = [&](const char* key, const std::vector<Change>& changes) {
+    json.Key(key);
+    json.BeginArray();
+    for (const auto& change : changes) {
+      const Issue& issue = *change.issue;
+      json.BeginObject(Layout::kLine);
+      json.Key("id");
+      json.String(issue.id);
+      json.Key("severity_group");
+      if (issue.group.empty()) {
+        json.Null();
+      } else {
+        json.String(issue.group);
+      }
+      json.Key("message");
+      json.String(issue.message);
+      json.Key("contributes_to_fail");
+      json.Bool(issue.contributes_to_fail);
+      WriteNodes(json, "nodes", issue.nodes);
+      if (change.before != nullptr) WriteNodes(json, "previous_nodes", change.before->nodes);
+      json.EndObject();
+    }
+    json.EndArray();
+  };
+  list("new_issues", comparison.added);
+  list("resolved_issues", comparison.resolved);
+  list("persisting_issues", comparison.persisting);
+  WriteNodes(json, "nodes_with_new_issues", comparison.newly_with_issues);
+  WriteNodes(json, "nodes_clean_again", comparison.clean_again);
+  json.Key("new_issues_contributing_to_fail");
+  json.Int(static_cast<std::int64_t>(comparison.added_failing));
+  json.EndObject();
+  json.Finish();
+}
+
+}  // namespace
+
+int DiffResults(const DiffOptions& options, std::ostream& out) {
+  const Results before = Read(options.old_file);
+  const Results after = Read(options.new_file);
+  const Comparison comparison = Compare(before, after);
+  if (options.json) {
+    WriteJson(comparison, before, after, out);
+  } else {
+    WriteText(comparison, before, after, options.width, out);
+  }
+  return comparison.added_failing > 0 ? 1 : 0;
+}
+
+}  // namespace qorv::tools

@@ -1,0 +1,35 @@
+// The "diff" command of qorv-postprocess: what changed between two runs,
+// read from their JSON results (docs/results-json.md).
+//
+// Issues are the same when their id, severity group and message are; nodes
+// have issues when any issue of the run lists them. The report lists the
+// new, resolved and persisting issues with their nodes in range form, the
+// nodes that newly have issues and those that are clean again, as text or
+// as JSON (docs/results-diff.md).
+#pragma once
+
+#include <ostream>
+#include <stdexcept>
+#include <string>
+
+namespace qorv::tools {
+
+// A results file that cannot be read or is not a results document of a
+// known schema version. what() names the file and the problem.
+class ResultsError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct DiffOptions {
+  std::string old_file;
+  std::string new_file;
+  bool json = false;
+  int width = 80;  // text lines are wrapped to it
+};
+
+// Writes the comparison to out. Returns 1 when an issue that is new
+// contributes to FAIL, else 0. Throws ResultsError; nothing is written then.
+int DiffResults(const DiffOptions& options, std::ostream& out);
+
+}  // namespace qorv::tools

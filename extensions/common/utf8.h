@@ -60,4 +60,18 @@ inline std::size_t AppendUtf8Sequence(std::string& out, std::string_view text, s
   return length;
 }
 
+// text with each maximal ill-formed sequence replaced by one U+FFFD.
+inline std::string ValidUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    if (static_cast<unsigned char>(text[i]) < 0x80) {
+      out.push_back(text[i++]);
+    } else {
+      i += AppendUtf8Sequence(out, text, i);
+    }
+  }
+  return out;
+}
+
 }  // namespace qorv::extensions

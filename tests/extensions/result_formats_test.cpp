@@ -184,12 +184,17 @@ TEST_F(ResultFilesTest, HostileRunGivesConsistentFiles) {
                                      " end\r\\n\",severity=\"warning\"} 1\n"));
 }
 
-// A failed verdict that no issue shows still makes a failure: a definition
-// failed by the host, and a run that failed with no definitions at all. An
-// issue without nodes is a case of its own.
+// A failed verdict that no issue shows still makes a failure. With the FAIL
+// level inside the warning group, a severity-60 issue fails its definition
+// while its issue key files it as not contributing; and a run can fail
+// with no definitions at all. An issue without nodes is a case of its own.
 TEST_F(ResultFilesTest, FailedVerdictsWithoutIssuesStillFail) {
-  AddFwd("quiet", {})->pass = false;
+  config_->fail_level = 50;
+  config_->issue_lists[Config::OBSERVATIONS] = {Record("obs-60", 60, {"n1"})};
+  config_->observation_ids = {{"obs-60", {"s"}}};
+  AddFwd("quiet", {"s"});
   ASSERT_EQ(Run(), 0) << errors_;
+  EXPECT_TRUE(Contains(junit_, "<system-out>WARNING observation obs-60: does not contribute to FAIL\n"));
   EXPECT_TRUE(Contains(junit_, "<testcase name=\"verdict\" classname=\"quiet\" time=\"0\">\n"
                                "      <failure message=\"Framework Definition quiet failed.\" type=\"VERDICT\">"));
   EXPECT_FALSE(Contains(junit_, "(no Framework Definition)"));

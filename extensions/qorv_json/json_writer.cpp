@@ -2,44 +2,13 @@
 
 #include <utility>
 
+#include "extensions/common/utf8.h"
+
 namespace qorv::json_report {
 
 namespace {
 
-constexpr char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD
 constexpr char kHex[] = "0123456789abcdef";
-
-// Length of the well-formed UTF-8 sequence at text[i], or 0 when it is
-// ill-formed; then *bad is the length of its maximal ill-formed prefix.
-std::size_t Utf8Sequence(std::string_view text, std::size_t i, std::size_t* bad) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char lead = byte(i);
-  std::size_t length = 0;
-  unsigned char low = 0x80, high = 0xBF;  // range of the second byte
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;   // no overlong forms
-    if (lead == 0xED) high = 0x9F;  // no surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;   // no overlong forms
-    if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
-  } else {
-    *bad = 1;
-    return 0;
-  }
-  for (std::size_t k = 1; k < length; ++k) {
-    const bool in_range = i + k < text.size() && (k == 1 ? byte(i + k) >= low && byte(i + k) <= high
-                                                         : byte(i + k) >= 0x80 && byte(i + k) <= 0xBF);
-    if (!in_range) {
-      *bad = k;
-      return 0;
-    }
-  }
-  return length;
-}
 
 }  // namespace
 
@@ -61,15 +30,7 @@ void AppendJsonString(std::string& out, std::string_view text) {
 
     const auto c = static_cast<unsigned char>(text[i]);
     if (c >= 0x80) {
-      std::size_t bad = 0;
-      const std::size_t length = Utf8Sequence(text, i, &bad);
-      if (length > 0) {
-        out.append(text.data() + i, length);
-        i += length;
-      } else {
-        out.append(kReplacement);
-        i += bad;
-      }
+      i += extensions::AppendUtf8Sequence(out, text, i);
       continue;
     }
     switch (c) {

@@ -17,6 +17,8 @@
 #include <vector>
 
 #include "extensions/common/run_categories.h"
+#include "extensions/common/severity_group.h"
+#include "extensions/common/utc_time.h"
 #include "extensions/qorv_json/json_writer.h"
 #include "log/output_log.h"
 #include "postprocessor/collapse/category_map.h"
@@ -60,15 +62,6 @@ bool WriteChunk(const std::string& chunk) {
 std::string OutputName() {
   const auto* log = OutputLog::singleton_obj;
   return log != nullptr && !log->files.empty() ? log->files.front()->path() : std::string("standard output");
-}
-
-// "YYYY-MM-DDThh:mm:ssZ", or "" when the time cannot be broken down or its
-// year does not have four digits.
-std::string IsoTime(std::time_t when) {
-  std::tm parts{};
-  if (::gmtime_r(&when, &parts) == nullptr || parts.tm_year < -1900 || parts.tm_year > 9999 - 1900) return {};
-  char text[64];
-  return std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts) == 0 ? std::string() : std::string(text);
 }
 
 class JsonReport : public PostprocessorExtension {
@@ -150,11 +143,8 @@ class JsonReport : public PostprocessorExtension {
     }
   }
   std::string GroupOfKey(const IssueKey& key) {
-    const int code = static_cast<int>(key.to_ulong() & 12UL);
-    for (const auto& [name, group] : qorv::postprocessor::severity_groups) {
-      if (std::get<2>(group) == code) return strings_.get_severity_string(std::get<0>(group));
-    }
-    return {};
+    const auto* group = qorv::extensions::SeverityGroupOfKey(key);
+    return group ? strings_.get_severity_string(std::get<0>(group->second)) : std::string();
   }
 
   static bool ContributesToFail(const IssueKey& key) { return (key.to_ulong() & qorv::postprocessor::kFailBit) != 0; }
@@ -205,7 +195,7 @@ class JsonReport : public PostprocessorExtension {
     out.Key("timestamp");
     out.Int(static_cast<std::int64_t>(data.timestamp));
     out.Key("time_utc");
-    const std::string time = IsoTime(data.timestamp);
+    const std::string time = qorv::extensions::UtcTime(data.timestamp, "%Y-%m-%dT%H:%M:%SZ");
     if (time.empty()) {
       out.Null();
     } else {

@@ -1,0 +1,363 @@
+// qorv_junit: the run's results as JUnit XML for CI servers, written to
+// "<results log name>.junit.xml" beside the results log (docs/junit-xml.md;
+// docs/qorv-junit.xsd checks it).
+//
+// One testsuite per Framework Definition, one testcase per node the
+// definition tested. A definition's issues are those of the definition and
+// of every definition it depends on, as its verdict counts them (the
+// latter only on the definition's nodes). On a node,
+// a test that could not run makes an <error>, issues contributing to FAIL
+// a <failure>, a skipped definition <skipped>; the other issues are the
+// case's <system-out>. A case holds at most one of error, failure and
+// skipped, so every reader counts the same.
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "extensions/common/publish_result_file.h"
+#include "extensions/common/run_categories.h"
+#include "extensions/common/severity_group.h"
+#include "extensions/common/utc_time.h"
+#include "extensions/qorv_junit/xml_text.h"
+#include "postprocessor/collapse/category_map.h"
+#include "postprocessor/collapse/collapsed_analysis_output.h"
+#include "postprocessor/postprocessor_extension.h"
+#include "postprocessor/report/string_interface.h"
+#include "postprocessor/version.h"
+
+namespace {
+
+using qorv::junit_report::AppendXmlText;
+using qorv::postprocessor::CollapsedAnalysisOutput;
+using qorv::postprocessor::PostprocessorExtension;
+using qorv::postprocessor::PostprocessorExtensionData;
+using qorv::postprocessor::StringInterface;
+
+// Holds the issues that belong to no Framework Definition, and the run's
+// verdict when nothing else shows it.
+constexpr char kNoDefinitionSuite[] = "(no Framework Definition)";
+constexpr char kVerdictCase[] = "verdict";
+
+// What an issue makes of a test case, most serious first.
+enum class Kind { kError, kFailure, kOther };
+
+struct Finding {
+  const CollapsedAnalysisOutput* issue;
+  Kind kind;
+  std::string group;  // severity group, upper case; "" outside 0..100
+};
+
+struct TestCase {
+  std::string name;
+  std::vector<const Finding*> findings;
+  std::string verdict;  // a failure of its own: the definition or the run failed
+};
+
+struct Suite {
+  std::string name;
+  std::vector<std::pair<std::string, std::string>> properties;
+  bool skipped = false;
+  std::vector<TestCase> cases;
+};
+
+struct Counts {
+  std::size_t tests = 0, failures = 0, errors = 0, skipped = 0;
+};
+
+void Attribute(std::string& out, const char* name, const std::string& value) {
+  out.append(" ").append(name).append("=\"");
+  AppendXmlText(out, value, true);
+  out.append("\"");
+}
+
+bool Has(const TestCase& test, Kind kind) {
+  return std::any_of(test.findings.begin(), test.findings.end(), [kind](const Finding* f) { return f->kind == kind; });
+}
+
+bool IsRed(const TestCase& test) {
+  return !test.verdict.empty() || Has(test, Kind::kError) || Has(test, Kind::kFailure);
+}
+
+class JunitReport : public PostprocessorExtension {
+ public:
+  using PostprocessorExtension::PostprocessorExtension;
+
+  int run() override {
+    CollectFindings();
+    return qorv::extensions::PublishResultFile(data.output_file, ".junit.xml", "JUnit XML results",
+                                               Document(BuildSuites()));
+  }
+
+ private:
+  // --- What the run found ----------------------------------------------------
+
+  // The collapsed issues of the severity collapse, failures by their key's
+  // fail bit, and the tests that could not run (the category map's
+  // "ERROR" issues).
+  void CollectFindings() {
+    if (data.collapsed_by_type) {
+      for (const auto& [key, issues] : *data.collapsed_by_type) {
+        const auto* group = qorv::extensions::SeverityGroupOfKey(key);
+        const std::string name = group ? strings_.get_severity_string(std::get<0>(group->second)) : std::string();
+        const Kind kind = (key.to_ulong() & qorv::postprocessor::kFailBit) != 0 ? Kind::kFailure : Kind::kOther;
+        for (const auto& issue : issues) {
+          if (issue) findings_.push_back({issue.get(), kind, name});
+        }
+      }
+    }
+    categories_ = qorv::extensions::RunCategories(data, false);
+    for (const auto& [key, issues] : categories_->issue_map) {
+      if (key.first != "ERROR" || !issues) continue;
+      for (const auto& issue : *issues) {
+        if (issue) findings_.push_back({issue.get(), Kind::kError, strings_.get_severity_string(issue->get_severity())});
+      }
+    }
+  }
+
+  // The definitions each definition reaches through its dependencies,
+  // itself included; a dependency cycle ends where it closes.
+  std::map<std::string, std::set<std::string>> Reaches() const {
+    std::map<std::string, std::set<std::string>> reaches;
+    for (const auto& [name, fwd] : data.fwd_attributes->fwds) {
+      auto& reach = reaches[name];
+      reach.insert(name);
+      std::vector<const qorv::FwdNode*> pending;
+      if (fwd && fwd->node) pending.push_back(fwd->node.get());
+      while (!pending.empty()) {
+        const auto* node = pending.back();
+        pending.pop_back();
+        for (const auto& group : node->dependencies) {
+          for (const auto& child : group) {
+            if (child && child->fwd && reach.insert(child->fwd->name).second) pending.push_back(child.get());
+          }
+        }
+      }
+    }
+    return reaches;
+  }
+
+  // The tested nodes of the node groups that run the definition (one of
+  // their root definitions reaches it); all tested nodes when no group
+  // names it.
+  std::set<std::string> NodesOf(const std::string& name, const std::map<std::string, std::set<std::string>>& reaches,
+                                const std::set<std::string>& tested) const {
+    std::set<std::string> nodes;
+    bool named = false;
+    if (data.node_groups) {
+      for (const auto& [group_name, group] : *data.node_groups) {
+        if (!group) continue;
+        for (const auto& root : group->get_root_fwd_names()) {
+          const auto reach = reaches.find(root);
+          if (root != name && (reach == reaches.end() || reach->second.count(name) == 0)) continue;
+          named = true;
+          for (const auto& node : group->get_node_names()) {
+            if (tested.count(node) != 0) nodes.insert(node);
+          }
+        }
+      }
+    }
+    return named ? nodes : tested;
+  }
+
+  // A case per node of the suite, ordered by name, then a case per finding
+  // without nodes. The findings of the definition (all of them when it is
+  // null) add the nodes they name; those of its dependencies show only on
+  // the suite's nodes, since the groups that run it ran them there.
+  static std::vector<TestCase> Cases(const std::string* definition, const std::set<std::string>& nodes,
+                                     const std::vector<const Finding*>& findings) {
+    std::map<std::string, TestCase> by_node;
+    std::vector<TestCase> nodeless;
+    for (const auto& node : nodes) by_node[node].name = node;
+    for (const auto* finding : findings) {
+      const bool own = definition == nullptr || finding->issue->fwds.count(*definition) != 0;
+      if (finding->issue->nodes.empty()) nodeless.push_back({finding->issue->get_id(), {finding}, ""});
+      for (const auto& node : finding->issue->nodes) {
+        if (!own && nodes.count(node) == 0) continue;
+        auto& test = by_node[node];
+        test.name = node;
+        test.findings.push_back(finding);
+      }
+    }
+    std::vector<TestCase> cases;
+    cases.reserve(by_node.size() + nodeless.size());
+    for (auto& entry : by_node) cases.push_back(std::move(entry.second));
+    for (auto& test : nodeless) cases.push_back(std::move(test));
+    return cases;
+  }
+
+  // A failed verdict that no case shows yet gets a case of its own, so a
+  // CI server never shows green for a FAIL.
+  static void AddVerdict(Suite& suite, bool passed, const std::string& message) {
+    if (passed || std::any_of(suite.cases.begin(), suite.cases.end(), IsRed)) return;
+    suite.cases.push_back({kVerdictCase, {}, message});
+  }
+
+  std::vector<Suite> BuildSuites() const {
+    const auto reaches = Reaches();
+    const auto& tested = data.tested_names;
+    std::vector<Suite> suites;
+    std::vector<bool> assigned(findings_.size(), false);
+    for (const auto& [name, fwd] : data.fwd_attributes->fwds) {
+      if (!fwd) continue;
+      const auto& reach = reaches.at(name);
+      std::vector<const Finding*> findings;
+      for (std::size_t i = 0; i < findings_.size(); ++i) {
+        const auto& fwds = findings_[i].issue->fwds;
+        if (std::none_of(fwds.begin(), fwds.end(), [&](const std::string& f) { return reach.count(f) != 0; })) continue;
+        findings.push_back(&findings_[i]);
+        if (fwds.count(name) != 0) assigned[i] = true;
+      }
+      Suite suite{name, {{"verdict", fwd->pass ? "PASS" : "FAIL"}, {"path", fwd->path}}, fwd->skipped,
+                  Cases(&name, NodesOf(name, reaches, tested), findings)};
+      if (!fwd->validation.empty()) suite.properties.emplace_back("validation", fwd->validation);
+      AddVerdict(suite, fwd->pass, "Framework Definition " + name + " failed.");
+      suites.push_back(std::move(suite));
+    }
+
+    Suite rest{kNoDefinitionSuite, {{"verdict", data.passed ? "PASS" : "FAIL"}}, false, {}};
+    std::vector<const Finding*> unassigned;
+    for (std::size_t i = 0; i < findings_.size(); ++i) {
+      if (!assigned[i]) unassigned.push_back(&findings_[i]);
+    }
+    rest.cases = Cases(nullptr, {}, unassigned);
+    bool red = false;
+    for (const auto& suite : suites) red = red || std::any_of(suite.cases.begin(), suite.cases.end(), IsRed);
+    AddVerdict(rest, data.passed || red, "The run failed.");
+    if (!rest.cases.empty()) suites.push_back(std::move(rest));
+    return suites;
+  }
+
+  // --- Writing ---------------------------------------------------------------
+
+  std::string Document(const std::vector<Suite>& suites) const {
+    const std::string time = qorv::extensions::UtcTime(data.timestamp, "%Y-%m-%dT%H:%M:%S");
+    Counts total;
+    std::string body;
+    for (const auto& suite : suites) {
+      Counts counts;
+      std::string cases;
+      for (const auto& test : suite.cases) WriteCase(cases, suite, test, counts);
+      body.append("  <testsuite");
+      Attribute(body, "name", suite.name);
+      Totals(body, counts, time);
+      body.append(">\n    <properties>\n");
+      for (const auto& [name, value] : suite.properties) {
+        body.append("      <property");
+        Attribute(body, "name", name);
+        Attribute(body, "value", value);
+        body.append("/>\n");
+      }
+      body.append("    </properties>\n").append(cases).append("  </testsuite>\n");
+      total.tests += counts.tests;
+      total.failures += counts.failures;
+      total.errors += counts.errors;
+      total.skipped += counts.skipped;
+    }
+    std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites";
+    Attribute(out, "name", qorv::postprocessor::kProductName);
+    Totals(out, total, time);
+    return out.append(">\n").append(body).append("</testsuites>\n");
+  }
+
+  // The counts, time 0 (the run data holds no durations) and the run's time.
+  static void Totals(std::string& out, const Counts& counts, const std::string& time) {
+    Attribute(out, "tests", std::to_string(counts.tests));
+    Attribute(out, "failures", std::to_string(counts.failures));
+    Attribute(out, "errors", std::to_string(counts.errors));
+    Attribute(out, "skipped", std::to_string(counts.skipped));
+    Attribute(out, "time", "0");
+    if (!time.empty()) Attribute(out, "timestamp", time);
+  }
+
+  void WriteCase(std::string& out, const Suite& suite, const TestCase& test, Counts& counts) const {
+    ++counts.tests;
+    std::vector<const Finding*> findings = test.findings;
+    std::stable_sort(findings.begin(), findings.end(), [](const Finding* a, const Finding* b) {
+      if (a->kind != b->kind) return a->kind < b->kind;
+      return a->issue->get_severity() > b->issue->get_severity();
+    });
+    const auto red_end = std::find_if(findings.begin(), findings.end(),
+                                      [](const Finding* f) { return f->kind == Kind::kOther; });
+    out.append("    <testcase");
+    Attribute(out, "name", test.name);
+    Attribute(out, "classname", suite.name);
+    Attribute(out, "time", "0");
+    const bool skipped = suite.skipped && !IsRed(test);
+    if (findings.empty() && !skipped && test.verdict.empty()) {
+      out.append("/>\n");
+      return;
+    }
+    out.append(">\n");
+    if (!test.verdict.empty()) {
+      ++counts.failures;
+      Result(out, "failure", test.verdict, "VERDICT", test.verdict);
+    } else if (red_end != findings.begin()) {
+      const Finding& first = *findings.front();
+      const bool error = first.kind == Kind::kError;
+      ++(error ? counts.errors : counts.failures);
+      Result(out, error ? "error" : "failure", first.issue->get_message(), error ? "ERROR" : first.group,
+             Details(findings.begin(), red_end));
+    } else if (skipped) {
+      ++counts.skipped;
+      out.append("      <skipped");
+      Attribute(out, "message", "Framework Definition " + suite.name + " was skipped.");
+      out.append("/>\n");
+    }
+    if (red_end != findings.end()) {
+      out.append("      <system-out>");
+      AppendXmlText(out, Details(red_end, findings.end()), false);
+      out.append("</system-out>\n");
+    }
+    out.append("    </testcase>\n");
+  }
+
+  static void Result(std::string& out, const char* element, const std::string& message, const std::string& type,
+                     const std::string& details) {
+    out.append("      <").append(element);
+    Attribute(out, "message", message);
+    Attribute(out, "type", type);
+    out.append(">");
+    AppendXmlText(out, details, false);
+    out.append("</").append(element).append(">\n");
+  }
+
+  // Each issue as a block: its severity group, kind and id, then its
+  // message, remedy, nodes and definitions as the text reports print them.
+  static std::string Details(std::vector<const Finding*>::const_iterator begin,
+                             std::vector<const Finding*>::const_iterator end) {
+    static const char* const kTypes[] = {"diagnosis", "observation", "run problem", "issue"};
+    std::string text;
+    for (auto it = begin; it != end; ++it) {
+      const Finding& finding = **it;
+      const auto& issue = *finding.issue;
+      if (!text.empty()) text.append("\n");
+      text.append(finding.group.empty() ? "UNKNOWN SEVERITY" : finding.group)
+          .append(" ")
+          .append(kTypes[static_cast<int>(issue.type) & 3])
+          .append(" ")
+          .append(issue.get_id())
+          .append(finding.kind == Kind::kError     ? ": the test could not run\n"
+                  : finding.kind == Kind::kFailure ? ": contributes to FAIL\n"
+                                                   : ": does not contribute to FAIL\n");
+      text.append(issue.get_message_string(""))
+          .append(issue.get_remedy_string(""))
+          .append(issue.get_long_node_string(""))
+          .append(issue.get_fwd_string("", "Framework Definition"));
+    }
+    return text;
+  }
+
+  StringInterface strings_;
+  std::unique_ptr<qorv::postprocessor::CategoryMap> categories_;
+  std::vector<Finding> findings_;
+};
+
+}  // namespace
+
+extern "C" QORV_EXPORT PostprocessorExtension* create(PostprocessorExtensionData& data) {
+  return new JunitReport(data);
+}

@@ -1,0 +1,152 @@
+// qorv_metrics: the run's results as Prometheus metrics for node_exporter's
+// textfile collector, written to "<results log name>.prom" beside the
+// results log (docs/prometheus-metrics.md).
+//
+// Every metric is a gauge describing the last run: the verdict, its time,
+// the FAIL level, the issues by severity group and FAIL contribution, the
+// suppressed records, tested nodes, tests that could not run, each
+// Framework Definition's verdict and each node's issues. Families and
+// samples come in a fixed order, so the same run gives the same bytes; the
+// file is replaced whole, so the collector never reads half of it.
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "extensions/common/publish_result_file.h"
+#include "extensions/common/run_categories.h"
+#include "extensions/common/severity_group.h"
+#include "extensions/common/utf8.h"
+#include "extensions/qorv_metrics/prometheus_text.h"
+#include "postprocessor/collapse/collapsed_analysis_output.h"
+#include "postprocessor/postprocessor_extension.h"
+
+namespace {
+
+using qorv::metrics_report::AppendGaugeFamily;
+using qorv::metrics_report::AppendSample;
+using qorv::postprocessor::PostprocessorExtension;
+using qorv::postprocessor::PostprocessorExtensionData;
+using qorv::extensions::ValidUtf8;
+using qorv::postprocessor::severity_groups;
+
+class MetricsReport : public PostprocessorExtension {
+ public:
+  using PostprocessorExtension::PostprocessorExtension;
+
+  int run() override {
+    return qorv::extensions::PublishResultFile(data.output_file, ".prom", "Prometheus metrics", Exposition());
+  }
+
+ private:
+  // Severity group name to counts, for every group of the table.
+  using GroupCounts = std::map<std::string, std::int64_t>;
+
+  static GroupCounts ZeroCounts() {
+    GroupCounts counts;
+    for (const auto& entry : severity_groups) counts[entry.first] = 0;
+    return counts;
+  }
+
+  void Gauge(const char* name, const char* help, std::int64_t value) {
+    AppendGaugeFamily(out_, name, help);
+    AppendSample(out_, name, {}, value);
+  }
+
+  std::string Exposition() {
+    // Collapsed issues by (group, contributes to FAIL) and by node and group.
+    std::map<std::string, std::map<bool, std::int64_t>> issues;
+    for (const auto& entry : severity_groups) issues[entry.first] = {{true, 0}, {false, 0}};
+    // Keyed by the label value a name becomes, so that names differing only
+    // in ill-formed bytes make one series rather than a duplicate.
+    std::map<std::string, GroupCounts> by_node;
+    for (const auto& node : data.tested_names) by_node.emplace(ValidUtf8(node), ZeroCounts());
+    if (data.collapsed_by_type) {
+      for (const auto& [key, list] : *data.collapsed_by_type) {
+        const auto* group = qorv::extensions::SeverityGroupOfKey(key);
+        if (group == nullptr) continue;
+        const bool fail = (key.to_ulong() & qorv::postprocessor::kFailBit) != 0;
+        for (const auto& issue : list) {
+          if (!issue) continue;
+          ++issues[group->first][fail];
+          for (const auto& node : issue->nodes) {
+            auto found = by_node.try_emplace(ValidUtf8(node), ZeroCounts()).first;
+            ++found->second[group->first];
+          }
+        }
+      }
+    }
+    std::int64_t nodes_with_issues = 0;
+    for (const auto& [node, counts] : by_node) {
+      for (const auto& [group, count] : counts) {
+        if (count > 0) {
+          ++nodes_with_issues;
+          break;
+        }
+      }
+    }
+    const auto categories = qorv::extensions::RunCategories(data, false);
+    std::int64_t failed_to_run = 0;
+    for (const auto& subcluster : categories->GetSubclusters()) {
+      failed_to_run += static_cast<std::int64_t>(categories->GetIssuesByCategory("ERROR", subcluster)->size());
+    }
+
+    Gauge("qorv_run_passed", "Whether the last run passed (1) or failed (0).", data.passed ? 1 : 0);
+    Gauge("qorv_run_timestamp_seconds", "Time of the last run in seconds since the Unix epoch.",
+          static_cast<std::int64_t>(data.timestamp));
+    Gauge("qorv_fail_level", "Severity (0 to 100) from which issues contribute to FAIL.", data.fail_level);
+
+    AppendGaugeFamily(out_, "qorv_issues",
+                      "Issues of the last run, collapsed over nodes, by severity group and contribution to FAIL.");
+    for (const auto& [group, counts] : issues) {
+      for (const bool fail : {true, false}) {
+        AppendSample(out_, "qorv_issues", {{"severity", group}, {"contributes_to_fail", fail ? "true" : "false"}},
+                     counts.at(fail));
+      }
+    }
+    Gauge("qorv_suppressed_issues", "Issue records of the last run suppressed by the configuration.",
+          data.suppressed_count);
+    Gauge("qorv_tested_nodes", "Nodes the last run tested.", static_cast<std::int64_t>(data.tested_names.size()));
+    Gauge("qorv_nodes_with_issues", "Nodes with at least one issue in the last run.", nodes_with_issues);
+    Gauge("qorv_tests_failed_to_run", "Tests that could not run in the last run; its results are incomplete.",
+          failed_to_run);
+
+    // A definition that fails or is skipped under any spelling of its name
+    // counts as failed or skipped.
+    std::map<std::string, std::pair<bool, bool>> definitions;  // passed, skipped
+    for (const auto& [name, fwd] : data.fwd_attributes->fwds) {
+      if (!fwd) continue;
+      auto& state = definitions.try_emplace(ValidUtf8(name), true, false).first->second;
+      state.first = state.first && fwd->pass;
+      state.second = state.second || fwd->skipped;
+    }
+    AppendGaugeFamily(out_, "qorv_framework_definition_passed",
+                      "Whether a Framework Definition passed (1) or failed (0) in the last run.");
+    for (const auto& [name, state] : definitions) {
+      AppendSample(out_, "qorv_framework_definition_passed", {{"definition", name}}, state.first ? 1 : 0);
+    }
+    AppendGaugeFamily(out_, "qorv_framework_definition_skipped",
+                      "Whether a Framework Definition was skipped (1) in the last run.");
+    for (const auto& [name, state] : definitions) {
+      AppendSample(out_, "qorv_framework_definition_skipped", {{"definition", name}}, state.second ? 1 : 0);
+    }
+
+    AppendGaugeFamily(out_, "qorv_node_issues", "Issues of the last run on a node, by severity group.");
+    for (const auto& [node, counts] : by_node) {
+      for (const auto& [group, count] : counts) {
+        AppendSample(out_, "qorv_node_issues", {{"node", node}, {"severity", group}}, count);
+      }
+    }
+    return out_;
+  }
+
+  std::string out_;
+};
+
+}  // namespace
+
+extern "C" QORV_EXPORT PostprocessorExtension* create(PostprocessorExtensionData& data) {
+  return new MetricsReport(data);
+}

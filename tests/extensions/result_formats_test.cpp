@@ -1,0 +1,244 @@
+// The qorv_junit and qorv_metrics extensions: their escaping on any bytes,
+// and both run by the real driver on hand-built runs. The files these
+// tests leave in QORV_RESULT_SAMPLES are checked by check_result_formats.sh
+// with xmllint against docs/qorv-junit.xsd, junitparser and promtool.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "extensions/qorv_junit/xml_text.h"
+#include "extensions/qorv_metrics/prometheus_text.h"
+#include "postprocessor/postprocessor.h"
+#include "tests/support/capture.h"
+#include "tests/support/temp_dir.h"
+
+namespace qorv::postprocessor {
+namespace {
+
+using qorv::testing::CaptureOutput;
+using qorv::testing::ReadFile;
+using qorv::testing::TempDir;
+using Strings = std::vector<std::string>;
+
+const std::string kFffd = "\xEF\xBF\xBD";
+
+TEST(ResultFormatsTest, XmlTextEscapesMarkupAndRepairsAnyBytes) {
+  const struct {
+    std::string raw, text, attribute;
+  } cases[] = {
+      {"<a href=\"x\">&'</a>", "&lt;a href=&quot;x&quot;&gt;&amp;&apos;&lt;/a&gt;",
+       "&lt;a href=&quot;x&quot;&gt;&amp;&apos;&lt;/a&gt;"},
+      {"tab\tnl\ncr\r", "tab\tnl\ncr&#13;", "tab&#9;nl&#10;cr&#13;"},
+      {std::string("nul\0bell\aesc\x1b", 13), "nul" + kFffd + "bell" + kFffd + "esc" + kFffd,
+       "nul" + kFffd + "bell" + kFffd + "esc" + kFffd},
+      {"caf\xC3\xA9 \xF0\x9F\x98\x80 del\x7F", "caf\xC3\xA9 \xF0\x9F\x98\x80 del\x7F",
+       "caf\xC3\xA9 \xF0\x9F\x98\x80 del\x7F"},
+      // One U+FFFD per maximal ill-formed subsequence: a surrogate is three.
+      {"bad \xFF\xC0\xAF \xED\xA0\x80 \xE2\x82", "bad " + kFffd + kFffd + kFffd + " " + kFffd + kFffd + kFffd + " " + kFffd,
+       "bad " + kFffd + kFffd + kFffd + " " + kFffd + kFffd + kFffd + " " + kFffd},
+      {"non\xEF\xBF\xBE\xEF\xBF\xBF", "non" + kFffd + kFffd, "non" + kFffd + kFffd},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.raw);
+    std::string text, attribute;
+    junit_report::AppendXmlText(text, test.raw, false);
+    junit_report::AppendXmlText(attribute, test.raw, true);
+    EXPECT_EQ(text, test.text);
+    EXPECT_EQ(attribute, test.attribute);
+  }
+}
+
+TEST(ResultFormatsTest, SampleLinesEscapeLabelValues) {
+  const struct {
+    metrics_report::Labels labels;
+    std::string line;
+  } cases[] = {
+      {{}, "m 7\n"},
+      {{{"node", "n1"}, {"severity", "critical"}}, "m{node=\"n1\",severity=\"critical\"} 7\n"},
+      {{{"node", "a\\b \"q\"\nx\ty"}}, "m{node=\"a\\\\b \\\"q\\\"\\nx\ty\"} 7\n"},
+      {{{"node", "bad\xFF\xC3"}}, "m{node=\"bad" + kFffd + kFffd + "\"} 7\n"},
+  };
+  for (const auto& test : cases) {
+    std::string out;
+    metrics_report::AppendSample(out, "m", test.labels, 7);
+    EXPECT_EQ(out, test.line);
+  }
+}
+
+std::shared_ptr<analysis::AnalysisOutput> Record(std::string id, int severity, Strings nodes) {
+  auto record = std::make_shared<analysis::AnalysisOutput>();
+  record->id = std::move(id);
+  record->severity = severity;
+  record->nodes = std::move(nodes);
+  return record;
+}
+
+class ResultFilesTest : public ::testing::Test {
+ protected:
+  ResultFilesTest() : work_(true) {
+    config_->extension_specs.push_back(ExtensionSpec{{"qorv_junit", "qorv_metrics"}, QORV_EXTENSION_DIR});
+    config_->timestamp = 1770102309;
+  }
+
+  // Runs the driver; returns its result and keeps the files for the
+  // format checks when QORV_RESULT_SAMPLES names a directory.
+  int Run(const std::string& base = "qorv_results") {
+    CaptureOutput capture;
+    const int result = run_postprocessor(config_);
+    console_ = capture.out();
+    errors_ = capture.err();
+    junit_ = ReadFile(base + ".junit.xml");
+    metrics_ = ReadFile(base + ".prom");
+    if (const char* samples = std::getenv("QORV_RESULT_SAMPLES")) {
+      const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+      std::filesystem::create_directories(samples);
+      if (!junit_.empty()) std::ofstream(std::string(samples) + "/" + name + ".junit.xml") << junit_;
+      if (!metrics_.empty()) std::ofstream(std::string(samples) + "/" + name + ".prom") << metrics_;
+    }
+    return result;
+  }
+
+  std::shared_ptr<Fwd> AddFwd(const std::string& name, Strings signs) {
+    auto fwd = std::make_shared<Fwd>();
+    fwd->name = name;
+    fwd->path = "/defs/" + name + ".xml";
+    fwd->signs = {signs.begin(), signs.end()};
+    fwd->node = std::make_shared<FwdNode>();
+    fwd->node->fwd = fwd;
+    config_->fwd_attributes->fwds[name] = fwd;
+    return fwd;
+  }
+
+  bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+  TempDir work_;
+  std::shared_ptr<Config> config_ = std::make_shared<Config>();
+  std::string console_, errors_, junit_, metrics_;
+};
+
+// A run whose texts hold markup, quotes, control characters and invalid
+// UTF-8, on a node list far longer than any line: "top" depends on "base",
+// "idle" is skipped; node group "rack" runs "top".
+TEST_F(ResultFilesTest, HostileRunGivesConsistentFiles) {
+  const std::string hostile = "<x a=\"1\"> & 'q' \x01\x1b[0m \xFF\xFE end\r\n";
+  Strings many;
+  for (int i = 0; i < 3000; ++i) many.push_back("n" + std::to_string(i));
+  auto& lists = config_->issue_lists;
+  lists[Config::OBSERVATIONS] = {Record("obs-hot", 90, many), Record(hostile, 30, {"n1", hostile}),
+                                 Record("obs-info", 5, {"n2"})};
+  lists[Config::ISSUES] = {Record("run-failed", 50, {"n3"})};
+  config_->observation_ids = {{"obs-hot", {"s-hot"}}, {hostile, {"s-base"}}, {"obs-info", {"s-base"}},
+                              {"run-failed", {"s-base"}}};
+  config_->category_map = {{"run-failed", "ERROR"}};
+  auto top = AddFwd("top", {"s-hot"});
+  auto base = AddFwd("base", {"s-base"});
+  top->node->dependencies = {{base->node}};
+  AddFwd("idle", {})->skipped = true;
+  auto rack = std::make_shared<ClusterDefinition>();
+  rack->name = "rack";
+  rack->node_names = {"n1", "n2", "n3", "n4"};
+  rack->root_fwd_names = {"top"};
+  config_->node_groups["rack"] = rack;
+  config_->tested_names = {many.begin(), many.end()};
+  config_->tested_names.insert(hostile);
+  config_->passed = false;
+
+  ASSERT_EQ(Run(), 0) << errors_;
+  EXPECT_EQ(errors_, "");
+  EXPECT_TRUE(Contains(console_, "JUnit XML results: qorv_results.junit.xml\nPrometheus metrics: qorv_results.prom\n"))
+      << console_;
+
+  // base: the nodes of the group that runs "top" and those its own issues
+  // name; top: its own obs-hot's nodes, base's issues only on the group's
+  // nodes (not on the hostile one); idle (no group names it): every
+  // tested node.
+  for (const char* suite :
+       {"<testsuite name=\"base\" tests=\"5\" failures=\"2\" errors=\"1\" skipped=\"0\" time=\"0\" "
+        "timestamp=\"2026-02-03T07:05:09\">",
+        "<testsuite name=\"idle\" tests=\"3001\" failures=\"0\" errors=\"0\" skipped=\"3001\"",
+        "<testsuite name=\"top\" tests=\"3000\" failures=\"2999\" errors=\"1\" skipped=\"0\"",
+        "<testsuites name=\"Quorvane\" tests=\"6006\" failures=\"3001\" errors=\"2\" skipped=\"3001\""}) {
+    EXPECT_TRUE(Contains(junit_, suite)) << suite;
+  }
+  const std::string escaped = "&lt;x a=&quot;1&quot;&gt; &amp; &apos;q&apos; " + kFffd + kFffd + "[0m " + kFffd +
+                              kFffd + " end&#13;";
+  EXPECT_TRUE(Contains(junit_, "<failure message=\"" + escaped + "&#10;\" type=\"WARNING\">")) << junit_.substr(0, 3000);
+  EXPECT_TRUE(Contains(junit_, "<testcase name=\"" + escaped + "&#10;\" classname=\"base\""));
+  EXPECT_TRUE(Contains(junit_, "<error message=\"run-failed\" type=\"ERROR\">"));
+  EXPECT_TRUE(Contains(junit_, "<system-out>INFORMATIONAL observation obs-info: does not contribute to FAIL\n"));
+
+  for (const char* sample : {"qorv_run_passed 0\n", "qorv_run_timestamp_seconds 1770102309\n",
+                             "qorv_issues{severity=\"critical\",contributes_to_fail=\"true\"} 1\n",
+                             "qorv_issues{severity=\"warning\",contributes_to_fail=\"true\"} 1\n",
+                             "qorv_issues{severity=\"informational\",contributes_to_fail=\"false\"} 1\n",
+                             "qorv_tested_nodes 3001\n", "qorv_nodes_with_issues 3001\n",
+                             "qorv_framework_definition_skipped{definition=\"idle\"} 1\n",
+                             "qorv_node_issues{node=\"n2999\",severity=\"critical\"} 1\n"}) {
+    EXPECT_TRUE(Contains(metrics_, sample)) << sample;
+  }
+  EXPECT_TRUE(Contains(metrics_, "qorv_node_issues{node=\"<x a=\\\"1\\\"> & 'q' \x01\x1b[0m " + kFffd + kFffd +
+                                     " end\r\\n\",severity=\"warning\"} 1\n"));
+}
+
+// A failed verdict that no issue shows still makes a failure. With the FAIL
+// level inside the warning group, a severity-60 issue fails its definition
+// while its issue key files it as not contributing; and a run can fail
+// with no definitions at all. An issue without nodes is a case of its own.
+TEST_F(ResultFilesTest, FailedVerdictsWithoutIssuesStillFail) {
+  config_->fail_level = 50;
+  config_->issue_lists[Config::OBSERVATIONS] = {Record("obs-60", 60, {"n1"})};
+  config_->observation_ids = {{"obs-60", {"s"}}};
+  AddFwd("quiet", {"s"});
+  ASSERT_EQ(Run(), 0) << errors_;
+  EXPECT_TRUE(Contains(junit_, "<system-out>WARNING observation obs-60: does not contribute to FAIL\n"));
+  EXPECT_TRUE(Contains(junit_, "<testcase name=\"verdict\" classname=\"quiet\" time=\"0\">\n"
+                               "      <failure message=\"Framework Definition quiet failed.\" type=\"VERDICT\">"));
+  EXPECT_FALSE(Contains(junit_, "(no Framework Definition)"));
+
+  config_ = std::make_shared<Config>();
+  config_->extension_specs.push_back(ExtensionSpec{{"qorv_junit"}, QORV_EXTENSION_DIR});
+  config_->passed = false;
+  config_->issue_lists[Config::OBSERVATIONS] = {Record("nowhere", 10, {})};
+  config_->observation_ids = {{"nowhere", {}}};
+  config_->output_file = "out/run.log";
+  ASSERT_EQ(Run("out/run"), 0) << errors_;
+  EXPECT_TRUE(Contains(junit_, "<testsuite name=\"(no Framework Definition)\" tests=\"2\" failures=\"1\""));
+  EXPECT_TRUE(Contains(junit_, "<testcase name=\"nowhere\" classname=\"(no Framework Definition)\""));
+  EXPECT_TRUE(Contains(junit_, "<failure message=\"The run failed.\" type=\"VERDICT\">"));
+  EXPECT_TRUE(Contains(console_, "JUnit XML results: out/run.junit.xml\n"));
+}
+
+// Names that differ only in ill-formed bytes become the same label value;
+// Prometheus rejects a file with a series twice, so they make one series.
+TEST_F(ResultFilesTest, MetricsMergeNamesThatRepairToTheSameLabel) {
+  config_->issue_lists[Config::OBSERVATIONS] = {Record("obs", 90, {"n\xFF", "n\xFE"})};
+  config_->observation_ids = {{"obs", {"s"}}};
+  config_->tested_names = {"n\xFF", "n\xFE"};
+  AddFwd("d\xFF", {"s"});
+  AddFwd("d\xFE", {})->skipped = true;
+  ASSERT_EQ(Run(), 0) << errors_;
+  for (const std::string& sample : {"qorv_node_issues{node=\"n" + kFffd + "\",severity=\"critical\"} 2\n",
+                                    "qorv_framework_definition_passed{definition=\"d" + kFffd + "\"} 0\n",
+                                    "qorv_framework_definition_skipped{definition=\"d" + kFffd + "\"} 1\n"}) {
+    EXPECT_TRUE(Contains(metrics_, sample)) << sample << metrics_;
+  }
+  EXPECT_EQ(metrics_.find("qorv_node_issues{node=\"n" + kFffd + "\",severity=\"critical\"}"),
+            metrics_.rfind("qorv_node_issues{node=\"n" + kFffd + "\",severity=\"critical\"}"));
+}
+
+TEST_F(ResultFilesTest, UnwritableDirectoryFailsTheExtensionAndWritesNothing) {
+  work_.Write("blocked", "a file, not a directory");
+  config_->output_file = "blocked/run.log";
+  EXPECT_EQ(Run("blocked/run"), 1);
+  EXPECT_TRUE(Contains(errors_, "Error writing the JUnit XML results: cannot create the directory of blocked/run.junit.xml.\n"))
+      << errors_;
+  EXPECT_TRUE(Contains(errors_, "Error writing the Prometheus metrics: cannot create the directory of blocked/run.prom.\n"));
+  EXPECT_FALSE(Contains(console_, "results: ")) << console_;
+}
+
+}  // namespace
+}  // namespace qorv::postprocessor

@@ -70,7 +70,9 @@ details.nodes[open] > summary::after { content: " \25BE"; }
   margin: .2rem 0 .2rem 1rem; max-height: 20rem; overflow-y: auto; }
 ul.tree, ul.tree ul { list-style: none; padding-left: 1.2rem; margin: 0; }
 ul.tree li { position: relative; }
-ul.tree ul li::before { content: "\2514\2500 "; color: var(--muted); margin-left: -1.2rem; }
+ul.tree { margin-bottom: .6rem; }
+ul.tree ul li::before { content: "\251C\2500 "; color: var(--muted); margin-left: -1.2rem; }
+ul.tree ul li.last::before { content: "\2514\2500 "; }
 footer { margin-top: 2rem; border-top: 1px solid var(--line); padding-top: .5rem; color: var(--muted); }
 [hidden] { display: none !important; }
 @media (max-width: 40rem) {

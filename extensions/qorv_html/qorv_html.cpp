@@ -564,7 +564,8 @@ class HtmlReport : public PostprocessorExtension {
           for (; depth > level; --depth) Raw("</ul></li>");
         }
         depth = level;
-        Raw("<li>").Text(name);
+        // The last flag says whether the node is the final one of its siblings.
+        Raw(!flags.empty() && flags.back() ? "<li class=\"last\">" : "<li>").Text(name);
       }
       if (open) Raw("</li>");
       for (; depth > 0; --depth) Raw("</ul></li>");

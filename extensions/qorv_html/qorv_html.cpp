@@ -142,7 +142,7 @@ class HtmlReport : public PostprocessorExtension {
       if (!categories_->IsNonIssueCategory(category)) Category(category);
     }
     Raw("</section>\n");
-    if (categories_->FoundIssues("INFORMATIONAL")) {
+    if (CountIssues("INFORMATIONAL") > 0) {
       Raw("<section id=\"informational\">\n");
       Category("INFORMATIONAL");
       Raw("</section>\n");
@@ -224,7 +224,7 @@ class HtmlReport : public PostprocessorExtension {
         "<li><a href=\"#summary\">Summary</a></li><li><a href=\"#node-counts\">Nodes</a></li>");
     if (ShowNodeGroups()) Raw("<li><a href=\"#node-groups\">Node groups</a></li>");
     Raw("<li><a href=\"#categories\">Issues</a></li>");
-    if (categories_->FoundIssues("INFORMATIONAL")) Raw("<li><a href=\"#informational\">Information</a></li>");
+    if (CountIssues("INFORMATIONAL") > 0) Raw("<li><a href=\"#informational\">Information</a></li>");
     Raw("<li><a href=\"#runtime-errors\">Runtime errors</a></li>"
         "<li><a href=\"#dependencies\">Dependencies</a></li></ul></nav>\n");
   }
@@ -281,14 +281,12 @@ class HtmlReport : public PostprocessorExtension {
       tests += (tests.empty() ? "" : ", ") + strings_.get_short_name(root->fwd->path);
     }
     Fact("Tests run", tests.empty() ? "none" : tests);
-    std::size_t failed = 0;
-    for (const auto& subcluster : categories_->GetSubclusters()) {
-      failed += categories_->GetIssuesByCategory("ERROR", subcluster)->size();
-    }
+    const std::size_t failed = CountIssues("ERROR");
+    // The warnings log lies beside the results log, and so beside this page.
     Fact("Tests that failed to run", failed == 0 ? "none"
                                                  : std::to_string(failed) +
                                                        ". Information may be incomplete. See "
-                                                       "qorv_execution_warnings.log for more information.");
+                                                       "qorv_execution_warnings.log beside this report.");
     std::string overall = categories_->GetOverallResultString();
     if (overall.rfind(kOverallPrefix, 0) == 0) overall.erase(0, sizeof kOverallPrefix - 1);
     Fact("Overall result", overall);
@@ -411,6 +409,22 @@ class HtmlReport : public PostprocessorExtension {
 
   // --- Categories ----------------------------------------------------------
 
+  // Issues whose node group is unknown are filed under "", which is no
+  // subcluster; the text report never lists them, which loses them. Here
+  // they are counted and get a block of their own.
+  std::shared_ptr<CategoryMap::IssueVector> Ungrouped(const std::string& category) {
+    if (categories_->GetSubclusters().count("") != 0) return std::make_shared<CategoryMap::IssueVector>();
+    return categories_->GetIssuesByCategory(category, "");
+  }
+
+  std::size_t CountIssues(const std::string& category) {
+    std::size_t count = Ungrouped(category)->size();
+    for (const auto& subcluster : categories_->GetSubclusters()) {
+      count += categories_->GetIssuesByCategory(category, subcluster)->size();
+    }
+    return count;
+  }
+
   void Category(const std::string& category) {
     std::string title = category;
     std::string introduction = "The following " + qorv::str::lower(category) + " issues were detected:";
@@ -421,7 +435,6 @@ class HtmlReport : public PostprocessorExtension {
       title = "Additional information";
       introduction = "The following additional information was detected:";
     }
-    const bool found = categories_->FoundIssues(category);
     // The runtime errors and the additional information are sections of
     // their own; the other categories are parts of the issue section.
     const std::string heading = category == "ERROR" || category == "INFORMATIONAL" ? "h2" : "h3";
@@ -429,12 +442,9 @@ class HtmlReport : public PostprocessorExtension {
         ">")
         .Text(title)
         .Raw("</" + heading + ">");
-    std::size_t count = 0;
-    for (const auto& subcluster : categories_->GetSubclusters()) {
-      count += categories_->GetIssuesByCategory(category, subcluster)->size();
-    }
+    const std::size_t count = CountIssues(category);
     Raw(" <span class=\"count\">(" + Plural(count, "issue", "issues") + ")</span></summary>\n");
-    if (!found) {
+    if (count == 0) {
       Raw("<p class=\"none\">No issues detected.</p>\n</details>\n");
       return;
     }
@@ -455,6 +465,7 @@ class HtmlReport : public PostprocessorExtension {
         }
       }
     }
+    if (!subclusters.empty() && !Ungrouped(category)->empty()) Block(category, "", "Not in any node group");
     Raw("</details>\n");
   }
 

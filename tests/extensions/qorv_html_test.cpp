@@ -45,7 +45,10 @@ std::shared_ptr<Config> HostileConfig() {
   const Strings hostile = {kMarkup, "q\"uote's", kInvalid, kControl};
   const std::pair<std::string, Strings> groups[] = {{"<g1>", hostile}, {"g2", many}};
   const std::tuple<std::string, int, Strings, std::string> records[] = {
-      {kMarkup, 90, hostile, "<g1>"}, {kControl + kInvalid, 50, {"q\"uote's"}, "<g1>"}, {"wide", 10, many, "g2"}};
+      {kMarkup, 90, hostile, "<g1>"},
+      {kControl + kInvalid, 50, {"q\"uote's"}, "<g1>"},
+      {"wide", 10, many, "g2"},
+      {"ungrouped", 60, {"n10000"}, ""}};
   for (const auto& [id, severity, nodes, group] : records) {
     auto record = std::make_shared<analysis::AnalysisOutput>();
     record->id = id;
@@ -115,6 +118,9 @@ TEST(QorvHtmlTest, HostileTextIsShownAsTextOnlyAndTheSameRunGivesTheSameBytes) {
   EXPECT_NE(page.find("n[10000-14999]"), std::string::npos);
   EXPECT_NE(page.find("n10000&#10;n10001&#10;"), std::string::npos);
   EXPECT_GE(Occurrences(page, "n14999"), 3u);
+  // An issue whose node group is unknown is shown all the same.
+  EXPECT_NE(page.find("Not in any node group <span class=\"count\">(1 issue)</span>"), std::string::npos);
+  EXPECT_NE(page.find(">ungrouped</span>"), std::string::npos);
 }
 
 TEST(QorvHtmlTest, WritesBesideTheResultsLogOrFailsNamingTheFile) {

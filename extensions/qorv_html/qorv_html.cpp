@@ -9,6 +9,7 @@
 // Escape, so nothing a run holds is ever read as markup; the only script is
 // the page's own. The same run data always gives the same bytes.
 #include <ctime>
+#include <iterator>
 #include <iostream>
 #include <memory>
 #include <set>
@@ -82,9 +83,6 @@ class HtmlReport : public PostprocessorExtension {
   }
   HtmlReport& Element(const std::string& tag, const std::string& text, const std::string& attributes = "") {
     return Raw("<" + tag + attributes + ">").Text(text).Raw("</" + tag + ">");
-  }
-  static std::string Attribute(const std::string& name, const std::string& value) {
-    return " " + name + "=\"" + Escape(value, false) + "\"";
   }
 
   // A node set: one name as it is; several as their node-range string that
@@ -237,14 +235,16 @@ class HtmlReport : public PostprocessorExtension {
     Raw("<label for=\"node-filter\">Show issues on nodes matching</label>"
         "<input id=\"node-filter\" type=\"search\" autocomplete=\"off\" spellcheck=\"false\" "
         "placeholder=\"node name\">\n<fieldset><legend>Severity</legend>\n");
-    for (const std::string group : {"CRITICAL", "WARNING", "INFORMATIONAL", kNoGroup}) {
-      if (group == kNoGroup && present.count(group) == 0) continue;
+    std::vector<std::string> groups(std::begin(kGroups), std::end(kGroups));
+    if (present.count(kNoGroup) != 0) groups.push_back(kNoGroup);
+    for (const auto& group : groups) {
       const std::string id = "severity-" + qorv::str::lower(group);
       Raw("<label for=\"" + id + "\"><input type=\"checkbox\" id=\"" + id + "\" value=\"" + group +
           "\" data-severity-toggle checked> " + group + "</label>\n");
     }
     Raw("</fieldset>\n</form>\n<p id=\"filter-status\" role=\"status\" aria-live=\"polite\"></p>\n");
   }
+
   // The run's Framework Definitions; none when the host gave no record.
   const qorv::FWDAttributes& Definitions() const {
     static const qorv::FWDAttributes kNone;

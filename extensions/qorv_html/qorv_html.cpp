@@ -1,0 +1,618 @@
+// The qorv_html report extension: the results log as one self-contained web
+// page, "qorv_results.html" beside the results log (its name with ".html"),
+// for reading in a browser on a desk or a phone and for printing.
+//
+// The page has the results log's sections, built from the toolkit (the
+// category map, node-range strings, severity names, the definitions and
+// their trees, the node groups, the validation verdicts), plus a filter by
+// node name and by severity group. Every text of the run goes through
+// Escape, so nothing a run holds is ever read as markup; the only script is
+// the page's own. The same run data always gives the same bytes.
+#include <ctime>
+#include <iterator>
+#include <iostream>
+#include <memory>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "extensions/common/result_file.h"
+#include "extensions/common/run_categories.h"
+#include "extensions/qorv_html/html_text.h"
+#include "extensions/qorv_html/page_assets.h"
+#include "log/output_log.h"
+#include "postprocessor/collapse/category_map.h"
+#include "postprocessor/collapse/collapsed_analysis_output.h"
+#include "postprocessor/host/str.h"
+#include "postprocessor/issue_key.h"
+#include "postprocessor/postprocessor_extension.h"
+#include "postprocessor/report/string_interface.h"
+#include "postprocessor/utility_functions.h"
+#include "postprocessor/version.h"
+
+namespace {
+
+using qorv::html_report::AppendEscaped;
+using qorv::html_report::Escape;
+using qorv::postprocessor::CategoryMap;
+using qorv::postprocessor::CollapsedAnalysisOutput;
+using qorv::postprocessor::IssueKey;
+using qorv::postprocessor::PostprocessorExtension;
+using qorv::postprocessor::PostprocessorExtensionData;
+
+constexpr char kDefaultSubcluster[] = "default-subcluster";
+constexpr char kOverallPrefix[] = "  Overall Result: ";
+// Severity groups, most severe first, and the name of severities in none.
+const char* const kGroups[] = {"CRITICAL", "WARNING", "INFORMATIONAL"};
+constexpr char kNoGroup[] = "OTHER";
+
+std::string Plural(std::size_t count, const char* one, const char* many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+class HtmlReport : public PostprocessorExtension {
+ public:
+  using PostprocessorExtension::PostprocessorExtension;
+
+  int run() override {
+    categories_ = qorv::extensions::RunCategories(data, true);
+    Page();
+    const std::string path = qorv::extensions::BesideResultsLog(data.output_file, ".html");
+    const std::string problem = qorv::extensions::WriteFileAtomically(path, out_);
+    if (!problem.empty()) {
+      std::cerr << "Error writing the HTML report: " << problem << "." << std::endl;
+      return 1;
+    }
+    qorv::log::OutputLog(qorv::log::OutputLog::NO_COLOR) << "HTML report: " << path << "\n";
+    return 0;
+  }
+
+ private:
+  // --- Markup --------------------------------------------------------------
+
+  // Appends raw markup: only the page's own literals go through here.
+  HtmlReport& Raw(const std::string& markup) {
+    out_ += markup;
+    return *this;
+  }
+  // Appends a text of the run, escaped.
+  HtmlReport& Text(const std::string& text) {
+    AppendEscaped(out_, text);
+    return *this;
+  }
+  HtmlReport& Element(const std::string& tag, const std::string& text, const std::string& attributes = "") {
+    return Raw("<" + tag + attributes + ">").Text(text).Raw("</" + tag + ">");
+  }
+
+  // A node set: one name as it is; several as their node-range string that
+  // unfolds to the whole list.
+  template <typename Names>
+  void Nodes(const Names& names, const std::string& range) {
+    if (names.empty()) {
+      Element("span", "none", " class=\"none\"");
+      return;
+    }
+    if (names.size() == 1) {
+      Element("code", *names.begin());
+      return;
+    }
+    Raw("<details class=\"nodes\"><summary><code>").Text(range).Raw("</code></summary><div class=\"node-list\">");
+    bool first = true;
+    for (const auto& name : names) {
+      Raw(first ? "" : " ").Text(name);
+      first = false;
+    }
+    Raw("</div></details>");
+  }
+  void Nodes(const std::set<std::string>& names) { Nodes(names, strings_.GetNodeStringSet(names)); }
+  void Nodes(const std::vector<std::string>& names) { Nodes(names, strings_.get_node_string_merge(names)); }
+
+  void Fact(const std::string& term, const std::string& value) {
+    Element("dt", term);
+    Element("dd", value);
+  }
+
+  // --- Page ----------------------------------------------------------------
+
+  void Page() {
+    const std::string verdict = data.passed ? "PASS" : "FAIL";
+    Raw("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+        "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+        "<meta name=\"generator\" content=\"")
+        .Text(std::string(qorv::postprocessor::kProductName) + " " + qorv::postprocessor::kProductVersion)
+        .Raw("\">\n<title>")
+        .Text(verdict + " - " + qorv::postprocessor::kProductName + " results")
+        .Raw("</title>\n<style>")
+        .Raw(qorv::html_report::kStyle)
+        .Raw("</style>\n</head>\n<body>\n");
+    OverallResult(verdict);
+    Contents();
+    Filters();
+    Raw("<main>\n");
+    Summary();
+    Validation();
+    NodeCounts();
+    NodeGroups();
+    Raw("<section id=\"categories\" aria-labelledby=\"categories-title\">\n"
+        "<h2 id=\"categories-title\">Issues by category</h2>\n");
+    for (const auto& category : categories_->GetCategories()) {
+      if (!categories_->IsNonIssueCategory(category)) Category(category);
+    }
+    Raw("</section>\n");
+    if (CountIssues("INFORMATIONAL") > 0) {
+      Raw("<section id=\"informational\">\n");
+      Category("INFORMATIONAL");
+      Raw("</section>\n");
+    }
+    Raw("<section id=\"runtime-errors\">\n");
+    Category("ERROR");
+    Raw("</section>\n");
+    Trees();
+    Raw("</main>\n");
+    Closing();
+    Raw("<script>").Raw(qorv::html_report::kScript).Raw("</script>\n</body>\n</html>\n");
+  }
+
+  int Count(unsigned long key) const {
+    const auto found = data.type_counts.find(IssueKey(key));
+    return found == data.type_counts.end() ? 0 : found->second;
+  }
+  std::size_t Collapsed(unsigned long key) const {
+    if (!data.collapsed_by_type) return 0;
+    const auto found = data.collapsed_by_type->find(IssueKey(key & 0x1FUL));
+    return found == data.collapsed_by_type->end() ? 0 : found->second.size();
+  }
+  static std::string Breakdown(int diagnoses, int observations) {
+    return std::to_string(diagnoses + observations) + " (" + Plural(diagnoses, "diagnosis", "diagnoses") + ", " +
+           Plural(observations, "observation", "observations") + ")";
+  }
+
+  void OverallResult(const std::string& verdict) {
+    using qorv::postprocessor::kAnyObservation;
+    using qorv::postprocessor::kFailBit;
+    Raw("<header id=\"overall\" class=\"result " + std::string(data.passed ? "pass" : "fail") + "\">\n")
+        .Raw("<h1>Overall Result: <span class=\"verdict\">" + verdict + "</span></h1>\n<dl class=\"facts\">\n");
+    Fact("Issues contributing to FAIL", Breakdown(Count(kFailBit), Count(kFailBit | kAnyObservation)));
+    Fact("Other issues", Breakdown(Count(0), Count(kAnyObservation)));
+    const std::string level = strings_.get_severity_string(data.fail_level);
+    Fact("FAIL level", (level.empty() ? std::string() : level + ", ") + "severity " + std::to_string(data.fail_level) +
+                           " and above" + (data.fail_level_set ? "" : " (default)"));
+    Raw("<dt>Nodes tested</dt><dd>");
+    Nodes(TestedNodes());
+    Raw("</dd>\n");
+    const bool filtered = data.include_nodes && !data.include_nodes->empty();
+    if (!filtered && !data.passed && data.collapsed_names) {
+      Raw("<dt>Nodes with issues found</dt><dd>");
+      Nodes(*data.collapsed_names);
+      Raw("</dd>\n");
+    }
+    std::size_t skipped = 0;
+    for (const auto& entry : Definitions().fwds) skipped += entry.second && entry.second->skipped ? 1 : 0;
+    if (skipped > 0) Fact("Framework Definitions skipped", std::to_string(skipped));
+    if (data.suppressed_count > 0) Fact("Issues not shown (suppressed)", std::to_string(data.suppressed_count));
+    Raw("</dl>\n");
+
+    // Collapsed issues by severity group, split by their FAIL contribution.
+    Raw("<div class=\"scroll\"><table id=\"severity-counts\">\n<caption>Issues by severity group</caption>\n"
+        "<thead><tr><th scope=\"col\">Severity group</th><th scope=\"col\">Counts to FAIL</th>"
+        "<th scope=\"col\">Diagnoses</th><th scope=\"col\">Observations</th><th scope=\"col\">Total</th></tr></thead>"
+        "\n<tbody>\n");
+    for (const char* group : kGroups) {
+      const auto found = qorv::postprocessor::severity_groups.find(qorv::str::lower(group));
+      if (found == qorv::postprocessor::severity_groups.end()) continue;
+      const unsigned long code = static_cast<unsigned long>(std::get<2>(found->second));
+      for (const bool fail : {true, false}) {
+        const unsigned long base = code | (fail ? kFailBit : 0UL);
+        const std::size_t diagnoses = Collapsed(base | qorv::postprocessor::DIAGNOSIS);
+        const std::size_t observations =
+            Collapsed(base | qorv::postprocessor::OBSERVATION) + Collapsed(base | qorv::postprocessor::THIRD_LIST);
+        if (diagnoses + observations == 0) continue;
+        Raw("<tr><th scope=\"row\"><span class=\"badge " + std::string(group) + "\">" + group + "</span></th><td>" +
+            (fail ? "yes" : "no") + "</td><td class=\"num\">" + std::to_string(diagnoses) +
+            "</td><td class=\"num\">" + std::to_string(observations) + "</td><td class=\"num\">" +
+            std::to_string(diagnoses + observations) + "</td></tr>\n");
+      }
+    }
+    Raw("</tbody>\n</table></div>\n</header>\n");
+  }
+
+  void Contents() {
+    Raw("<nav class=\"toc\" aria-label=\"Contents\"><ul>"
+        "<li><a href=\"#summary\">Summary</a></li><li><a href=\"#node-counts\">Nodes</a></li>");
+    if (ShowNodeGroups()) Raw("<li><a href=\"#node-groups\">Node groups</a></li>");
+    Raw("<li><a href=\"#categories\">Issues</a></li>");
+    if (CountIssues("INFORMATIONAL") > 0) Raw("<li><a href=\"#informational\">Information</a></li>");
+    Raw("<li><a href=\"#runtime-errors\">Runtime errors</a></li>"
+        "<li><a href=\"#dependencies\">Dependencies</a></li></ul></nav>\n");
+  }
+
+  // Hidden until the script shows them: without a script they could not work.
+  void Filters() {
+    std::set<std::string> present;
+    for (const auto& issue : categories_->GetAllIssues()) present.insert(GroupOf(*issue));
+    Raw("<form id=\"filters\" class=\"controls\" role=\"search\" aria-label=\"Filter issues\" hidden>\n");
+    Raw("<label for=\"node-filter\">Show issues on nodes matching</label>"
+        "<input id=\"node-filter\" type=\"search\" autocomplete=\"off\" spellcheck=\"false\" "
+        "placeholder=\"node name\">\n<fieldset><legend>Severity</legend>\n");
+    std::vector<std::string> groups(std::begin(kGroups), std::end(kGroups));
+    if (present.count(kNoGroup) != 0) groups.push_back(kNoGroup);
+    for (const auto& group : groups) {
+      const std::string id = "severity-" + qorv::str::lower(group);
+      Raw("<label for=\"" + id + "\"><input type=\"checkbox\" id=\"" + id + "\" value=\"" + group +
+          "\" data-severity-toggle checked> " + group + "</label>\n");
+    }
+    Raw("</fieldset>\n</form>\n<p id=\"filter-status\" role=\"status\" aria-live=\"polite\"></p>\n");
+  }
+
+  // The run's Framework Definitions; none when the host gave no record.
+  const qorv::FWDAttributes& Definitions() const {
+    static const qorv::FWDAttributes kNone;
+    return data.fwd_attributes ? *data.fwd_attributes : kNone;
+  }
+
+  std::vector<std::string> TestedNodes() const {
+    std::vector<std::string> names;
+    if (data.nodes) {
+      for (const auto& node : *data.nodes) names.push_back(node.name);
+    }
+    return names;
+  }
+
+  std::string GroupOf(const CollapsedAnalysisOutput& issue) {
+    const std::string group = strings_.get_severity_string(issue.get_severity());
+    return group.empty() ? kNoGroup : group;
+  }
+
+  void Summary() {
+    Raw("<section id=\"summary\">\n<h2>Summary</h2>\n");
+    if (data.include_nodes && !data.include_nodes->empty()) {
+      Raw("<div class=\"warning-note\">All output is filtered to show only the results of these nodes: ");
+      Nodes(*data.include_nodes);
+      Raw("</div>\n");
+    }
+    Raw("<dl class=\"facts\">\n");
+    if (!data.command_line.empty()) {
+      Raw("<dt>Command line</dt><dd><code>").Text(data.command_line).Raw("</code></dd>\n");
+    }
+    std::string tests;
+    for (const auto& root : Definitions().roots) {
+      if (!root || !root->fwd) continue;
+      tests += (tests.empty() ? "" : ", ") + strings_.get_short_name(root->fwd->path);
+    }
+    Fact("Tests run", tests.empty() ? "none" : tests);
+    const std::size_t failed = CountIssues("ERROR");
+    // The warnings log lies beside the results log, and so beside this page.
+    Fact("Tests that failed to run", failed == 0 ? "none"
+                                                 : std::to_string(failed) +
+                                                       ". Information may be incomplete. See "
+                                                       "qorv_execution_warnings.log beside this report.");
+    std::string overall = categories_->GetOverallResultString();
+    if (overall.rfind(kOverallPrefix, 0) == 0) overall.erase(0, sizeof kOverallPrefix - 1);
+    Fact("Overall result", overall);
+    Raw("</dl>\n</section>\n");
+  }
+
+  void Validation() {
+    const auto verdicts = qorv::postprocessor::UtilityFunctions().get_validation(Definitions().roots);
+    if (verdicts.empty()) return;
+    Raw("<section id=\"validation\">\n<h2>Validation</h2>\n");
+    for (const char* verdict : {"PASS", "FAIL"}) {
+      std::vector<std::string> names;
+      for (const auto& [name, result] : verdicts) {
+        if (result == verdict) names.push_back(name);
+      }
+      if (names.empty()) continue;
+      const std::string kind = verdict == std::string("PASS") ? "pass" : "fail";
+      Raw("<h3 class=\"" + kind + "\">Validation " + (kind == "pass" ? "passed" : "failed") + "</h3>\n<ul class=\"" +
+          kind + "\">\n");
+      for (const auto& name : names) Element("li", name).Raw("\n");
+      Raw("</ul>\n");
+    }
+    Raw("</section>\n");
+  }
+
+  void NodeCounts() {
+    const std::vector<std::string> tested_list = TestedNodes();
+    const std::set<std::string> tested(tested_list.begin(), tested_list.end());
+    const std::set<std::string> with_issues = categories_->GetIssueNodes();
+    std::set<std::string> without_issues;
+    for (const auto& node : tested) {
+      if (with_issues.count(node) == 0) without_issues.insert(node);
+    }
+    Raw("<section id=\"node-counts\">\n<h2>Nodes</h2>\n<div class=\"scroll\"><table>\n<tbody>\n");
+    const auto row = [&](const char* label, const std::set<std::string>& nodes) {
+      Raw("<tr><th scope=\"row\">" + std::string(label) + "</th><td class=\"num\">" + std::to_string(nodes.size()) +
+          "</td><td>");
+      Nodes(nodes);
+      Raw("</td></tr>\n");
+    };
+    row("Tested", tested);
+    if (!data.include_nodes || data.include_nodes->empty()) {
+      row("With no issues", without_issues);
+      row("With issues", with_issues);
+    }
+    Raw("</tbody>\n</table></div>\n</section>\n");
+  }
+
+  bool ShowNodeGroups() const {
+    return data.node_groups && !data.node_groups->empty() && !data.default_subcluster_only;
+  }
+
+  void NodeGroups() {
+    if (!ShowNodeGroups()) return;
+    Raw("<section id=\"node-groups\">\n<h2>Node groups</h2>\n"
+        "<p>Quorvane completed analysis with the following groups:</p>\n");
+    for (const bool automatic : {false, true}) {
+      std::vector<std::shared_ptr<qorv::ClusterDefinition>> shown;
+      std::size_t invalid = 0;
+      for (const auto& [name, group] : *data.node_groups) {
+        if (!group || group->automatic != automatic) continue;
+        if (group->is_valid_data()) {
+          shown.push_back(group);
+        } else if (!automatic) {
+          ++invalid;
+        }
+      }
+      if (shown.empty() && invalid == 0) continue;
+      if (automatic) {
+        Raw("<h3>Automatically Configured Groups</h3>\n"
+            "<p>with the remaining nodes, not listed in User-Configured Groups</p>\n");
+      } else {
+        Raw("<h3>User-Configured Groups</h3>\n");
+        if (!data.node_groups_file.empty()) {
+          Raw("<p>Defined in <code>").Text(data.node_groups_file).Raw("</code></p>\n");
+        }
+      }
+      for (const auto& group : shown) NodeGroup(*group);
+      if (invalid > 0) {
+        Raw("<p class=\"warning-note\">Node Group Analysis could not be performed for " +
+            Plural(invalid, "User-Configured Group", "User-Configured Groups") + "</p>\n");
+      }
+    }
+    Raw("</section>\n");
+  }
+
+  void NodeGroup(const qorv::ClusterDefinition& group) {
+    Raw("<details class=\"group\" open><summary>Group <strong>").Text(group.name).Raw("</strong></summary>\n");
+    Raw("<dl class=\"facts\">\n");
+    if (group.automatic && group.name != "All" && !group.excluded_groups.empty()) {
+      std::string excluded;
+      for (const auto& name : group.excluded_groups) excluded += (excluded.empty() ? "" : ", ") + ("\"" + name + "\"");
+      Fact("Description", "All nodes excluding groups " + excluded);
+    }
+    Raw("<dt>Nodes</dt><dd>");
+    const auto nodes = group.get_node_names();
+    if (nodes.empty()) {
+      Text("No nodes found on the system for this node group");
+    } else {
+      Nodes(nodes);
+    }
+    Raw("</dd>\n");
+    const auto tests = group.get_root_fwd_names();
+    if (!tests.empty()) {
+      Raw("<dt>Tests</dt><dd><ul>");
+      for (const auto& test : tests) {
+        Raw("<li>").Text(test);
+        const auto exclusions = group.test_exclusions.find(test);
+        if (exclusions != group.test_exclusions.end() && !exclusions->second.empty()) {
+          Raw(" (excluding ");
+          Nodes(exclusions->second);
+          Raw(")");
+        }
+        Raw("</li>");
+      }
+      Raw("</ul></dd>\n");
+    }
+    Raw("</dl>\n</details>\n");
+  }
+
+  // --- Categories ----------------------------------------------------------
+
+  // Issues whose node group is unknown are filed under "", which is no
+  // subcluster; the text report never lists them, which loses them. Here
+  // they are counted and get a block of their own.
+  std::shared_ptr<CategoryMap::IssueVector> Ungrouped(const std::string& category) {
+    if (categories_->GetSubclusters().count("") != 0) return std::make_shared<CategoryMap::IssueVector>();
+    return categories_->GetIssuesByCategory(category, "");
+  }
+
+  std::size_t CountIssues(const std::string& category) {
+    std::size_t count = Ungrouped(category)->size();
+    for (const auto& subcluster : categories_->GetSubclusters()) {
+      count += categories_->GetIssuesByCategory(category, subcluster)->size();
+    }
+    return count;
+  }
+
+  void Category(const std::string& category) {
+    std::string title = category;
+    std::string introduction = "The following " + qorv::str::lower(category) + " issues were detected:";
+    if (category == "ERROR") {
+      title = "Runtime errors";
+      introduction = "Quorvane encountered the following errors during execution:";
+    } else if (category == "INFORMATIONAL") {
+      title = "Additional information";
+      introduction = "The following additional information was detected:";
+    }
+    // The runtime errors and the additional information are sections of
+    // their own; the other categories are parts of the issue section.
+    const std::string heading = category == "ERROR" || category == "INFORMATIONAL" ? "h2" : "h3";
+    Raw("<details class=\"category\" open id=\"category-" + std::to_string(++sections_) + "\"><summary><" + heading +
+        ">")
+        .Text(title)
+        .Raw("</" + heading + ">");
+    const std::size_t count = CountIssues(category);
+    Raw(" <span class=\"count\">(" + Plural(count, "issue", "issues") + ")</span></summary>\n");
+    if (count == 0) {
+      Raw("<p class=\"none\">No issues detected.</p>\n</details>\n");
+      return;
+    }
+    Element("p", introduction).Raw("\n");
+    const auto subclusters = categories_->GetSubclusters();
+    if (subclusters.size() < 2) {
+      Issues(category, subclusters.empty() ? std::string() : *subclusters.begin());
+    } else if (data.default_subcluster_only) {
+      for (const auto& subcluster : subclusters) {
+        if (subcluster != kDefaultSubcluster) Block(category, subcluster, "Subcluster \"" + subcluster + "\"");
+      }
+      if (subclusters.count(kDefaultSubcluster) != 0) Block(category, kDefaultSubcluster, "Remaining Nodes");
+    } else {
+      // The groups of all nodes come after the groups they are made of.
+      for (const bool all : {false, true}) {
+        for (const auto& group : subclusters) {
+          if ((group.find("All") != std::string::npos) == all) Block(category, group, "Group \"" + group + "\"");
+        }
+      }
+    }
+    if (!subclusters.empty() && !Ungrouped(category)->empty()) Block(category, "", "Not in any node group");
+    Raw("</details>\n");
+  }
+
+  void Block(const std::string& category, const std::string& subcluster, const std::string& title) {
+    const auto issues = categories_->GetIssuesByCategory(category, subcluster);
+    Raw("<details class=\"block\" open><summary>").Text(title);
+    Raw(" <span class=\"count\">(" + Plural(issues->size(), "issue", "issues") + ")</span></summary>\n");
+    if (data.default_subcluster_only) {
+      Raw("<div>Nodes: ");
+      Nodes(categories_->GetNodesInSubcluster(subcluster));
+      Raw("</div>\n");
+    }
+    Issues(category, subcluster);
+    Raw("</details>\n");
+  }
+
+  void Issues(const std::string& category, const std::string& subcluster) {
+    const auto issues = categories_->GetIssuesByCategory(category, subcluster);
+    if (issues->empty()) {
+      Raw("<p class=\"none\">No issues detected.</p>\n");
+      return;
+    }
+    Raw("<ol class=\"issues\">\n");
+    for (const auto& issue : *issues) {
+      if (issue) Issue(*issue);
+    }
+    Raw("</ol>\n<p class=\"no-match\" hidden>No issues here match the filter.</p>\n");
+  }
+
+  void Issue(CollapsedAnalysisOutput& issue) {
+    const bool table = issue.is_table && issue.table.IsValid() && !issue.table.empty();
+    const std::string group = GroupOf(issue);
+    // One name a line; a name's own line breaks are dropped, so the script
+    // splits the list exactly.
+    std::string names;
+    for (const auto& node : issue.nodes) names += (names.empty() ? "" : "&#10;") + Escape(node, false);
+    Raw("<li class=\"issue\" data-severity=\"" + group + "\" data-nodes=\"" + names + "\">\n");
+    const std::string id = table ? qorv::postprocessor::UtilityFunctions().get_usable_id(issue.get_id()) : issue.get_id();
+    Raw("<div><span class=\"issue-id mono\">").Text(id).Raw("</span> <span class=\"badge " + group + "\">" + group +
+                                                            "</span></div>\n<dl class=\"facts\">\n");
+    const auto* first = issue.issues.empty() ? nullptr : issue.issues.front().get();
+    if (!issue.get_message().empty()) {
+      Raw("<dt>Message</dt><dd class=\"message\">").Text(strings_.remove_endl(issue.get_message())).Raw("</dd>\n");
+    }
+    if (first && !first->remedy.empty()) {
+      Raw("<dt>Remedy</dt><dd class=\"message\">").Text(strings_.remove_endl(first->remedy)).Raw("</dd>\n");
+    }
+    Raw("<dt>" + Plural(issue.nodes.size(), "node", "nodes") + "</dt><dd>");
+    Nodes(issue.nodes);
+    Raw("</dd>\n");
+    if (!issue.fwds.empty()) {
+      std::string tests;
+      for (const auto& fwd : issue.fwds) tests += (tests.empty() ? "" : ", ") + strings_.get_short_name(fwd);
+      Fact(issue.fwds.size() == 1 ? "Test" : "Tests", tests);
+    }
+    Raw("</dl>\n");
+    if (table) Table(issue.table);
+    Raw("</li>\n");
+  }
+
+  // A table message's rows: the node count, the data cells and the nodes.
+  void Table(const qorv::postprocessor::Table& table) {
+    Raw("<div class=\"scroll\"><table class=\"details\">\n<caption>Details</caption>\n<thead><tr>");
+    for (const auto& header : table.GetHeaders()) Element("th", header, " scope=\"col\"");
+    Raw("</tr></thead>\n<tbody>\n");
+    for (const auto& row : table.GetRows()) {
+      const auto cells = row.GetData();
+      Raw("<tr>");
+      for (std::size_t i = 0; i < cells.size(); ++i) {
+        if (i == 0) {
+          Element("td", cells[i], " class=\"num\"");
+        } else if (i + 1 == cells.size()) {
+          Raw("<td>");
+          Nodes(row.GetNodes());
+          Raw("</td>");
+        } else {
+          Element("td", cells[i]);
+        }
+      }
+      Raw("</tr>\n");
+    }
+    Raw("</tbody>\n</table></div>\n");
+  }
+
+  // --- Framework Definitions and the closing block ------------------------
+
+  // One nested list per root, from the same tree lines the text tree is
+  // drawn from: a line's depth is its number of flags less one.
+  void Trees() {
+    Raw("<section id=\"dependencies\">\n<h2>Framework Definition dependencies</h2>\n");
+    const auto& roots = Definitions().roots;
+    if (roots.empty()) Raw("<p class=\"none\">No Framework Definitions.</p>\n");
+    for (const auto& root : roots) {
+      if (!root) continue;
+      const qorv::FwdNode& node = root->fwd && root->fwd->node ? *root->fwd->node : *root;
+      Raw("<ul class=\"tree\">");
+      std::size_t depth = 0;
+      bool open = false;
+      for (const auto& [name, flags] : node.create_tree({}, true)) {
+        const std::size_t level = flags.empty() ? 0 : flags.size() - 1;
+        if (!open) {
+          open = true;
+        } else if (level > depth) {
+          for (; depth < level; ++depth) Raw(depth + 1 < level ? "<ul><li>" : "<ul>");
+        } else {
+          Raw("</li>");
+          for (; depth > level; --depth) Raw("</ul></li>");
+        }
+        depth = level;
+        // The last flag says whether the node is the final one of its siblings.
+        Raw(!flags.empty() && flags.back() ? "<li class=\"last\">" : "<li>").Text(name);
+      }
+      if (open) Raw("</li>");
+      for (; depth > 0; --depth) Raw("</ul></li>");
+      Raw("</ul>\n");
+    }
+    Raw("</section>\n");
+  }
+
+  void Closing() {
+    Raw("<footer id=\"closing\">\n<dl class=\"facts\">\n");
+    Fact("Report", std::string(qorv::postprocessor::kProductName) + " " + qorv::postprocessor::kProductVersion);
+    std::tm time{};
+    char iso[32];
+    char shown[64];
+    if (::gmtime_r(&data.timestamp, &time) != nullptr && time.tm_year >= -1900 && time.tm_year <= 9999 - 1900 &&
+        std::strftime(iso, sizeof iso, "%Y-%m-%dT%H:%M:%SZ", &time) != 0 &&
+        std::strftime(shown, sizeof shown, "%Y-%m-%d %H:%M:%S UTC", &time) != 0) {
+      Raw("<dt>Time</dt><dd><time datetime=\"" + std::string(iso) + "\">" + shown + "</time></dd>\n");
+    }
+    if (!data.nodefile.empty()) Fact("Nodefile used", data.nodefile);
+    std::string databases;
+    for (const auto& database : data.databases) {
+      databases += (databases.empty() ? "" : ", ") + qorv::str::fstrip(qorv::str::rstrip(database, "\""), "\"");
+    }
+    Fact("Databases used", databases.empty() ? "none" : databases);
+    Raw("</dl>\n</footer>\n");
+  }
+
+  qorv::postprocessor::StringInterface strings_;
+  std::unique_ptr<CategoryMap> categories_;
+  std::string out_;
+  int sections_ = 0;
+};
+
+}  // namespace
+
+extern "C" QORV_EXPORT PostprocessorExtension* create(PostprocessorExtensionData& data) {
+  return new HtmlReport(data);
+}

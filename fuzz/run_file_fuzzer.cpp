@@ -1,0 +1,91 @@
+// libFuzzer target: the run-file reader of qorv-postprocess on arbitrary
+// bytes.
+//
+// Any input must end in a run or in RunFileError, whose text is one line
+// starting with the file's name. A run's Framework Definitions must not
+// depend on each other in a cycle: the reports walk them to their leaves.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "tools/run_file.h"
+
+namespace {
+
+// One file, rewritten for every input and removed at exit; in memory when
+// /dev/shm is there, since a disk file system may write a file truncated and
+// rewritten through to the disk on every close.
+char input_file[64];
+
+const char* InputFile() {
+  if (input_file[0] == '\0') {
+    std::snprintf(input_file, sizeof input_file, "%s/qorv-run-file-fuzz-XXXXXX",
+                  ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");
+    const int fd = ::mkstemp(input_file);
+    if (fd < 0) std::abort();
+    ::close(fd);
+    std::atexit([] { ::unlink(input_file); });
+  }
+  return input_file;
+}
+
+[[noreturn]] void Fail(const std::string& problem) {
+  std::fprintf(stderr, "%s\n", problem.c_str());
+  std::abort();
+}
+
+// Walks every tree from its root without recursion; a node met again on its
+// own path is a cycle.
+void CheckAcyclic(const qorv::FWDAttributes& attributes) {
+  for (const auto& root : attributes.roots) {
+    std::vector<std::pair<const qorv::FwdNode*, std::size_t>> path;  // node, next child to visit
+    std::unordered_set<const qorv::FwdNode*> on_path;
+    path.push_back({root.get(), 0});
+    on_path.insert(root.get());
+    while (!path.empty()) {
+      auto& [node, next] = path.back();
+      std::vector<const qorv::FwdNode*> children;
+      for (const auto& group : node->dependencies) {
+        for (const auto& child : group) children.push_back(child.get());
+      }
+      if (next == children.size()) {
+        on_path.erase(node);
+        path.pop_back();
+        continue;
+      }
+      const qorv::FwdNode* child = children[next++];
+      if (!on_path.insert(child).second) Fail("the run's Framework Definitions depend on each other in a cycle");
+      path.push_back({child, 0});
+    }
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string path = InputFile();
+  const int fd = ::open(path.c_str(), O_WRONLY);
+  if (fd < 0 || ::pwrite(fd, data, size, 0) != static_cast<ssize_t>(size) ||
+      ::ftruncate(fd, static_cast<off_t>(size)) != 0 || ::close(fd) != 0) {
+    std::abort();
+  }
+  try {
+    const qorv::tools::RunFile run = qorv::tools::ReadRunFile(path);
+    if (!run.config || !run.config->fwd_attributes) Fail("a run without its configuration");
+    CheckAcyclic(*run.config->fwd_attributes);
+  } catch (const qorv::tools::RunFileError& error) {
+    const std::string message = error.what();
+    if (message.rfind(path + ":", 0) != 0 || message.find('\n') != std::string::npos) {
+      Fail("not one line naming the file: " + message);
+    }
+  }
+  return 0;
+}

@@ -217,6 +217,18 @@ TEST_F(DriverTest, UnopenableOutputFileStopsTheRun) {
   EXPECT_EQ(capture.out(), "category_summary width=80 fail_level=25 issues=0\ncategory_summary destroyed\n");
 }
 
+// A full disk: the extension's writes fail, and the run must not pass.
+TEST_F(DriverTest, UnwritableOutputFileStopsTheRun) {
+  std::filesystem::create_symlink("/dev/full", "full.log");
+  config_->output_file = "full.log";
+  UseExtensions({"category_log", "category_summary"});
+
+  CaptureOutput capture;
+  EXPECT_EQ(Run(capture), 1);
+  EXPECT_EQ(capture.err(), "Error writing output file full.log: No space left on device.\n");
+  EXPECT_EQ(capture.out(), "");
+}
+
 TEST_F(DriverTest, ValueFieldsAreTheExtensionsOwnSharedFieldsAreShared) {
   config_->fail_level = 50;
   config_->issue_lists[Config::ISSUES].push_back(std::make_shared<analysis::AnalysisOutput>());

@@ -8,10 +8,12 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <map>
 #include <string>
+#include <system_error>
 #include <unordered_set>
 #include <vector>
 
@@ -100,7 +102,16 @@ std::string ResolveOutputFile(std::string file, const Config& config) {
     }
   }
   // The directory is made where the file will be opened, after expansion.
-  if (!fs::try_makedirs(str::dirname(str::wordexp(str::strip(file, ""))))) file = str::basename(file);
+  const std::string directory = str::dirname(str::wordexp(str::strip(file, "")));
+  if (!fs::try_makedirs(directory)) {
+    std::error_code error;
+    std::filesystem::create_directories(directory, error);
+    const std::string fallback = str::basename(file);
+    std::cerr << "Cannot create the directory " << directory << ": "
+              << (error ? error.message() : std::string("a file of that name is in the way")) << "; writing "
+              << fallback << " in the working directory instead." << std::endl;
+    file = fallback;
+  }
   return file;
 }
 

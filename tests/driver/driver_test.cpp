@@ -125,6 +125,11 @@ TEST_F(DriverTest, UncreatableOutputDirectoryFallsBackToWorkingDirectory) {
   EXPECT_NE(ReadFile("run.json").find("qorv_json"), std::string::npos);
   EXPECT_NE(ReadFile("qorv_execution_warnings.log").find("qorv_execution_warnings"), std::string::npos);
   EXPECT_EQ(capture.out(), std::string(kSeeFiles) + "run.log, run.json, qorv_execution_warnings.log\n");
+  // Each file says where it went instead.
+  const std::string cannot = "Cannot create the directory out: Not a directory; writing ";
+  EXPECT_EQ(capture.err(), cannot + "run.log in the working directory instead.\n" + cannot +
+                               "run.json in the working directory instead.\n" + cannot +
+                               "qorv_execution_warnings.log in the working directory instead.\n");
 }
 
 TEST_F(DriverTest, OneFileUnderTwoSpellingsIsTruncatedOnce) {

@@ -260,6 +260,10 @@ TEST(QorvPostprocessBadInput, RefusesOrReportsEachPlainly) {
       // Extensions.
       {"extension missing", SmallRun(), {"--extension", "no_such_extension"}, 1,
        {"No postprocessor extensions could be loaded"}},
+      {"one of the extensions missing", SmallRun(), {"-e", "category_log", "-e", "nosuch"}, 1,
+       {"--extension: no extension 'nosuch' in " + std::string(QORV_EXTENSION_DIR) +
+        " (neither libnosuch.so nor nosuch.so)"},
+       nullptr, {kResults}},
       {"extension not a library", SmallRun(), {"--extensions", "ext", "-e", "bogus"}, 1,
        {"Error opening extension library ext/libbogus.so: '"},
        [](const TempDir& d) { d.Write("ext/libbogus.so", "not a library\n"); }},

@@ -2,11 +2,12 @@
 // bytes.
 //
 // Any input must end in a run or in RunFileError, whose text is one line
-// starting with the file's name. A run's Framework Definitions must not
+// of printable characters starting with the file's name. A run's Framework Definitions must not
 // depend on each other in a cycle: the reports walk them to their leaves.
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -83,9 +84,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckAcyclic(*run.config->fwd_attributes);
   } catch (const qorv::tools::RunFileError& error) {
     const std::string message = error.what();
-    if (message.rfind(path + ":", 0) != 0 || message.find('\n') != std::string::npos) {
-      Fail("not one line naming the file: " + message);
-    }
+    const bool printable = std::none_of(message.begin(), message.end(), [](char c) {
+      return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+    });
+    if (message.rfind(path + ":", 0) != 0 || !printable) Fail("not one printable line naming the file: " + message);
   }
   return 0;
 }

@@ -57,6 +57,31 @@ std::size_t Distance(std::string_view a, std::string_view b) {
   return row[b.size()];
 }
 
+// A message shows names and text of the file as they are, except control
+// characters (a "\n" in a key, a stray byte after a backslash): written as
+// JSON escapes, they can neither break the message's one line nor drive
+// the terminal.
+std::string Printable(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7f) {
+      out += c;
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else {
+      static const char kHex[] = "0123456789abcdef";
+      out += "\\u00";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0xf];
+    }
+  }
+  return out;
+}
+
 template <std::size_t N>
 using FieldNames = std::array<std::string_view, N>;
 
@@ -91,7 +116,7 @@ class Reader {
     }
     message += ": ";
     if (!path.empty()) message += path + ": ";
-    throw RunFileError(message + problem);
+    throw RunFileError(Printable(message + problem));
   }
 
   template <typename T>

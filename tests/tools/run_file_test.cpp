@@ -94,6 +94,10 @@ TEST(RunFile, RefusesReferencesToWhatIsNotDefined) {
       {R"({"sorting": [{"field": "colour"}]})", "unknown sort field 'colour'"},
       {"{\"command_line\": \"a\tb\"}", "control character in a string"},
       {"{\"command_line\": \"a\xff\"}", "invalid UTF-8 in a string"},
+      // Control characters in what a message quotes stay on its one line.
+      {R"({"nodes": [{"name": "a\u001b[2J\n"}, {"name": "a\u001b[2J\n"}]})",
+       "nodes[1].name: node 'a\\u001b[2J\\n' is listed twice"},
+      {"\"{x\\\n\"", "unknown escape '\\\\n' in a string"},
       {R"({"fwds": [{"name": "x"}, {"name": "a", "depends_on": [["x"], ["b"]]}, {"name": "b", "depends_on": [["c"]]},
                    {"name": "c", "depends_on": [["x", "a"]]}]})",
        "fwds[3].depends_on[0][1]: the Framework Definitions depend on each other in a cycle: a -> b -> c -> a"},

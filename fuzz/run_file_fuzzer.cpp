@@ -2,8 +2,9 @@
 // bytes.
 //
 // Any input must end in a run or in RunFileError, whose text is one line
-// of printable characters starting with the file's name. A run's Framework Definitions must not
-// depend on each other in a cycle: the reports walk them to their leaves.
+// of printable characters starting with the file's name. A run's Framework
+// Definitions must not depend on each other in a cycle: the reports walk
+// them to their leaves.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -43,28 +44,40 @@ const char* InputFile() {
   std::abort();
 }
 
-// Walks every tree from its root without recursion; a node met again on its
-// own path is a cycle.
+// Walks the trees from their roots without recursion, each node once; a
+// node met again while it is on the path is a cycle.
 void CheckAcyclic(const qorv::FWDAttributes& attributes) {
-  for (const auto& root : attributes.roots) {
-    std::vector<std::pair<const qorv::FwdNode*, std::size_t>> path;  // node, next child to visit
-    std::unordered_set<const qorv::FwdNode*> on_path;
-    path.push_back({root.get(), 0});
-    on_path.insert(root.get());
-    while (!path.empty()) {
-      auto& [node, next] = path.back();
-      std::vector<const qorv::FwdNode*> children;
-      for (const auto& group : node->dependencies) {
-        for (const auto& child : group) children.push_back(child.get());
+  struct Frame {
+    const qorv::FwdNode* node;
+    std::vector<const qorv::FwdNode*> children;
+    std::size_t next;
+  };
+  std::unordered_set<const qorv::FwdNode*> on_path, done;
+  std::vector<Frame> path;
+  const auto enter = [&](const qorv::FwdNode* node) {
+    Frame frame{node, {}, 0};
+    for (const auto& group : node->dependencies) {
+      for (const auto& child : group) {
+        if (child) frame.children.push_back(child.get());
       }
-      if (next == children.size()) {
-        on_path.erase(node);
+    }
+    on_path.insert(node);
+    path.push_back(std::move(frame));
+  };
+  for (const auto& root : attributes.roots) {
+    if (!root || done.count(root.get())) continue;
+    enter(root.get());
+    while (!path.empty()) {
+      Frame& top = path.back();
+      if (top.next == top.children.size()) {
+        on_path.erase(top.node);
+        done.insert(top.node);
         path.pop_back();
         continue;
       }
-      const qorv::FwdNode* child = children[next++];
-      if (!on_path.insert(child).second) Fail("the run's Framework Definitions depend on each other in a cycle");
-      path.push_back({child, 0});
+      const qorv::FwdNode* child = top.children[top.next++];
+      if (on_path.count(child)) Fail("the run's Framework Definitions depend on each other in a cycle");
+      if (!done.count(child)) enter(child);  // may reallocate the path: top is not used after
     }
   }
 }

@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstring>
 #include <exception>
 #include <iostream>
 
@@ -72,10 +74,13 @@ bool OutputLog::set_out_streams(std::string file, std::ios_base::openmode mode) 
   if (!expanded.empty()) {
     // Only a file this call opened gets the result files' permissions: a
     // directory or a protected file that could not be opened keeps its own.
+    errno = 0;
     if (holder->open(expanded)) {
       ::chmod(expanded.c_str(), S_IRUSR | S_IWUSR | S_IRGRP | S_IWGRP);
     } else {
-      std::cerr << "Error opening output file " << file << "." << std::endl;
+      const int error = errno;
+      std::cerr << "Error opening output file " << file << ": "
+                << (error ? std::strerror(error) : "the file cannot be opened") << "." << std::endl;
     }
   }
 

@@ -5,10 +5,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <map>
 #include <string>
+#include <system_error>
 #include <unordered_set>
 #include <vector>
 
@@ -97,8 +102,36 @@ std::string ResolveOutputFile(std::string file, const Config& config) {
     }
   }
   // The directory is made where the file will be opened, after expansion.
-  if (!fs::try_makedirs(str::dirname(str::wordexp(str::strip(file, ""))))) file = str::basename(file);
+  const std::string directory = str::dirname(str::wordexp(str::strip(file, "")));
+  if (!fs::try_makedirs(directory)) {
+    std::error_code error;
+    std::filesystem::create_directories(directory, error);
+    const std::string fallback = str::basename(file);
+    std::cerr << "Cannot create the directory " << directory << ": "
+              << (error ? error.message() : std::string("a file of that name is in the way")) << "; writing "
+              << fallback << " in the working directory instead." << std::endl;
+    file = fallback;
+  }
   return file;
+}
+
+// Whether everything written so far reached the current result file. A
+// full disk does not stop the writes: it leaves the stream failed, and
+// the run would otherwise pass with a truncated file.
+bool ResultFileWritten() {
+  for (const auto& holder : log::OutputLog::singleton_obj->files) {
+    std::fstream* stream = holder ? holder->stream() : nullptr;
+    if (!stream || stream->flush()) continue;
+    // Write what is left once more, to learn why it fails.
+    stream->clear();
+    errno = 0;
+    stream->flush();
+    const int error = errno;
+    std::cerr << "Error writing output file " << holder->path() << ": "
+              << (error ? std::strerror(error) : "the text could not be written") << "." << std::endl;
+    return false;
+  }
+  return true;
 }
 
 // One key per file however its name is written: the real directory and the
@@ -201,6 +234,8 @@ int run_postprocessor(std::shared_ptr<Config>& config) {
       if (!log::OutputLog::set_out_streams(file, mode)) return 1;
     }
     if (RunExtension(path, data) == 1) result = 1;
+    // A result file that was not written stops the run like one that cannot be opened.
+    if (mapped != output_file_map.end() && !ResultFileWritten()) return 1;
   }
 
   std::cout << "See the following files for more information: ";

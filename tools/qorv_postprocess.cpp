@@ -20,6 +20,7 @@
 
 #include "postprocessor/host/fs.h"
 #include "postprocessor/host/str.h"
+#include "postprocessor/host/util_extensions.h"
 #include "postprocessor/postprocessor.h"
 #include "postprocessor/version.h"
 #include "tools/results_diff.h"
@@ -266,6 +267,19 @@ int main(int argc, char** argv) {
   }
   Apply(options, run.names_extensions, *run.config);
 
+  // The library skips an extension it does not find; one the user named
+  // on the command line is missed, so the run fails (the others still run).
+  bool missing = false;
+  if (!options.process_only) {
+    const std::string& directory = run.config->extension_specs.front().directory;
+    for (const auto& name : options.extensions) {
+      if (!qorv::util_extensions::scan_files(directory, {name}).empty()) continue;
+      std::cerr << kProgram << ": --extension: no extension '" << name << "' in " << directory << " (neither lib"
+                << name << ".so nor " << name << ".so)\n";
+      missing = true;
+    }
+  }
+
   int status = 0;
   try {
     if (options.process_only) {
@@ -281,6 +295,7 @@ int main(int argc, char** argv) {
     std::cerr << kProgram << ": the run stopped: " << error.what() << "\n";
     return 1;
   }
+  if (missing) status = 1;
   // exit() rather than return: the process's end frees the run's records at
   // once, where destroying a million of them one by one takes a while.
   // Static objects (the output log and its files) are still closed.

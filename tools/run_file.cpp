@@ -57,6 +57,31 @@ std::size_t Distance(std::string_view a, std::string_view b) {
   return row[b.size()];
 }
 
+// A message shows names and text of the file as they are, except control
+// characters (a "\n" in a key, a stray byte after a backslash): written as
+// JSON escapes, they can neither break the message's one line nor drive
+// the terminal.
+std::string Printable(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7f) {
+      out += c;
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else {
+      static const char kHex[] = "0123456789abcdef";
+      out += "\\u00";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0xf];
+    }
+  }
+  return out;
+}
+
 template <std::size_t N>
 using FieldNames = std::array<std::string_view, N>;
 
@@ -91,7 +116,7 @@ class Reader {
     }
     message += ": ";
     if (!path.empty()) message += path + ": ";
-    throw RunFileError(message + problem);
+    throw RunFileError(Printable(message + problem));
   }
 
   template <typename T>
@@ -676,7 +701,7 @@ class RunFileParser {
         }
       }
     }
-    for (std::size_t d = 0; d < attributes.names.size(); ++d) CheckCycle(attributes.names[d], {});
+    CheckCycles();
 
     if (roots_given_) {
       std::unordered_set<std::string> listed;
@@ -723,24 +748,49 @@ class RunFileParser {
   }
 
   // Definitions depend on each other without a cycle: the reports walk the
-  // dependencies to their leaves.
-  void CheckCycle(const std::string& name, std::vector<std::string> path) {
-    if (acyclic_.count(name)) return;
-    path.push_back(name);
+  // dependencies to their leaves. One depth-first walk over all of them, in
+  // file order, with its own stack, so that a chain of any length is checked
+  // in linear time and stack space.
+  void CheckCycles() {
     const auto& names = config_->fwd_attributes->names;
-    const std::size_t d = static_cast<std::size_t>(std::find(names.begin(), names.end(), name) - names.begin());
-    for (const auto& group : dependencies_[d]) {
-      for (const auto& reference : group) {
-        if (std::find(path.begin(), path.end(), reference.name) != path.end()) {
-          std::string cycle;
-          for (auto it = std::find(path.begin(), path.end(), reference.name); it != path.end(); ++it) cycle += *it + " -> ";
-          r_.Fail(reference.at, reference.path, "the Framework Definitions depend on each other in a cycle: " + cycle +
-                                                    reference.name);
+    std::unordered_map<std::string_view, std::size_t> index;
+    for (std::size_t d = 0; d < names.size(); ++d) index.emplace(names[d], d);
+    enum class State : unsigned char { kNew, kOnPath, kDone };
+    std::vector<State> state(names.size(), State::kNew);
+    struct Frame {
+      std::size_t definition, group, item;  // the next dependency to visit
+    };
+    std::vector<Frame> path;
+    for (std::size_t start = 0; start < names.size(); ++start) {
+      if (state[start] != State::kNew) continue;
+      state[start] = State::kOnPath;
+      path.push_back({start, 0, 0});
+      while (!path.empty()) {
+        Frame& frame = path.back();
+        const auto& groups = dependencies_[frame.definition];
+        if (frame.group == groups.size()) {
+          state[frame.definition] = State::kDone;
+          path.pop_back();
+        } else if (frame.item == groups[frame.group].size()) {
+          ++frame.group;
+          frame.item = 0;
+        } else {
+          const Reference& reference = groups[frame.group][frame.item++];
+          const std::size_t next = index.at(reference.name);
+          if (state[next] == State::kOnPath) {
+            std::string cycle;
+            auto it = std::find_if(path.begin(), path.end(), [&](const Frame& f) { return f.definition == next; });
+            for (; it != path.end(); ++it) cycle += names[it->definition] + " -> ";
+            r_.Fail(reference.at, reference.path,
+                    "the Framework Definitions depend on each other in a cycle: " + cycle + reference.name);
+          }
+          if (state[next] == State::kNew) {
+            state[next] = State::kOnPath;
+            path.push_back({next, 0, 0});
+          }
         }
-        CheckCycle(reference.name, path);
       }
     }
-    acyclic_.insert(name);
   }
 
   struct GroupRefs {
@@ -760,7 +810,6 @@ class RunFileParser {
   std::vector<Reference> roots_;
   std::vector<std::vector<std::vector<Reference>>> dependencies_;  // per definition, in file order
   std::vector<GroupRefs> group_refs_;
-  std::unordered_set<std::string> acyclic_;
 };
 
 // The whole file, padded for the parser.

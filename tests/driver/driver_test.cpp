@@ -125,6 +125,11 @@ TEST_F(DriverTest, UncreatableOutputDirectoryFallsBackToWorkingDirectory) {
   EXPECT_NE(ReadFile("run.json").find("qorv_json"), std::string::npos);
   EXPECT_NE(ReadFile("qorv_execution_warnings.log").find("qorv_execution_warnings"), std::string::npos);
   EXPECT_EQ(capture.out(), std::string(kSeeFiles) + "run.log, run.json, qorv_execution_warnings.log\n");
+  // Each file says where it went instead.
+  const std::string cannot = "Cannot create the directory out: Not a directory; writing ";
+  EXPECT_EQ(capture.err(), cannot + "run.log in the working directory instead.\n" + cannot +
+                               "run.json in the working directory instead.\n" + cannot +
+                               "qorv_execution_warnings.log in the working directory instead.\n");
 }
 
 TEST_F(DriverTest, OneFileUnderTwoSpellingsIsTruncatedOnce) {
@@ -212,9 +217,21 @@ TEST_F(DriverTest, UnopenableOutputFileStopsTheRun) {
 
   CaptureOutput capture;
   EXPECT_EQ(Run(capture), 1);
-  EXPECT_EQ(capture.err(), "Error opening output file taken.log.\n");
+  EXPECT_EQ(capture.err(), "Error opening output file taken.log: Is a directory.\n");
   // The console extension before it ran; nothing after it, and no closing line.
   EXPECT_EQ(capture.out(), "category_summary width=80 fail_level=25 issues=0\ncategory_summary destroyed\n");
+}
+
+// A full disk: the extension's writes fail, and the run must not pass.
+TEST_F(DriverTest, UnwritableOutputFileStopsTheRun) {
+  std::filesystem::create_symlink("/dev/full", "full.log");
+  config_->output_file = "full.log";
+  UseExtensions({"category_log", "category_summary"});
+
+  CaptureOutput capture;
+  EXPECT_EQ(Run(capture), 1);
+  EXPECT_EQ(capture.err(), "Error writing output file full.log: No space left on device.\n");
+  EXPECT_EQ(capture.out(), "");
 }
 
 TEST_F(DriverTest, ValueFieldsAreTheExtensionsOwnSharedFieldsAreShared) {

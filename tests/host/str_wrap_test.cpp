@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/wrap_check.h"
+
 namespace qorv::str {
 namespace {
 
@@ -66,72 +68,6 @@ TEST(WrapTest, ManyLinesWithoutSeparator) {
   EXPECT_TRUE(out == expected);  // no diff of megabytes on failure
 }
 
-std::size_t chars(const std::string& s) {
-  std::size_t n = 0;
-  for (char c : s) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-  return n;
-}
-
-bool blank(char c) { return c == ' ' || c == '\t'; }
-
-// The width of the piece of `line` starting at `pos`: up to a blank, or through a comma.
-std::size_t piece_width(const std::string& line, std::size_t pos, bool commas) {
-  std::size_t end = pos;
-  while (end < line.size() && !blank(line[end])) {
-    if (line[end++] == ',' && commas) break;
-  }
-  return chars(line.substr(pos, end - pos));
-}
-
-std::vector<std::string> split_lines(const std::string& text) {
-  std::vector<std::string> lines{""};
-  for (char c : text) {
-    if (c == '\n') {
-      lines.emplace_back();
-    } else {
-      lines.back() += c;
-    }
-  }
-  return lines;
-}
-
-// Walks the rows of `out` against the lines of `text`: each row is its prefix
-// (the line's leading blanks, then `continuation(line)`) and a run of the line
-// taken in place; rows part only at blanks or after commas, are greedy, and
-// exceed `width` only with one word.
-void check_wrap(const std::string& text, const std::string& out, std::size_t width, bool commas,
-                const std::function<std::string(const std::string&)>& continuation) {
-  const std::vector<std::string> lines = split_lines(text);
-  const std::vector<std::string> rows = split_lines(out);
-  std::size_t r = 0;
-  for (const std::string& line : lines) {
-    std::size_t pos = 0;
-    while (pos < line.size() && blank(line[pos])) ++pos;
-    std::string prefix = line.substr(0, pos);
-    do {
-      ASSERT_LT(r, rows.size());
-      const std::string& row = rows[r++];
-      ASSERT_EQ(row.compare(0, prefix.size(), prefix), 0) << row;
-      const std::string content = row.substr(prefix.size());
-      ASSERT_EQ(line.compare(pos, content.size(), content), 0) << row;
-      const bool one_word = content.find_first_of(" \t") == std::string::npos &&
-                            (!commas || content.empty() || content.find(',') >= content.size() - 1);
-      EXPECT_TRUE(chars(row) <= width || one_word) << row;
-      std::size_t next = pos + content.size();
-      while (next < line.size() && blank(line[next])) ++next;
-      if (next < line.size()) {
-        ASSERT_FALSE(content.empty());
-        EXPECT_FALSE(blank(content.back())) << row;
-        EXPECT_TRUE(next > pos + content.size() || (commas && content.back() == ',')) << row;
-        EXPECT_GT(chars(row) + next - pos - content.size() + piece_width(line, next, commas), width) << row;
-      }
-      pos = next;
-      prefix = continuation(line);
-    } while (pos < line.size());
-  }
-  EXPECT_EQ(r, rows.size());
-}
-
 TEST(WrapTest, RandomTextsKeepWordsAndWidths) {
   const std::vector<std::string> pieces{"a", "node",  "é",    "日本", "node[1-4],node7", ",",  ":",
                                         " ", "  ",    "\t",   "\n",   "unbreakableword", "x,", "Nodes: "};
@@ -147,14 +83,11 @@ TEST(WrapTest, RandomTextsKeepWordsAndWidths) {
     SCOPED_TRACE("seed " + std::to_string(seed) + " width " + std::to_string(width));
     const auto plain = [&](const std::string&) { return indent; };
     const auto column = [&](const std::string& line) {
-      const std::size_t sep = after_last ? line.rfind(':') : line.find(':');
-      if (sep == std::string::npos) return indent;
-      const std::size_t col = chars(line.substr(0, std::min(line.find_first_not_of(" \t", sep + 1), line.size())));
-      return col + 20 > w || 3 * (w - col) < w ? indent : std::string(col, ' ');
+      return testing::ColumnContinuation(line, w, indent, ':', after_last);
     };
-    check_wrap(text, word_wrap(text, width, indent), w, true, plain);
-    check_wrap(text, space_wrap(text, width, indent), w, false, plain);
-    check_wrap(text, column_wrap(text, width, indent, ':', after_last), w, true, column);
+    EXPECT_EQ(testing::CheckWrap(text, word_wrap(text, width, indent), w, true, plain), "");
+    EXPECT_EQ(testing::CheckWrap(text, space_wrap(text, width, indent), w, false, plain), "");
+    EXPECT_EQ(testing::CheckWrap(text, column_wrap(text, width, indent, ':', after_last), w, true, column), "");
   }
 }
 

@@ -94,6 +94,13 @@ TEST(RunFile, RefusesReferencesToWhatIsNotDefined) {
       {R"({"sorting": [{"field": "colour"}]})", "unknown sort field 'colour'"},
       {"{\"command_line\": \"a\tb\"}", "control character in a string"},
       {"{\"command_line\": \"a\xff\"}", "invalid UTF-8 in a string"},
+      // Control characters in what a message quotes stay on its one line.
+      {R"({"nodes": [{"name": "a\u001b[2J\n"}, {"name": "a\u001b[2J\n"}]})",
+       "nodes[1].name: node 'a\\u001b[2J\\n' is listed twice"},
+      {"\"{x\\\n\"", "unknown escape '\\\\n' in a string"},
+      {R"({"fwds": [{"name": "x"}, {"name": "a", "depends_on": [["x"], ["b"]]}, {"name": "b", "depends_on": [["c"]]},
+                   {"name": "c", "depends_on": [["x", "a"]]}]})",
+       "fwds[3].depends_on[0][1]: the Framework Definitions depend on each other in a cycle: a -> b -> c -> a"},
   };
   TempDir dir;
   for (const auto& [text, problem] : cases) {
@@ -104,6 +111,31 @@ TEST(RunFile, RefusesReferencesToWhatIsNotDefined) {
     } catch (const qorv::tools::RunFileError& error) {
       EXPECT_NE(std::string(error.what()).find(problem), std::string::npos) << error.what();
     }
+  }
+}
+
+// The cycle check walks the definitions without recursion, in linear time:
+// a chain of 30,000 is read at once, and closing it into a circle is named.
+TEST(RunFile, ChecksALongChainOfDefinitions) {
+  constexpr int kDepth = 30000;
+  std::string fwds;
+  for (int i = 0; i < kDepth; ++i) {
+    fwds += (i ? ",\n" : "") + std::string(R"({"name": "f)") + std::to_string(i) + "\"";
+    if (i + 1 < kDepth) fwds += R"(, "depends_on": [["f)" + std::to_string(i + 1) + "\"]]";
+    fwds += "}";
+  }
+  TempDir dir;
+  const auto run = ReadRunFile(dir.Write("run.json", "{\"fwds\": [" + fwds + "]}"));
+  EXPECT_EQ(Names(run.config->fwd_attributes->roots), std::vector<std::string>{"f0"});
+
+  fwds.insert(fwds.size() - 1, R"(, "depends_on": [["f0"]])");
+  try {
+    ReadRunFile(dir.Write("run.json", "{\"fwds\": [" + fwds + "]}"));
+    ADD_FAILURE() << "a circle of definitions was accepted";
+  } catch (const qorv::tools::RunFileError& error) {
+    const std::string message = error.what();
+    EXPECT_NE(message.find("in a cycle: f0 -> f1 -> f2 -> "), std::string::npos);
+    EXPECT_EQ(message.substr(message.size() - 12), "f29999 -> f0") << message.substr(message.size() - 40);
   }
 }
 

@@ -78,9 +78,11 @@ bool OutputLog::set_out_streams(std::string file, std::ios_base::openmode mode) 
     if (holder->open(expanded)) {
       ::chmod(expanded.c_str(), S_IRUSR | S_IWUSR | S_IRGRP | S_IWGRP);
     } else {
+      // The message readers and scripts know, then the reason on a line of
+      // its own.
       const int error = errno;
-      std::cerr << "Error opening output file " << file << ": "
-                << (error ? std::strerror(error) : "the file cannot be opened") << "." << std::endl;
+      std::cerr << "Error opening output file " << file << "." << std::endl;
+      if (error != 0) std::cerr << "  " << std::strerror(error) << std::endl;
     }
   }
 

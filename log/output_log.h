@@ -102,9 +102,9 @@ class QORV_EXPORT OutputLog : public std::stringstream {
   // and returns true. Otherwise the name is stripped and expanded ("~" and
   // variables, never commands) and opened with mode; a file that was opened
   // is given permissions 0660 whatever the umask (one that was not keeps its
-  // own). When it cannot be opened, "Error opening output file <file>: <the
-  // system's reason>." goes to standard error, output falls back to standard
-  // output and the result is false.
+  // own). When it cannot be opened, "Error opening output file <file>." and,
+  // on a line of its own, the system's reason go to standard error, output
+  // falls back to standard output and the result is false.
   static bool set_out_streams(std::string file, std::ios_base::openmode mode);
 
   static OutputLogStream* singleton_obj;

@@ -217,7 +217,7 @@ TEST_F(DriverTest, UnopenableOutputFileStopsTheRun) {
 
   CaptureOutput capture;
   EXPECT_EQ(Run(capture), 1);
-  EXPECT_EQ(capture.err(), "Error opening output file taken.log: Is a directory.\n");
+  EXPECT_EQ(capture.err(), "Error opening output file taken.log.\n  Is a directory\n");
   // The console extension before it ran; nothing after it, and no closing line.
   EXPECT_EQ(capture.out(), "category_summary width=80 fail_level=25 issues=0\ncategory_summary destroyed\n");
 }

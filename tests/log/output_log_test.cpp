@@ -76,7 +76,7 @@ TEST_F(OutputLogTest, UnopenableFileFallsBackToStandardOutput) {
   CaptureOutput capture;
   EXPECT_FALSE(OutputLog::set_out_streams(file, std::ios_base::out | std::ios_base::trunc));
   OutputLog(OutputLog::NO_COLOR) << "still shown";
-  EXPECT_EQ(capture.err(), "Error opening output file " + file + ": No such file or directory.\n");
+  EXPECT_EQ(capture.err(), "Error opening output file " + file + ".\n  No such file or directory\n");
   EXPECT_EQ(capture.out(), "still shown");
 }
 

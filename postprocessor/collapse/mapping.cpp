@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -54,28 +55,91 @@ void AppendListed(const UtilityFunctions& utility, const CollapsedIssues& group,
 }
 
 // Walks the dependencies of fwd depth first, remembering each definition's
-// observations, and refuses a cycle instead of recursing without end.
+// observations, and refuses a cycle instead of going round without end.
+// The walk keeps its own stack, so a chain of any depth fits in memory
+// rather than in the thread's stack.
 class ObservationCollector {
  public:
+  using Links = std::vector<std::shared_ptr<CollapsedAnalysisOutput>>;
+
   ObservationCollector(const UtilityFunctions& utility, const PostprocessorExtensionData& data)
       : utility_(utility), data_(data) {}
 
-  int Collect(const Fwd& fwd, std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& out) {
-    if (std::find(path_.begin(), path_.end(), &fwd) != path_.end()) return ReportCycle(fwd);
-    if (const auto known = done_.find(&fwd); known != done_.end()) {
-      out.insert(out.end(), known->second.begin(), known->second.end());
-      return 0;
+  // Appends fwd's observations and then those of its dependencies not
+  // held yet (by first record's id, severity and message) to out. Returns
+  // 1 at the first observation without a sign list or at a cycle.
+  int Collect(const Fwd& fwd, Links& out) {
+    std::vector<std::unique_ptr<Frame>> stack;
+    int result = Enter(fwd, out, stack);
+    while (result != kFailed && !stack.empty()) {
+      Frame& frame = *stack.back();
+      const auto& groups = frame.fwd->node->dependencies;
+      if (frame.group < groups.size()) {
+        const auto& group = groups[frame.group];
+        if (frame.child == group.size()) {
+          ++frame.group;
+          frame.child = 0;
+          continue;
+        }
+        const auto& child = group[frame.child++];
+        if (!child || !child->fwd) continue;
+        frame.collected.clear();
+        result = Enter(*child->fwd, frame.collected, stack);
+        if (result == kDone) Merge(frame);
+        continue;
+      }
+      // Every dependency is in: this definition is done, and its list is
+      // the next dependency result of the one below it.
+      Finish(frame);
+      stack.pop_back();
+      if (!stack.empty()) Merge(*stack.back());
     }
-    path_.push_back(&fwd);
-    const std::size_t start = out.size();
-    const int result = CollectOwnAndDependencies(fwd, out);
-    path_.pop_back();
-    if (result == 0) done_[&fwd].assign(out.begin() + static_cast<std::ptrdiff_t>(start), out.end());
-    return result;
+    return result == kFailed ? 1 : 0;
   }
 
  private:
-  int CollectOwnAndDependencies(const Fwd& fwd, std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& out) {
+  // One definition whose dependencies are being collected.
+  struct Frame {
+    const Fwd* fwd = nullptr;
+    Links* out = nullptr;     // its list: its own observations, then merged ones
+    std::size_t start = 0;    // where its list begins in out
+    std::unordered_set<detail::IssueIdentity, detail::IssueIdentityHash> held;
+    std::size_t group = 0;    // next dependency: group and child
+    std::size_t child = 0;
+    Links collected;          // the result of the dependency being visited
+  };
+
+  enum Outcome { kDone, kEntered, kFailed };
+
+  // Starts on fwd with its list going to out: kDone when the list is
+  // complete at once (known before, or no dependencies), kEntered when a
+  // frame was pushed for its dependencies, kFailed on an error.
+  Outcome Enter(const Fwd& fwd, Links& out, std::vector<std::unique_ptr<Frame>>& stack) {
+    if (on_path_.count(&fwd)) {
+      ReportCycle(fwd);
+      return kFailed;
+    }
+    if (const auto known = done_.find(&fwd); known != done_.end()) {
+      out.insert(out.end(), known->second.begin(), known->second.end());
+      return kDone;
+    }
+    auto frame = std::make_unique<Frame>();
+    frame->fwd = &fwd;
+    frame->out = &out;
+    frame->start = out.size();
+    path_.push_back(&fwd);
+    on_path_.insert(&fwd);
+    if (CollectOwn(fwd, out) == 1) return kFailed;
+    if (!fwd.node) {
+      Finish(*frame);
+      return kDone;
+    }
+    for (const auto& issue : out) frame->held.insert(detail::IssueIdentity::Of(*issue));
+    stack.push_back(std::move(frame));
+    return kEntered;
+  }
+
+  int CollectOwn(const Fwd& fwd, Links& out) {
     for (const auto& group : severity_groups) {
       for (unsigned long type_bits : {1UL, 2UL}) {
         const CollapsedIssues* issues = detail::FindGroup(data_, detail::GroupKey(group, type_bits, data_.fail_level));
@@ -87,34 +151,33 @@ class ObservationCollector {
         }
       }
     }
-    if (!fwd.node) return 0;
-
-    std::unordered_set<detail::IssueIdentity, detail::IssueIdentityHash> held;
-    for (const auto& issue : out) held.insert(detail::IssueIdentity::Of(*issue));
-    for (const auto& dependency_group : fwd.node->dependencies) {
-      for (const auto& child : dependency_group) {
-        if (!child || !child->fwd) continue;
-        std::vector<std::shared_ptr<CollapsedAnalysisOutput>> collected;
-        if (Collect(*child->fwd, collected) == 1) return 1;
-        for (const auto& issue : collected) {
-          if (held.insert(detail::IssueIdentity::Of(*issue)).second) out.push_back(issue);
-        }
-      }
-    }
     return 0;
   }
 
-  int ReportCycle(const Fwd& fwd) {
+  // Adds the dependency result in frame.collected that frame does not hold.
+  static void Merge(Frame& frame) {
+    for (const auto& issue : frame.collected) {
+      if (frame.held.insert(detail::IssueIdentity::Of(*issue)).second) frame.out->push_back(issue);
+    }
+  }
+
+  void Finish(const Frame& frame) {
+    path_.pop_back();
+    on_path_.erase(frame.fwd);
+    done_[frame.fwd].assign(frame.out->begin() + static_cast<std::ptrdiff_t>(frame.start), frame.out->end());
+  }
+
+  void ReportCycle(const Fwd& fwd) {
     std::string cycle;
     for (auto it = std::find(path_.begin(), path_.end(), &fwd); it != path_.end(); ++it) cycle += (*it)->name + " -> ";
     std::cerr << "Error: the Framework Definitions depend on each other in a cycle: " << cycle << fwd.name << "\n";
-    return 1;
   }
 
   const UtilityFunctions& utility_;
   const PostprocessorExtensionData& data_;
   std::vector<const Fwd*> path_;
-  std::map<const Fwd*, std::vector<std::shared_ptr<CollapsedAnalysisOutput>>> done_;
+  std::unordered_set<const Fwd*> on_path_;
+  std::unordered_map<const Fwd*, Links> done_;
 };
 
 }  // namespace

@@ -631,8 +631,7 @@ class RunFileParser {
     constexpr auto kInt32Max = std::numeric_limits<std::int32_t>::max();
     r_.ArrayCounted(value, [&](std::size_t n) { issues.reserve(issues.size() + n); }, [&](od::value item) {
       const char* at = Reader::At(item);
-      auto issue = std::make_shared<analysis::AnalysisOutput>();
-      auto& i = *issue;
+      analysis::AnalysisOutput i;
       const auto present = r_.Record(item, kFields, [&](std::size_t field, od::value v) {
         switch (field) {
           case 0: {
@@ -654,8 +653,48 @@ class RunFileParser {
         }
       });
       r_.Require(present, 0, kFields, at);
-      issues.push_back(std::move(issue));
+      if (&issues == &config_->issue_lists[Config::ISSUES]) {
+        if (auto same = NextOfTypedLists(i)) {
+          issues.push_back(std::move(same));
+          return;
+        }
+      }
+      issues.push_back(std::make_shared<analysis::AnalysisOutput>(std::move(i)));
     });
+  }
+
+  // The category report's list usually repeats the records of the typed
+  // lists (diagnoses, observations, third) in their order. Such a record is
+  // taken as the same record, as the host hands it over, rather than held
+  // twice: the next record of the typed lists not taken yet, when it is
+  // equal in every field, else null.
+  std::shared_ptr<analysis::AnalysisOutput> NextOfTypedLists(const analysis::AnalysisOutput& record) {
+    auto& lists = config_->issue_lists;
+    while (shared_list_ < Config::ISSUES && shared_next_ >= lists[shared_list_].size()) {
+      ++shared_list_;
+      shared_next_ = 0;
+    }
+    if (shared_list_ >= Config::ISSUES) return nullptr;
+    const auto& candidate = lists[shared_list_][shared_next_];
+    if (!SameRecord(*candidate, record)) return nullptr;
+    ++shared_next_;
+    return candidate;
+  }
+
+  static bool SameArguments(const MessageArgs& a, const MessageArgs& b) {
+    // Numbers as written: 0.0 and -0.0 print differently.
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](const auto& x, const auto& y) {
+             return x == y && (x.kind() != KVAL_2_18::types::variant::Kind::kReal || x.to_string() == y.to_string());
+           });
+  }
+
+  static bool SameRecord(const analysis::AnalysisOutput& a, const analysis::AnalysisOutput& b) {
+    return a.sort_value == b.sort_value && a.severity == b.severity && a.suppressed == b.suppressed && a.id == b.id &&
+           a.nodes == b.nodes && a.subcategory == b.subcategory && a.secondary_id == b.secondary_id &&
+           a.remedy_id == b.remedy_id && a.category == b.category && a.message == b.message &&
+           a.secondary_message == b.secondary_message && a.remedy == b.remedy &&
+           SameArguments(a.message_args, b.message_args) && SameArguments(a.secondary_args, b.secondary_args) &&
+           SameArguments(a.remedy_args, b.remedy_args);
   }
 
   // Resolves the names that refer to definitions and groups, builds the
@@ -761,6 +800,8 @@ class RunFileParser {
   std::vector<std::vector<std::vector<Reference>>> dependencies_;  // per definition, in file order
   std::vector<GroupRefs> group_refs_;
   std::unordered_set<std::string> acyclic_;
+  std::size_t shared_list_ = 0;  // the next typed record to share: its list
+  std::size_t shared_next_ = 0;  // and its position there
 };
 
 // The whole file, padded for the parser.

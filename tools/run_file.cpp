@@ -180,14 +180,30 @@ class Reader {
     const char* at = At(value);
     Expect(value, od::json_type::string);
     // The fast parser lets raw control characters through; JSON does not.
-    for (const char* p = at + 1; *p != '"'; ++p) {
+    bool escaped = false;
+    const char* p = at + 1;
+    for (; *p != '"'; ++p) {
       if (*p == '\\') {
         ++p;
+        escaped = true;
       } else if (static_cast<unsigned char>(*p) < 0x20) {
         FailSyntax(simdjson::UNESCAPED_CHARS, at);
       }
     }
-    return std::string(Get(value.get_string(), at));
+    if (escaped) return std::string(Get(value.get_string(), at));
+    // Without escapes the text is the string: take it from the file rather
+    // than through the parser's string buffer, which would grow by every
+    // string of the file.
+    Get(value.get_raw_json_string(), at);
+    return std::string(at + 1, p);
+  }
+
+  // A field's key: as written when it has no escapes, else unescaped.
+  std::string_view Key(od::field& field, const char* key_at) {
+    const char* end = key_at + 1;
+    while (*end != '"' && *end != '\\') ++end;
+    if (*end == '"') return std::string_view(key_at + 1, static_cast<std::size_t>(end - key_at - 1));
+    return Get(field.unescaped_key(), key_at);
   }
 
   bool Bool(od::value value) {
@@ -286,7 +302,7 @@ class Reader {
     for (auto field_result : object) {
       od::field field = Get(std::move(field_result), at);
       const char* key_at = field.key().raw() - 1;
-      const std::string_view key = Get(field.unescaped_key(), key_at);
+      const std::string_view key = Key(field, key_at);
       if (!seen.insert(key).second) Fail(key_at, "'" + std::string(key) + "' is given twice");
       Scope scope(*this, {Step::kKey, key, 0});
       each(key, key_at, field.value());
@@ -306,7 +322,7 @@ class Reader {
     for (auto field_result : object) {
       od::field field = Get(std::move(field_result), at);
       const char* key_at = field.key().raw() - 1;
-      const std::string_view key = Get(field.unescaped_key(), key_at);
+      const std::string_view key = Key(field, key_at);
       std::size_t index = 0;
       while (index < N && names[index] != key) ++index;
       if (index == N) Fail(key_at, UnknownField(key, names));

@@ -26,6 +26,16 @@ inline IssueKey GroupKey(const SeverityGroups::value_type& group, unsigned long 
   return MakeIssueKey(type_bits, std::get<2>(group.second), fail_level <= std::get<0>(group.second));
 }
 
+// The id of the issue's first record, "" without one: get_id without the
+// copy, for lookups.
+inline const std::string& FirstId(const CollapsedAnalysisOutput& issue) {
+  static const std::string kNone;
+  return issue.issues.empty() || !issue.issues.front() ? kNone : issue.issues.front()->id;
+}
+
+// The usable id of id as a view into it: what get_usable_id returns.
+inline std::string_view UsableId(std::string_view id) { return id.substr(0, id.find('#')); }
+
 // The vector of collapsed issues under key, or null.
 inline const CollapsedIssues* FindGroup(const PostprocessorExtensionData& data, const IssueKey& key) {
   if (!data.collapsed_by_type) return nullptr;
@@ -92,13 +102,14 @@ class UsableIdIndex {
   };
 
  private:
-  std::unordered_map<unsigned long, std::unordered_map<std::string, std::vector<std::size_t>>> by_key_;
+  // Keys are views into the first records' ids.
+  std::unordered_map<unsigned long, std::unordered_map<std::string_view, std::vector<std::size_t>>> by_key_;
 };
 
 // Adds to issue.fwds the definitions that cover a sign of any candidate,
 // exactly as GetOutputFWD's walk over candidates and definitions does,
 // messages and result included.
-int AddDefinitionsOf(const UtilityFunctions& utility, CollapsedAnalysisOutput& issue,
+int AddDefinitionsOf(CollapsedAnalysisOutput& issue,
                      const std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& candidates,
                      const PostprocessorExtensionData& data);
 

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <iostream>
 #include <map>
+#include <string_view>
 #include <memory>
 #include <unordered_map>
 #include <unordered_set>
@@ -16,9 +17,9 @@ namespace qorv::postprocessor {
 
 namespace {
 
-const std::vector<std::string>* FindSigns(const std::shared_ptr<IdMap>& map, const std::string& usable_id) {
+const std::vector<std::string>* FindSigns(const std::shared_ptr<IdMap>& map, std::string_view usable_id) {
   if (!map) return nullptr;
-  const auto found = map->find(usable_id);
+  const auto found = map->find(std::string(usable_id));
   return found == map->end() ? nullptr : &found->second;
 }
 
@@ -30,12 +31,12 @@ bool CoversASign(const Fwd& fwd, const std::vector<std::string>& signs) {
 // The collapsed issues of group, in order, whose usable id is in signs,
 // each as many times as signs lists its id: through the active index when
 // there is one, else by walking the group.
-void AppendListed(const UtilityFunctions& utility, const CollapsedIssues& group, const IssueKey& key,
+void AppendListed(const CollapsedIssues& group, const IssueKey& key,
                   const std::vector<std::string>& signs, const detail::UsableIdIndex* index,
                   std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& out) {
   if (!index) {
     for (const auto& issue : group) {
-      const std::string usable_id = utility.get_usable_id(issue->get_id());
+      const std::string_view usable_id = detail::UsableId(detail::FirstId(*issue));
       for (const auto& sign : signs) {
         if (sign == usable_id) out.push_back(issue);
       }
@@ -145,9 +146,16 @@ class ObservationCollector {
         const CollapsedIssues* issues = detail::FindGroup(data_, detail::GroupKey(group, type_bits, data_.fail_level));
         if (!issues) continue;
         for (const auto& issue : *issues) {
-          bool found = false;
-          if (utility_.ObservationFromFWD(issue, fwd, data_, found) == 1) return 1;
-          if (found) out.push_back(issue);
+          // ObservationFromFWD's answer, with the sign list looked up once
+          // per usable id.
+          const std::string_view usable_id = detail::UsableId(detail::FirstId(*issue));
+          auto known = signs_.find(usable_id);
+          if (known == signs_.end()) known = signs_.emplace(usable_id, FindSigns(data_.observation_ids, usable_id)).first;
+          if (!known->second) {
+            bool found = false;
+            if (utility_.ObservationFromFWD(issue, fwd, data_, found) == 1) return 1;
+          }
+          if (known->second && CoversASign(fwd, *known->second)) out.push_back(issue);
         }
       }
     }
@@ -178,6 +186,7 @@ class ObservationCollector {
   std::vector<const Fwd*> path_;
   std::unordered_set<const Fwd*> on_path_;
   std::unordered_map<const Fwd*, Links> done_;
+  std::unordered_map<std::string_view, const std::vector<std::string>*> signs_;  // by usable id
 };
 
 }  // namespace
@@ -193,7 +202,7 @@ int UtilityFunctions::map_sign(const std::string& usable_id, std::vector<std::st
 int UtilityFunctions::ObservationFromFWD(std::shared_ptr<CollapsedAnalysisOutput> issue, const Fwd& fwd,
                                          const PostprocessorExtensionData& data, bool& found) const {
   found = false;
-  const auto* signs = FindSigns(data.observation_ids, get_usable_id(issue->get_id()));
+  const auto* signs = FindSigns(data.observation_ids, detail::UsableId(detail::FirstId(*issue)));
   if (!signs) {
     std::cerr << "Error mapping observation " << issue->get_id()
               << " to the rule/Framework Definition that triggered it.\n";
@@ -208,7 +217,7 @@ int UtilityFunctions::DiagnosisMapping(std::shared_ptr<CollapsedAnalysisOutput> 
                                        std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& out, Type type) const {
   const detail::UsableIdIndex* index = detail::UsableIdIndex::Active(data.collapsed_by_type.get());
   // Looked up once; a missing entry counts only when a group has issues.
-  const auto* signs = FindSigns(data.diagnosis_ids, get_usable_id(diagnosis->get_id()));
+  const auto* signs = FindSigns(data.diagnosis_ids, detail::UsableId(detail::FirstId(*diagnosis)));
   for (const auto& group : severity_groups) {
     const IssueKey key = detail::GroupKey(group, static_cast<unsigned long>(type), data.fail_level);
     const CollapsedIssues* issues = detail::FindGroup(data, key);
@@ -217,7 +226,7 @@ int UtilityFunctions::DiagnosisMapping(std::shared_ptr<CollapsedAnalysisOutput> 
       std::cerr << "Error mapping diagnosis " << diagnosis->get_id() << " to the signs that triggered it.\n";
       return 1;
     }
-    AppendListed(*this, *issues, key, *signs, index, out);
+    AppendListed(*issues, key, *signs, index, out);
   }
   return 0;
 }
@@ -230,12 +239,12 @@ int UtilityFunctions::GetOutputFWD(std::shared_ptr<CollapsedAnalysisOutput> issu
   } else {
     candidates.push_back(issue);
   }
-  return detail::AddDefinitionsOf(*this, *issue, candidates, data);
+  return detail::AddDefinitionsOf(*issue, candidates, data);
 }
 
 namespace detail {
 
-int AddDefinitionsOf(const UtilityFunctions& utility, CollapsedAnalysisOutput& issue,
+int AddDefinitionsOf(CollapsedAnalysisOutput& issue,
                      const std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& candidates,
                      const PostprocessorExtensionData& data) {
   // What ObservationFromFWD answers depends only on the candidate's usable
@@ -244,12 +253,12 @@ int AddDefinitionsOf(const UtilityFunctions& utility, CollapsedAnalysisOutput& i
     bool unknown = false;                    // the id has no sign list
     std::vector<const std::string*> covering;  // definitions covering one of its signs
   };
-  std::unordered_map<std::string, Outcome> outcomes;
+  std::unordered_map<std::string_view, Outcome> outcomes;
   const auto& fwds = data.fwd_attributes->fwds;
 
   bool failed = false;
   for (const auto& candidate : candidates) {
-    const std::string usable_id = utility.get_usable_id(candidate->get_id());
+    const std::string_view usable_id = detail::UsableId(detail::FirstId(*candidate));
     auto known = outcomes.find(usable_id);
     if (known == outcomes.end()) {
       Outcome outcome;
@@ -292,14 +301,14 @@ int UtilityFunctions::PopulateFWD(Fwd& fwd, const PostprocessorExtensionData& da
   if (observations.empty()) return 0;
 
   StringInterface strings;
-  std::unordered_set<std::string> observed_ids;
+  std::unordered_set<std::string_view> observed_ids;
   for (const auto& observation : observations) {
     const int severity = observation->get_severity();
     if (severity >= data.fail_level) fwd.pass = false;
     const auto group = severity_groups.find(str::lower(strings.get_severity_string(severity)));
     const unsigned long code = group == severity_groups.end() ? 0UL : static_cast<unsigned long>(std::get<2>(group->second));
     ++fwd.type_counts[MakeIssueKey(kAnyObservation, code, severity >= data.fail_level)];
-    observed_ids.insert(get_usable_id(observation->get_id()));
+    observed_ids.insert(detail::UsableId(detail::FirstId(*observation)));
   }
 
   if (!data.collapsed_by_type) return 0;
@@ -308,7 +317,7 @@ int UtilityFunctions::PopulateFWD(Fwd& fwd, const PostprocessorExtensionData& da
     const CollapsedIssues* diagnoses = detail::FindGroup(data, key);
     if (!diagnoses) continue;
     for (const auto& diagnosis : *diagnoses) {
-      const auto* signs = FindSigns(data.diagnosis_ids, get_usable_id(diagnosis->get_id()));
+      const auto* signs = FindSigns(data.diagnosis_ids, detail::UsableId(detail::FirstId(*diagnosis)));
       if (!signs) {
         std::cerr << "Error mapping diagnosis " << diagnosis->get_id() << " to the observation(s) that triggered it.\n";
         return 1;

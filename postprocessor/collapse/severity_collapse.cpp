@@ -132,7 +132,7 @@ int UtilityFunctions::PopulateCollapsedOutput(std::shared_ptr<CollapsedAnalysisO
   // first links: look them up once.
   std::vector<std::shared_ptr<CollapsedAnalysisOutput>> triggers;
   if (DiagnosisMapping(issue, data, triggers, OBSERVATION) == 1) return 1;
-  if (detail::AddDefinitionsOf(*this, *issue, triggers, data) == 1) return 1;
+  if (detail::AddDefinitionsOf(*issue, triggers, data) == 1) return 1;
   if (DiagnosisMapping(issue, data, triggers, DIAGNOSIS) == 1) return 1;
   for (const auto& trigger : triggers) {
     issue->related[trigger->type].insert(trigger);

@@ -1,6 +1,7 @@
 #include "tools/run_file.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <memory>
 #include <type_traits>
 #include <unordered_map>
 #include <unordered_set>
@@ -60,6 +62,8 @@ std::size_t Distance(std::string_view a, std::string_view b) {
 template <std::size_t N>
 using FieldNames = std::array<std::string_view, N>;
 
+simdjson::padded_string Load(const std::string& path);
+
 // Reads the values of one run file through simdjson's On-Demand API, in
 // file order and without a document tree, and keeps the field path of the
 // value at hand so that every problem is reported with its place.
@@ -72,7 +76,7 @@ class Reader {
   // A problem with a value. A file that is also malformed reports its first
   // syntax error instead, wherever that lies: that is what to mend first.
   [[noreturn]] void Fail(const char* at, const std::string& path, const std::string& problem) const {
-    if (const auto syntax = FindSyntaxError(text_, kMaxDepth)) Report(text_.data() + syntax->offset, "", syntax->problem);
+    if (const auto syntax = FindSyntaxError(Whole(), kMaxDepth)) Report(text_.data() + syntax->offset, "", syntax->problem);
     Report(at, path, problem);
   }
   [[noreturn]] void Fail(const char* at, const std::string& problem) const { Fail(at, Path(), problem); }
@@ -86,12 +90,29 @@ class Reader {
   [[noreturn]] void Report(const char* at, const std::string& path, const std::string& problem) const {
     std::string message = file_;
     if (at && at >= text_.data() && at <= text_.data() + text_.size()) {
-      const auto position = PositionOf(text_, static_cast<std::size_t>(at - text_.data()));
-      message += ":" + std::to_string(position.line) + ":" + std::to_string(position.column);
+      const auto offset = static_cast<std::size_t>(at - text_.data());
+      if (offset <= Whole().size()) {
+        const auto position = PositionOf(Whole(), offset);
+        message += ":" + std::to_string(position.line) + ":" + std::to_string(position.column);
+      }
     }
     message += ": ";
     if (!path.empty()) message += path + ": ";
     throw RunFileError(message + problem);
+  }
+
+  // Gives the memory of the text before `upto`, which the reading has left
+  // behind for good, back to the system, a large step at a time: the issue
+  // lists are most of a large file. A failure reads the file again for its
+  // syntax check and positions (Whole).
+  void Release(const char* upto) {
+    constexpr std::uintptr_t kStep = std::uintptr_t{1} << 22;
+    const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const auto first = (reinterpret_cast<std::uintptr_t>(text_.data()) + page - 1) / page * page;
+    const auto from = std::max(first, released_end_);
+    const auto end = reinterpret_cast<std::uintptr_t>(upto) / page * page;
+    if (end < from + kStep) return;
+    if (::madvise(reinterpret_cast<void*>(from), end - from, MADV_DONTNEED) == 0) released_end_ = end;
   }
 
   template <typename T>
@@ -377,7 +398,17 @@ class Reader {
 
  private:
   std::string file_;
+  // The whole text: the one being read, or read again once parts of it
+  // were released.
+  std::string_view Whole() const {
+    if (released_end_ == 0) return text_;
+    if (!reread_) reread_ = std::make_unique<simdjson::padded_string>(Load(file_));
+    return *reread_;
+  }
+
   std::string_view text_;
+  std::uintptr_t released_end_ = 0;  // the text before this address is released
+  mutable std::unique_ptr<simdjson::padded_string> reread_;
   std::vector<Step> path_;
 };
 
@@ -647,6 +678,7 @@ class RunFileParser {
     constexpr auto kInt32Max = std::numeric_limits<std::int32_t>::max();
     r_.ArrayCounted(value, [&](std::size_t n) { issues.reserve(issues.size() + n); }, [&](od::value item) {
       const char* at = Reader::At(item);
+      r_.Release(at);
       analysis::AnalysisOutput i;
       const auto present = r_.Record(item, kFields, [&](std::size_t field, od::value v) {
         switch (field) {

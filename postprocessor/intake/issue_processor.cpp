@@ -77,6 +77,11 @@ bool SortKeys(const IssueProcessor::IssueVector& issues, const std::vector<Sorti
       for (std::size_t i = 0; i < count; ++i) {
         const auto& issue = *issues[i];
         const std::string_view text = criterion.field == Sorting::ID ? std::string_view(issue.id) : FirstNode(issue);
+        // Lists come in runs of one node or one id: skip the lookup then.
+        if (i > 0 && text == texts[ranks[i - 1]]) {
+          ranks[i] = ranks[i - 1];
+          continue;
+        }
         const auto [entry, added] = number.try_emplace(text, static_cast<std::uint32_t>(texts.size()));
         if (added) texts.push_back(text);
         ranks[i] = entry->second;

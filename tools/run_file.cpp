@@ -763,7 +763,7 @@ class RunFileParser {
         }
       }
     }
-    for (std::size_t d = 0; d < attributes.names.size(); ++d) CheckCycle(attributes.names[d], {});
+    for (const auto& name : attributes.names) CheckCycle(name);
 
     if (roots_given_) {
       std::unordered_set<std::string> listed;
@@ -810,24 +810,53 @@ class RunFileParser {
   }
 
   // Definitions depend on each other without a cycle: the reports walk the
-  // dependencies to their leaves.
-  void CheckCycle(const std::string& name, std::vector<std::string> path) {
+  // dependencies to their leaves. Depth first from name with a stack of its
+  // own, so that a chain of any depth is checked.
+  void CheckCycle(const std::string& name) {
     if (acyclic_.count(name)) return;
-    path.push_back(name);
     const auto& names = config_->fwd_attributes->names;
-    const std::size_t d = static_cast<std::size_t>(std::find(names.begin(), names.end(), name) - names.begin());
-    for (const auto& group : dependencies_[d]) {
-      for (const auto& reference : group) {
-        if (std::find(path.begin(), path.end(), reference.name) != path.end()) {
-          std::string cycle;
-          for (auto it = std::find(path.begin(), path.end(), reference.name); it != path.end(); ++it) cycle += *it + " -> ";
-          r_.Fail(reference.at, reference.path, "the Framework Definitions depend on each other in a cycle: " + cycle +
-                                                    reference.name);
-        }
-        CheckCycle(reference.name, path);
-      }
+    if (index_of_.empty()) {
+      for (std::size_t d = 0; d < names.size(); ++d) index_of_.emplace(names[d], d);
     }
-    acyclic_.insert(name);
+    struct Frame {
+      std::size_t definition;
+      std::size_t group = 0;
+      std::size_t reference = 0;
+    };
+    std::vector<Frame> stack;
+    std::vector<const std::string*> path;
+    std::unordered_set<std::string_view> on_path;
+    auto enter = [&](const std::string& entered) {
+      path.push_back(&entered);
+      on_path.insert(entered);
+      stack.push_back({index_of_.at(entered)});
+    };
+    enter(name);
+    while (!stack.empty()) {
+      Frame& frame = stack.back();
+      const auto& groups = dependencies_[frame.definition];
+      if (frame.group == groups.size()) {
+        acyclic_.insert(*path.back());
+        on_path.erase(*path.back());
+        path.pop_back();
+        stack.pop_back();
+        continue;
+      }
+      if (frame.reference == groups[frame.group].size()) {
+        ++frame.group;
+        frame.reference = 0;
+        continue;
+      }
+      const Reference& reference = groups[frame.group][frame.reference++];
+      if (on_path.count(reference.name)) {
+        std::string cycle;
+        auto it = std::find_if(path.begin(), path.end(), [&](const std::string* n) { return *n == reference.name; });
+        for (; it != path.end(); ++it) cycle += **it + " -> ";
+        r_.Fail(reference.at, reference.path, "the Framework Definitions depend on each other in a cycle: " + cycle +
+                                                  reference.name);
+      }
+      if (!acyclic_.count(reference.name)) enter(reference.name);  // frame is not used after: the stack may grow
+    }
   }
 
   struct GroupRefs {
@@ -848,6 +877,7 @@ class RunFileParser {
   std::vector<std::vector<std::vector<Reference>>> dependencies_;  // per definition, in file order
   std::vector<GroupRefs> group_refs_;
   std::unordered_set<std::string> acyclic_;
+  std::unordered_map<std::string_view, std::size_t> index_of_;  // definition name to its place in names
   std::size_t shared_list_ = 0;  // the next typed record to share: its list
   std::size_t shared_next_ = 0;  // and its position there
 };

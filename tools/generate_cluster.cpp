@@ -40,6 +40,9 @@ using nlohmann::json;
 
 struct Options {
   std::size_t nodes = 100000;
+  bool nodes_given = false;
+  std::size_t records = 0;   // 0: the per-node cluster; else the records mode
+  std::size_t distinct = 0;  // distinct issues of the records mode; 0: about records / 10.4
   std::uint64_t seed = 1;
   double issue_share = 0.1;
   double diagnosis_share = 0.05;
@@ -267,6 +270,72 @@ const CheckInfo& PickCheck(Random& random) {
   return Checks().back();
 }
 
+// The records mode: options.records raw records, one node each, over
+// options.nodes nodes and options.distinct distinct issues. Issue r (from
+// 1) is found on about A / r nodes, capped at every node and at least one,
+// with A chosen so that the counts add up to the records: a few issues on
+// most nodes, most issues on a node or two. An issue's text names no node,
+// so its records collapse into one issue; each issue sits on a run of
+// consecutive nodes from a random start, and the records are written node
+// by node, as a host collects them.
+std::vector<std::size_t> IssueSpread(std::size_t records, std::size_t nodes, std::size_t distinct) {
+  std::vector<std::size_t> counts(distinct);
+  const auto fill = [&](double a) {
+    std::size_t total = 0;
+    for (std::size_t r = 0; r < distinct; ++r) {
+      const double wanted = a / static_cast<double>(r + 1);
+      counts[r] = std::clamp<std::size_t>(static_cast<std::size_t>(wanted), 1, nodes);
+      total += counts[r];
+    }
+    return total;
+  };
+  double low = 0;
+  double high = static_cast<double>(records) + 1;
+  for (int step = 0; step < 100; ++step) {
+    const double middle = (low + high) / 2;
+    (fill(middle) > records ? high : low) = middle;
+  }
+  std::size_t total = fill(low);
+  // The floor leaves a remainder below one record per issue: spread it over
+  // the most frequent issues that are not on every node yet.
+  for (std::size_t r = 0; total < records && r < distinct; ++r) {
+    if (counts[r] < nodes) {
+      ++counts[r];
+      ++total;
+    }
+  }
+  return counts;
+}
+
+// Issue number k of the records mode: a catalogue message whose node
+// argument is the word "node" and whose other arguments make its text
+// unique.
+json SpreadIssue(std::size_t k) {
+  const auto& checks = Checks();
+  const CheckInfo& info = checks[k % checks.size()];
+  const auto q = static_cast<std::int64_t>(k / checks.size()) + 1;
+  static const char* const mounts[] = {"/scratch", "/home", "/apps", "/projects"};
+  json args;
+  switch (info.check) {
+    case Check::kMemoryLow: args = {"node", q, 4096}; break;
+    case Check::kSwapUsed: args = {"node", q}; break;
+    case Check::kDgemmSlow: args = {"node", 400.5, q, "default"}; break;
+    case Check::kStreamSlow: args = {"node", static_cast<double>(q) / 10.0, 205.5}; break;
+    case Check::kCpuHot: args = {"node", 90 + q, q}; break;
+    case Check::kLinkDown: args = {"node", "mlx5_" + std::to_string(q) + "/1"}; break;
+    case Check::kLinkSpeed: args = {"node", "mlx5_" + std::to_string(q) + "/1", 100, 200}; break;
+    case Check::kClockOffset: args = {"node", q}; break;
+    case Check::kHostUnreachable: args = {"node", q}; break;
+    case Check::kMountMissing: args = {"node", std::string(mounts[q % 4]) + "/p" + std::to_string(q)}; break;
+    case Check::kEnvTemplate: args = {"node " + std::to_string(q)}; break;
+  }
+  return {{"id", info.id}, {"severity", info.severity}, {"args", args}};
+}
+
+void GenerateRecords(const Options& options, const std::vector<Group>& groups, std::ostream& out);
+void WriteRun(const Options& options, const std::vector<Group>& groups, const std::vector<Node>& nodes,
+              const std::vector<json>& diagnoses, const std::vector<json>& observations, std::ostream& out);
+
 json FrameworkDefinition(const std::string& name, const std::vector<std::string>& signs, const Options& options) {
   return {{"name", name},
           {"path", "/etc/qorv/fwd/" + name + ".xml"},
@@ -274,12 +343,19 @@ json FrameworkDefinition(const std::string& name, const std::vector<std::string>
           {"catalogs", {{{"directory", options.catalogs}, {"files", {"cluster-health.xml"}}}}}};
 }
 
-// Writes "key": [ ... ] with one element a line, so large files stay
-// readable and diffable.
-void WriteArray(std::ostream& out, const char* key, const std::vector<json>& items, bool last) {
+// Writes "key": [ ... ] of the items and then the more items, with one
+// element a line, so large files stay readable and diffable.
+void WriteArray(std::ostream& out, const char* key, const std::vector<json>& items, bool last,
+                const std::vector<json>& more = {}) {
   out << "  " << json(key).dump() << ": [";
-  for (std::size_t i = 0; i < items.size(); ++i) out << (i == 0 ? "\n    " : ",\n    ") << items[i].dump();
-  out << (items.empty() ? "]" : "\n  ]") << (last ? "\n" : ",\n");
+  bool first = true;
+  for (const auto* list : {&items, &more}) {
+    for (const auto& item : *list) {
+      out << (first ? "\n    " : ",\n    ") << item.dump();
+      first = false;
+    }
+  }
+  out << (first ? "]" : "\n  ]") << (last ? "\n" : ",\n");
 }
 
 void WriteValue(std::ostream& out, const char* key, const json& value) {
@@ -292,6 +368,7 @@ void Generate(const Options& options, std::ostream& out) {
                                      {"bigmem", "bigmem", "bigmem%04zu"},
                                      {"login", "login", "login%02zu"}};
   VerifyCatalog(options, groups);
+  if (options.records > 0) return GenerateRecords(options, groups, out);
 
   Random random(options.seed);
   const std::vector<Node> nodes = MakeNodes(options.nodes, groups);
@@ -320,6 +397,60 @@ void Generate(const Options& options, std::ostream& out) {
       diagnoses.push_back(MemoryUneven(groups[g], group_sizes[g], low_memory[g]));
   }
 
+  WriteRun(options, groups, nodes, diagnoses, observations, out);
+}
+
+void GenerateRecords(const Options& options, const std::vector<Group>& groups, std::ostream& out) {
+  Random random(options.seed);
+  const std::vector<Node> nodes = MakeNodes(options.nodes, groups);
+  const std::size_t distinct = options.distinct > 0 ? options.distinct : std::max<std::size_t>(1, options.records * 10 / 104);
+  const std::vector<std::size_t> counts = IssueSpread(options.records, nodes.size(), distinct);
+
+  // Which issues each node has, in issue order.
+  std::vector<std::vector<std::uint32_t>> on_node(nodes.size());
+  for (std::size_t k = 0; k < distinct; ++k) {
+    const std::size_t start = random.Below(nodes.size());
+    for (std::size_t j = 0; j < counts[k]; ++j) on_node[(start + j) % nodes.size()].push_back(static_cast<std::uint32_t>(k));
+  }
+
+  std::vector<json> issues(distinct);
+  for (std::size_t k = 0; k < distinct; ++k) issues[k] = SpreadIssue(k);
+  for (const auto& info : Checks()) {
+    const json sample = SpreadIssue(static_cast<std::size_t>(&info - Checks().data()));
+    CheckAgainstCatalog(sample["id"], sample["args"]);
+  }
+
+  std::vector<json> observations;
+  observations.reserve(options.records);
+  std::vector<std::vector<std::string>> low_memory(groups.size());
+  for (std::size_t n = 0; n < nodes.size(); ++n) {
+    bool low = false;
+    for (const std::uint32_t k : on_node[n]) {
+      json record = issues[k];
+      record["nodes"] = {nodes[n].name};
+      if (Checks()[k % Checks().size()].check == Check::kMemoryLow) {
+        record["remedy_id"] = kMemoryRemedy;
+        record["remedy_args"] = {nodes[n].name, record["args"][1]};
+        low = true;
+      }
+      observations.push_back(std::move(record));
+    }
+    if (low) low_memory[nodes[n].group].push_back(nodes[n].name);
+  }
+  std::vector<std::size_t> group_sizes(groups.size());
+  for (const auto& node : nodes) ++group_sizes[node.group];
+  std::vector<json> diagnoses;
+  for (std::size_t g = 0; g < groups.size(); ++g) {
+    if (!low_memory[g].empty() && low_memory[g].size() < group_sizes[g])
+      diagnoses.push_back(MemoryUneven(groups[g], group_sizes[g], low_memory[g]));
+  }
+  WriteRun(options, groups, nodes, diagnoses, observations, out);
+}
+
+// Writes the run file of nodes with the given issues; the category
+// report's list holds the diagnoses and then the observations.
+void WriteRun(const Options& options, const std::vector<Group>& groups, const std::vector<Node>& nodes,
+              const std::vector<json>& diagnoses, const std::vector<json>& observations, std::ostream& out) {
   std::vector<json> node_items;
   node_items.reserve(nodes.size());
   for (const auto& node : nodes) {
@@ -342,9 +473,6 @@ void Generate(const Options& options, std::ostream& out) {
                              {"qorv-stream-slow", "PERFORMANCE"}, {"qorv-link-down", "NETWORK"},
                              {"qorv-link-speed", "NETWORK"},      {"qorv-kernel-mismatch", "SOFTWARE"}};
 
-  std::vector<json> issues = diagnoses;
-  issues.insert(issues.end(), observations.begin(), observations.end());
-
   out << "{\n";
   WriteValue(out, "command_line",
              "qorv --fwd health-basic,health-compute,health-network,health-software --nodefile nodes.txt");
@@ -356,14 +484,15 @@ void Generate(const Options& options, std::ostream& out) {
   WriteValue(out, "category_map", category_map);
   WriteArray(out, "diagnoses", diagnoses, false);
   WriteArray(out, "observations", observations, false);
-  WriteArray(out, "issues", issues, true);
+  WriteArray(out, "issues", diagnoses, true, observations);
   out << "}\n";
 }
 
 [[noreturn]] void Usage(const char* program, const std::string& problem) {
   std::cerr << program << ": " << problem << "\nusage: " << program
             << " [--nodes N] [--seed S] [--issue-share F] [--diagnosis-share D] [--catalogs DIR]"
-               " [--output FILE]\n";
+               " [--output FILE]\n       "
+            << program << " --records N [--nodes M] [--distinct K] [--seed S] [--catalogs DIR] [--output FILE]\n";
   std::exit(2);
 }
 
@@ -377,6 +506,11 @@ Options Parse(int argc, char** argv) {
       std::size_t used = 0;
       if (flag == "--nodes") {
         options.nodes = std::stoul(value, &used);
+        options.nodes_given = true;
+      } else if (flag == "--records") {
+        options.records = std::stoul(value, &used);
+      } else if (flag == "--distinct") {
+        options.distinct = std::stoul(value, &used);
       } else if (flag == "--seed") {
         options.seed = std::stoull(value, &used);
       } else if (flag == "--issue-share") {
@@ -398,6 +532,14 @@ Options Parse(int argc, char** argv) {
     } catch (const std::logic_error&) {
       Usage(argv[0], "bad value for " + flag + ": " + value);
     }
+  }
+  if (options.records > 0) {
+    if (!options.nodes_given) options.nodes = std::max<std::size_t>(1, options.records / 104);
+    if (options.nodes == 0) Usage(argv[0], "--records needs at least one node");
+    if (options.distinct > options.records) Usage(argv[0], "--distinct exceeds --records");
+    const std::size_t distinct = options.distinct > 0 ? options.distinct : options.records * 10 / 104;
+    if (distinct > 0 && options.records / distinct >= options.nodes)
+      Usage(argv[0], "--records does not fit on --nodes nodes with --distinct issues");
   }
   return options;
 }

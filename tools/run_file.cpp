@@ -1,6 +1,7 @@
 #include "tools/run_file.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <memory>
 #include <type_traits>
 #include <unordered_map>
 #include <unordered_set>
@@ -85,6 +87,8 @@ std::string Printable(std::string_view text) {
 template <std::size_t N>
 using FieldNames = std::array<std::string_view, N>;
 
+simdjson::padded_string Load(const std::string& path);
+
 // Reads the values of one run file through simdjson's On-Demand API, in
 // file order and without a document tree, and keeps the field path of the
 // value at hand so that every problem is reported with its place.
@@ -97,7 +101,7 @@ class Reader {
   // A problem with a value. A file that is also malformed reports its first
   // syntax error instead, wherever that lies: that is what to mend first.
   [[noreturn]] void Fail(const char* at, const std::string& path, const std::string& problem) const {
-    if (const auto syntax = FindSyntaxError(text_, kMaxDepth)) Report(text_.data() + syntax->offset, "", syntax->problem);
+    if (const auto syntax = FindSyntaxError(Whole(), kMaxDepth)) Report(text_.data() + syntax->offset, "", syntax->problem);
     Report(at, path, problem);
   }
   [[noreturn]] void Fail(const char* at, const std::string& problem) const { Fail(at, Path(), problem); }
@@ -111,12 +115,29 @@ class Reader {
   [[noreturn]] void Report(const char* at, const std::string& path, const std::string& problem) const {
     std::string message = file_;
     if (at && at >= text_.data() && at <= text_.data() + text_.size()) {
-      const auto position = PositionOf(text_, static_cast<std::size_t>(at - text_.data()));
-      message += ":" + std::to_string(position.line) + ":" + std::to_string(position.column);
+      const auto offset = static_cast<std::size_t>(at - text_.data());
+      if (offset <= Whole().size()) {
+        const auto position = PositionOf(Whole(), offset);
+        message += ":" + std::to_string(position.line) + ":" + std::to_string(position.column);
+      }
     }
     message += ": ";
     if (!path.empty()) message += path + ": ";
     throw RunFileError(Printable(message + problem));
+  }
+
+  // Gives the memory of the text before `upto`, which the reading has left
+  // behind for good, back to the system, a large step at a time: the issue
+  // lists are most of a large file. A failure reads the file again for its
+  // syntax check and positions (Whole).
+  void Release(const char* upto) {
+    constexpr std::uintptr_t kStep = std::uintptr_t{1} << 22;
+    const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const auto first = (reinterpret_cast<std::uintptr_t>(text_.data()) + page - 1) / page * page;
+    const auto from = std::max(first, released_end_);
+    const auto end = reinterpret_cast<std::uintptr_t>(upto) / page * page;
+    if (end < from + kStep) return;
+    if (::madvise(reinterpret_cast<void*>(from), end - from, MADV_DONTNEED) == 0) released_end_ = end;
   }
 
   template <typename T>
@@ -205,14 +226,30 @@ class Reader {
     const char* at = At(value);
     Expect(value, od::json_type::string);
     // The fast parser lets raw control characters through; JSON does not.
-    for (const char* p = at + 1; *p != '"'; ++p) {
+    bool escaped = false;
+    const char* p = at + 1;
+    for (; *p != '"'; ++p) {
       if (*p == '\\') {
         ++p;
+        escaped = true;
       } else if (static_cast<unsigned char>(*p) < 0x20) {
         FailSyntax(simdjson::UNESCAPED_CHARS, at);
       }
     }
-    return std::string(Get(value.get_string(), at));
+    if (escaped) return std::string(Get(value.get_string(), at));
+    // Without escapes the text is the string: take it from the file rather
+    // than through the parser's string buffer, which would grow by every
+    // string of the file.
+    Get(value.get_raw_json_string(), at);
+    return std::string(at + 1, p);
+  }
+
+  // A field's key: as written when it has no escapes, else unescaped.
+  std::string_view Key(od::field& field, const char* key_at) {
+    const char* end = key_at + 1;
+    while (*end != '"' && *end != '\\') ++end;
+    if (*end == '"') return std::string_view(key_at + 1, static_cast<std::size_t>(end - key_at - 1));
+    return Get(field.unescaped_key(), key_at);
   }
 
   bool Bool(od::value value) {
@@ -311,7 +348,7 @@ class Reader {
     for (auto field_result : object) {
       od::field field = Get(std::move(field_result), at);
       const char* key_at = field.key().raw() - 1;
-      const std::string_view key = Get(field.unescaped_key(), key_at);
+      const std::string_view key = Key(field, key_at);
       if (!seen.insert(key).second) Fail(key_at, "'" + std::string(key) + "' is given twice");
       Scope scope(*this, {Step::kKey, key, 0});
       each(key, key_at, field.value());
@@ -331,7 +368,7 @@ class Reader {
     for (auto field_result : object) {
       od::field field = Get(std::move(field_result), at);
       const char* key_at = field.key().raw() - 1;
-      const std::string_view key = Get(field.unescaped_key(), key_at);
+      const std::string_view key = Key(field, key_at);
       std::size_t index = 0;
       while (index < N && names[index] != key) ++index;
       if (index == N) Fail(key_at, UnknownField(key, names));
@@ -386,7 +423,17 @@ class Reader {
 
  private:
   std::string file_;
+  // The whole text: the one being read, or read again once parts of it
+  // were released.
+  std::string_view Whole() const {
+    if (released_end_ == 0) return text_;
+    if (!reread_) reread_ = std::make_unique<simdjson::padded_string>(Load(file_));
+    return *reread_;
+  }
+
   std::string_view text_;
+  std::uintptr_t released_end_ = 0;  // the text before this address is released
+  mutable std::unique_ptr<simdjson::padded_string> reread_;
   std::vector<Step> path_;
 };
 
@@ -656,8 +703,8 @@ class RunFileParser {
     constexpr auto kInt32Max = std::numeric_limits<std::int32_t>::max();
     r_.ArrayCounted(value, [&](std::size_t n) { issues.reserve(issues.size() + n); }, [&](od::value item) {
       const char* at = Reader::At(item);
-      auto issue = std::make_shared<analysis::AnalysisOutput>();
-      auto& i = *issue;
+      r_.Release(at);
+      analysis::AnalysisOutput i;
       const auto present = r_.Record(item, kFields, [&](std::size_t field, od::value v) {
         switch (field) {
           case 0: {
@@ -679,8 +726,48 @@ class RunFileParser {
         }
       });
       r_.Require(present, 0, kFields, at);
-      issues.push_back(std::move(issue));
+      if (&issues == &config_->issue_lists[Config::ISSUES]) {
+        if (auto same = NextOfTypedLists(i)) {
+          issues.push_back(std::move(same));
+          return;
+        }
+      }
+      issues.push_back(std::make_shared<analysis::AnalysisOutput>(std::move(i)));
     });
+  }
+
+  // The category report's list usually repeats the records of the typed
+  // lists (diagnoses, observations, third) in their order. Such a record is
+  // taken as the same record, as the host hands it over, rather than held
+  // twice: the next record of the typed lists not taken yet, when it is
+  // equal in every field, else null.
+  std::shared_ptr<analysis::AnalysisOutput> NextOfTypedLists(const analysis::AnalysisOutput& record) {
+    auto& lists = config_->issue_lists;
+    while (shared_list_ < Config::ISSUES && shared_next_ >= lists[shared_list_].size()) {
+      ++shared_list_;
+      shared_next_ = 0;
+    }
+    if (shared_list_ >= Config::ISSUES) return nullptr;
+    const auto& candidate = lists[shared_list_][shared_next_];
+    if (!SameRecord(*candidate, record)) return nullptr;
+    ++shared_next_;
+    return candidate;
+  }
+
+  static bool SameArguments(const MessageArgs& a, const MessageArgs& b) {
+    // Numbers as written: 0.0 and -0.0 print differently.
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](const auto& x, const auto& y) {
+             return x == y && (x.kind() != KVAL_2_18::types::variant::Kind::kReal || x.to_string() == y.to_string());
+           });
+  }
+
+  static bool SameRecord(const analysis::AnalysisOutput& a, const analysis::AnalysisOutput& b) {
+    return a.sort_value == b.sort_value && a.severity == b.severity && a.suppressed == b.suppressed && a.id == b.id &&
+           a.nodes == b.nodes && a.subcategory == b.subcategory && a.secondary_id == b.secondary_id &&
+           a.remedy_id == b.remedy_id && a.category == b.category && a.message == b.message &&
+           a.secondary_message == b.secondary_message && a.remedy == b.remedy &&
+           SameArguments(a.message_args, b.message_args) && SameArguments(a.secondary_args, b.secondary_args) &&
+           SameArguments(a.remedy_args, b.remedy_args);
   }
 
   // Resolves the names that refer to definitions and groups, builds the
@@ -810,6 +897,8 @@ class RunFileParser {
   std::vector<Reference> roots_;
   std::vector<std::vector<std::vector<Reference>>> dependencies_;  // per definition, in file order
   std::vector<GroupRefs> group_refs_;
+  std::size_t shared_list_ = 0;  // the next typed record to share: its list
+  std::size_t shared_next_ = 0;  // and its position there
 };
 
 // The whole file, padded for the parser.

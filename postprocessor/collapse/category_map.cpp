@@ -1,6 +1,9 @@
 #include "postprocessor/collapse/category_map.h"
 
+#include <algorithm>
 #include <sstream>
+#include <string_view>
+#include <unordered_set>
 
 #include "postprocessor/collapse/issue_index.h"
 #include "postprocessor/intake/message_table.h"
@@ -145,13 +148,16 @@ std::vector<std::string> CategoryMap::GetNodesInSubcluster(const std::string& su
 }
 
 std::set<std::string> CategoryMap::GetIssueNodes() {
-  auto collect = [this](const std::string& category, const std::string& subcluster) {
+  // Names are gathered without order first and merged into the sorted set
+  // once, in order: a node has many records, and each would cost a search.
+  std::unordered_set<std::string_view> names;
+  auto collect = [this, &names](const std::string& category, const std::string& subcluster) {
     const auto found = issue_map.find({category, subcluster});
     if (found == issue_map.end() || !found->second) return;
     for (const auto& issue : *found->second) {
       if (!issue || IsSuppressed(*issue) || IsNonIssueCategory(CategoryOf(*issue))) continue;
       for (const auto& record : issue->issues) {
-        if (record) issue_nodes.insert(record->nodes.begin(), record->nodes.end());
+        if (record) names.insert(record->nodes.begin(), record->nodes.end());
       }
     }
   };
@@ -164,6 +170,10 @@ std::set<std::string> CategoryMap::GetIssueNodes() {
       collect(category, "");
     }
   }
+  std::vector<std::string_view> sorted(names.begin(), names.end());
+  std::sort(sorted.begin(), sorted.end());
+  auto hint = issue_nodes.begin();
+  for (std::string_view name : sorted) hint = std::next(issue_nodes.emplace_hint(hint, name));
   return issue_nodes;
 }
 

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "postprocessor/collapse/issue_index.h"
 #include "postprocessor/intake/message_table.h"
 #include "postprocessor/utility_functions.h"
 
@@ -38,6 +39,70 @@ struct Positions {
   std::vector<std::size_t> more;
 };
 
+// Positions by encoded key, in open addressing: a lookup reads one slot of
+// hashes, and only on a hash match the key, which lies with the others in
+// one buffer. At a million records a node-based map spends most of the
+// collapse waiting for memory.
+class KeyTable {
+ public:
+  // The positions filed under key, or null. Valid until the next Add.
+  const Positions* Find(std::string_view key) const {
+    if (slots_.empty()) return nullptr;
+    const std::size_t hash = std::hash<std::string_view>()(key);
+    for (std::size_t i = hash & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
+      const Slot& slot = slots_[i];
+      if (slot.entry == 0) return nullptr;
+      const Entry& entry = entries_[slot.entry - 1];
+      if (slot.hash == hash && KeyOf(entry) == key) return &entry.positions;
+    }
+  }
+
+  // Files position under key, after the positions already there.
+  void Add(std::string_view key, std::size_t position) {
+    if ((entries_.size() + 1) * 2 > slots_.size()) Grow();
+    const std::size_t hash = std::hash<std::string_view>()(key);
+    std::size_t i = hash & (slots_.size() - 1);
+    for (; slots_[i].entry != 0; i = (i + 1) & (slots_.size() - 1)) {
+      Entry& entry = entries_[slots_[i].entry - 1];
+      if (slots_[i].hash == hash && KeyOf(entry) == key) {
+        entry.positions.more.push_back(position);
+        return;
+      }
+    }
+    entries_.push_back({keys_.size(), key.size(), {position, {}}});
+    keys_.append(key);
+    slots_[i] = {hash, entries_.size()};
+  }
+
+ private:
+  struct Slot {
+    std::size_t hash = 0;
+    std::size_t entry = 0;  // 1 + index into entries_; 0 for a free slot
+  };
+  struct Entry {
+    std::size_t offset;  // of the key in keys_
+    std::size_t size;
+    Positions positions;
+  };
+
+  std::string_view KeyOf(const Entry& entry) const { return std::string_view(keys_).substr(entry.offset, entry.size); }
+
+  void Grow() {
+    std::vector<Slot> old = std::move(slots_);
+    slots_.assign(old.empty() ? 64 : old.size() * 2, Slot{});
+    for (const Slot& slot : old) {
+      if (slot.entry == 0) continue;
+      std::size_t i = slot.hash & (slots_.size() - 1);
+      while (slots_[i].entry != 0) i = (i + 1) & (slots_.size() - 1);
+      slots_[i] = slot;
+    }
+  }
+
+  std::vector<Slot> slots_;
+  std::vector<Entry> entries_;
+  std::string keys_;
+};
+
 // The candidates of a collapse by the key Compare would accept them under,
 // so a record finds all its matches, in out order, without a walk.
 //
@@ -64,15 +129,10 @@ class CandidateIndex {
   void Add(std::size_t position, const CollapsedAnalysisOutput& issue) {
     const AnalysisOutput& first = FirstRecord(issue);
     const bool table = by_usable_id_ && issue.is_table;
-    const std::string id = table ? utility_.get_usable_id(first.id) : first.id;
+    const std::string_view id = table ? detail::UsableId(first.id) : std::string_view(first.id);
     for (int layer = 0; layer < Layers(); ++layer) {
       KeyOf(first, id, layer == 1, key_);
-      const auto [entry, added] = buckets_[table][layer].try_emplace(key_);
-      if (added) {
-        entry->second.first = position;
-      } else {
-        entry->second.more.push_back(position);
-      }
+      buckets_[table][layer].Add(key_, position);
     }
   }
 
@@ -85,7 +145,7 @@ class CandidateIndex {
     exact = Lookup(buckets_[0][layer], key_);
     usable = nullptr;
     if (by_usable_id_) {
-      KeyOf(record, utility_.get_usable_id(record.id), layer == 1, key_);
+      KeyOf(record, detail::UsableId(record.id), layer == 1, key_);
       usable = Lookup(buckets_[1][layer], key_);
     }
   }
@@ -93,7 +153,7 @@ class CandidateIndex {
  private:
   // Encoded keys: one contiguous text per candidate, so a lookup hashes
   // and compares one buffer instead of reaching into scattered records.
-  using Buckets = std::unordered_map<std::string, Positions>;
+  using Buckets = KeyTable;
 
   int Layers() const { return options_.compare_secondary ? 2 : 1; }
 
@@ -110,14 +170,10 @@ class CandidateIndex {
     if (options_.compare_subcategory) AppendField(key, record.subcategory);
   }
 
-  static const Positions* Lookup(const Buckets& buckets, const std::string& key) {
-    const auto found = buckets.find(key);
-    return found == buckets.end() ? nullptr : &found->second;
-  }
+  static const Positions* Lookup(const Buckets& buckets, const std::string& key) { return buckets.Find(key); }
 
   const Collapser& options_;
   const bool by_usable_id_;
-  UtilityFunctions utility_;
   Buckets buckets_[2][2];
   std::string key_;
 };
@@ -152,6 +208,7 @@ bool Collapser::Compare(std::shared_ptr<AnalysisOutput> record, std::shared_ptr<
 void Collapser::Collapse(std::shared_ptr<std::vector<std::shared_ptr<AnalysisOutput>>> records,
                          std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& out) {
   CandidateIndex index(*this);
+  std::unordered_map<std::string_view, bool> is_table;
   for (std::size_t i = 0; i < out.size(); ++i) {
     if (out[i]) index.Add(i, *out[i]);
   }
@@ -159,7 +216,11 @@ void Collapser::Collapse(std::shared_ptr<std::vector<std::shared_ptr<AnalysisOut
   if (records) {
     for (const auto& record : *records) {
       if (!record || (skip_suppressed && record->suppressed)) continue;
-      const bool table = MessageTable::IsTable(record->id);
+      // Whether an id is a table message depends on the id alone; runs
+      // have few ids and many records.
+      auto known = is_table.find(record->id);
+      if (known == is_table.end()) known = is_table.emplace(record->id, MessageTable::IsTable(record->id)).first;
+      const bool table = known->second;
       const std::vector<std::string> row =
           table ? MessageTable::GetRow(record->id, record->message_args) : std::vector<std::string>();
 

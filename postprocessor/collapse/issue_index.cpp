@@ -1,6 +1,5 @@
 #include "postprocessor/collapse/issue_index.h"
 
-
 namespace qorv::postprocessor::detail {
 
 namespace {
@@ -11,11 +10,10 @@ const CollapsedByType* active_map = nullptr;
 }  // namespace
 
 UsableIdIndex::UsableIdIndex(const CollapsedByType& map) {
-  const UtilityFunctions utility;
   for (const auto& [key, issues] : map) {
     auto& ids = by_key_[key.to_ulong()];
     for (std::size_t i = 0; i < issues.size(); ++i) {
-      if (issues[i]) ids[utility.get_usable_id(issues[i]->get_id())].push_back(i);
+      if (issues[i]) ids[UsableId(FirstId(*issues[i]))].push_back(i);
     }
   }
 }

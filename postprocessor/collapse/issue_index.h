@@ -26,6 +26,16 @@ inline IssueKey GroupKey(const SeverityGroups::value_type& group, unsigned long 
   return MakeIssueKey(type_bits, std::get<2>(group.second), fail_level <= std::get<0>(group.second));
 }
 
+// The id of the issue's first record, "" without one: get_id without the
+// copy, for lookups.
+inline const std::string& FirstId(const CollapsedAnalysisOutput& issue) {
+  static const std::string kNone;
+  return issue.issues.empty() || !issue.issues.front() ? kNone : issue.issues.front()->id;
+}
+
+// The usable id of id as a view into it: what get_usable_id returns.
+inline std::string_view UsableId(std::string_view id) { return id.substr(0, id.find('#')); }
+
 // The vector of collapsed issues under key, or null.
 inline const CollapsedIssues* FindGroup(const PostprocessorExtensionData& data, const IssueKey& key) {
   if (!data.collapsed_by_type) return nullptr;
@@ -62,6 +72,52 @@ struct IssueIdentityHash {
   }
 };
 
+// Identity to position, in open addressing: one slot holds the hash, the
+// identity's views and the position, so a lookup rarely leaves the slot
+// array, where a node-based map reaches into three places per record.
+class IdentityTable {
+ public:
+  explicit IdentityTable(std::size_t expected) { Resize(expected * 2 + 16); }
+
+  // The position filed under identity; when there is none, files position
+  // under it and returns position.
+  std::size_t Insert(const IssueIdentity& identity, std::size_t position) {
+    if ((used_ + 1) * 2 > slots_.size()) Resize(slots_.size() * 2);
+    const std::size_t hash = IssueIdentityHash()(identity);
+    std::size_t i = hash & (slots_.size() - 1);
+    for (; slots_[i].filled; i = (i + 1) & (slots_.size() - 1)) {
+      if (slots_[i].hash == hash && slots_[i].identity == identity) return slots_[i].position;
+    }
+    slots_[i] = {true, hash, identity, position};
+    ++used_;
+    return position;
+  }
+
+ private:
+  struct Slot {
+    bool filled = false;
+    std::size_t hash = 0;
+    IssueIdentity identity;
+    std::size_t position = 0;
+  };
+
+  void Resize(std::size_t at_least) {
+    std::size_t size = 64;
+    while (size < at_least) size *= 2;
+    std::vector<Slot> old = std::move(slots_);
+    slots_.assign(size, Slot{});
+    for (const Slot& slot : old) {
+      if (!slot.filled) continue;
+      std::size_t i = slot.hash & (size - 1);
+      while (slots_[i].filled) i = (i + 1) & (size - 1);
+      slots_[i] = slot;
+    }
+  }
+
+  std::vector<Slot> slots_;
+  std::size_t used_ = 0;
+};
+
 // Usable id to the positions, ascending, of the collapsed issues under each
 // key of a collapsed_by_type map. Valid while the map's vectors and the
 // issues' first records stay as they were when it was built.
@@ -92,13 +148,14 @@ class UsableIdIndex {
   };
 
  private:
-  std::unordered_map<unsigned long, std::unordered_map<std::string, std::vector<std::size_t>>> by_key_;
+  // Keys are views into the first records' ids.
+  std::unordered_map<unsigned long, std::unordered_map<std::string_view, std::vector<std::size_t>>> by_key_;
 };
 
 // Adds to issue.fwds the definitions that cover a sign of any candidate,
 // exactly as GetOutputFWD's walk over candidates and definitions does,
 // messages and result included.
-int AddDefinitionsOf(const UtilityFunctions& utility, CollapsedAnalysisOutput& issue,
+int AddDefinitionsOf(CollapsedAnalysisOutput& issue,
                      const std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& candidates,
                      const PostprocessorExtensionData& data);
 

@@ -2,6 +2,8 @@
 #include <algorithm>
 #include <iostream>
 #include <map>
+#include <string_view>
+#include <memory>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -15,9 +17,9 @@ namespace qorv::postprocessor {
 
 namespace {
 
-const std::vector<std::string>* FindSigns(const std::shared_ptr<IdMap>& map, const std::string& usable_id) {
+const std::vector<std::string>* FindSigns(const std::shared_ptr<IdMap>& map, std::string_view usable_id) {
   if (!map) return nullptr;
-  const auto found = map->find(usable_id);
+  const auto found = map->find(std::string(usable_id));
   return found == map->end() ? nullptr : &found->second;
 }
 
@@ -29,12 +31,12 @@ bool CoversASign(const Fwd& fwd, const std::vector<std::string>& signs) {
 // The collapsed issues of group, in order, whose usable id is in signs,
 // each as many times as signs lists its id: through the active index when
 // there is one, else by walking the group.
-void AppendListed(const UtilityFunctions& utility, const CollapsedIssues& group, const IssueKey& key,
+void AppendListed(const CollapsedIssues& group, const IssueKey& key,
                   const std::vector<std::string>& signs, const detail::UsableIdIndex* index,
                   std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& out) {
   if (!index) {
     for (const auto& issue : group) {
-      const std::string usable_id = utility.get_usable_id(issue->get_id());
+      const std::string_view usable_id = detail::UsableId(detail::FirstId(*issue));
       for (const auto& sign : signs) {
         if (sign == usable_id) out.push_back(issue);
       }
@@ -54,67 +56,137 @@ void AppendListed(const UtilityFunctions& utility, const CollapsedIssues& group,
 }
 
 // Walks the dependencies of fwd depth first, remembering each definition's
-// observations, and refuses a cycle instead of recursing without end.
+// observations, and refuses a cycle instead of going round without end.
+// The walk keeps its own stack, so a chain of any depth fits in memory
+// rather than in the thread's stack.
 class ObservationCollector {
  public:
+  using Links = std::vector<std::shared_ptr<CollapsedAnalysisOutput>>;
+
   ObservationCollector(const UtilityFunctions& utility, const PostprocessorExtensionData& data)
       : utility_(utility), data_(data) {}
 
-  int Collect(const Fwd& fwd, std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& out) {
-    if (std::find(path_.begin(), path_.end(), &fwd) != path_.end()) return ReportCycle(fwd);
-    if (const auto known = done_.find(&fwd); known != done_.end()) {
-      out.insert(out.end(), known->second.begin(), known->second.end());
-      return 0;
+  // Appends fwd's observations and then those of its dependencies not
+  // held yet (by first record's id, severity and message) to out. Returns
+  // 1 at the first observation without a sign list or at a cycle.
+  int Collect(const Fwd& fwd, Links& out) {
+    std::vector<std::unique_ptr<Frame>> stack;
+    int result = Enter(fwd, out, stack);
+    while (result != kFailed && !stack.empty()) {
+      Frame& frame = *stack.back();
+      const auto& groups = frame.fwd->node->dependencies;
+      if (frame.group < groups.size()) {
+        const auto& group = groups[frame.group];
+        if (frame.child == group.size()) {
+          ++frame.group;
+          frame.child = 0;
+          continue;
+        }
+        const auto& child = group[frame.child++];
+        if (!child || !child->fwd) continue;
+        frame.collected.clear();
+        result = Enter(*child->fwd, frame.collected, stack);
+        if (result == kDone) Merge(frame);
+        continue;
+      }
+      // Every dependency is in: this definition is done, and its list is
+      // the next dependency result of the one below it.
+      Finish(frame);
+      stack.pop_back();
+      if (!stack.empty()) Merge(*stack.back());
     }
-    path_.push_back(&fwd);
-    const std::size_t start = out.size();
-    const int result = CollectOwnAndDependencies(fwd, out);
-    path_.pop_back();
-    if (result == 0) done_[&fwd].assign(out.begin() + static_cast<std::ptrdiff_t>(start), out.end());
-    return result;
+    return result == kFailed ? 1 : 0;
   }
 
  private:
-  int CollectOwnAndDependencies(const Fwd& fwd, std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& out) {
+  // One definition whose dependencies are being collected.
+  struct Frame {
+    const Fwd* fwd = nullptr;
+    Links* out = nullptr;     // its list: its own observations, then merged ones
+    std::size_t start = 0;    // where its list begins in out
+    std::unordered_set<detail::IssueIdentity, detail::IssueIdentityHash> held;
+    std::size_t group = 0;    // next dependency: group and child
+    std::size_t child = 0;
+    Links collected;          // the result of the dependency being visited
+  };
+
+  enum Outcome { kDone, kEntered, kFailed };
+
+  // Starts on fwd with its list going to out: kDone when the list is
+  // complete at once (known before, or no dependencies), kEntered when a
+  // frame was pushed for its dependencies, kFailed on an error.
+  Outcome Enter(const Fwd& fwd, Links& out, std::vector<std::unique_ptr<Frame>>& stack) {
+    if (on_path_.count(&fwd)) {
+      ReportCycle(fwd);
+      return kFailed;
+    }
+    if (const auto known = done_.find(&fwd); known != done_.end()) {
+      out.insert(out.end(), known->second.begin(), known->second.end());
+      return kDone;
+    }
+    auto frame = std::make_unique<Frame>();
+    frame->fwd = &fwd;
+    frame->out = &out;
+    frame->start = out.size();
+    path_.push_back(&fwd);
+    on_path_.insert(&fwd);
+    if (CollectOwn(fwd, out) == 1) return kFailed;
+    if (!fwd.node) {
+      Finish(*frame);
+      return kDone;
+    }
+    for (const auto& issue : out) frame->held.insert(detail::IssueIdentity::Of(*issue));
+    stack.push_back(std::move(frame));
+    return kEntered;
+  }
+
+  int CollectOwn(const Fwd& fwd, Links& out) {
     for (const auto& group : severity_groups) {
       for (unsigned long type_bits : {1UL, 2UL}) {
         const CollapsedIssues* issues = detail::FindGroup(data_, detail::GroupKey(group, type_bits, data_.fail_level));
         if (!issues) continue;
         for (const auto& issue : *issues) {
-          bool found = false;
-          if (utility_.ObservationFromFWD(issue, fwd, data_, found) == 1) return 1;
-          if (found) out.push_back(issue);
-        }
-      }
-    }
-    if (!fwd.node) return 0;
-
-    std::unordered_set<detail::IssueIdentity, detail::IssueIdentityHash> held;
-    for (const auto& issue : out) held.insert(detail::IssueIdentity::Of(*issue));
-    for (const auto& dependency_group : fwd.node->dependencies) {
-      for (const auto& child : dependency_group) {
-        if (!child || !child->fwd) continue;
-        std::vector<std::shared_ptr<CollapsedAnalysisOutput>> collected;
-        if (Collect(*child->fwd, collected) == 1) return 1;
-        for (const auto& issue : collected) {
-          if (held.insert(detail::IssueIdentity::Of(*issue)).second) out.push_back(issue);
+          // ObservationFromFWD's answer, with the sign list looked up once
+          // per usable id.
+          const std::string_view usable_id = detail::UsableId(detail::FirstId(*issue));
+          auto known = signs_.find(usable_id);
+          if (known == signs_.end()) known = signs_.emplace(usable_id, FindSigns(data_.observation_ids, usable_id)).first;
+          if (!known->second) {
+            bool found = false;
+            if (utility_.ObservationFromFWD(issue, fwd, data_, found) == 1) return 1;
+          }
+          if (known->second && CoversASign(fwd, *known->second)) out.push_back(issue);
         }
       }
     }
     return 0;
   }
 
-  int ReportCycle(const Fwd& fwd) {
+  // Adds the dependency result in frame.collected that frame does not hold.
+  static void Merge(Frame& frame) {
+    for (const auto& issue : frame.collected) {
+      if (frame.held.insert(detail::IssueIdentity::Of(*issue)).second) frame.out->push_back(issue);
+    }
+  }
+
+  void Finish(const Frame& frame) {
+    path_.pop_back();
+    on_path_.erase(frame.fwd);
+    done_[frame.fwd].assign(frame.out->begin() + static_cast<std::ptrdiff_t>(frame.start), frame.out->end());
+  }
+
+  void ReportCycle(const Fwd& fwd) {
     std::string cycle;
     for (auto it = std::find(path_.begin(), path_.end(), &fwd); it != path_.end(); ++it) cycle += (*it)->name + " -> ";
     std::cerr << "Error: the Framework Definitions depend on each other in a cycle: " << cycle << fwd.name << "\n";
-    return 1;
   }
 
   const UtilityFunctions& utility_;
   const PostprocessorExtensionData& data_;
   std::vector<const Fwd*> path_;
-  std::map<const Fwd*, std::vector<std::shared_ptr<CollapsedAnalysisOutput>>> done_;
+  std::unordered_set<const Fwd*> on_path_;
+  std::unordered_map<const Fwd*, Links> done_;
+  std::unordered_map<std::string_view, const std::vector<std::string>*> signs_;  // by usable id
 };
 
 }  // namespace
@@ -130,7 +202,7 @@ int UtilityFunctions::map_sign(const std::string& usable_id, std::vector<std::st
 int UtilityFunctions::ObservationFromFWD(std::shared_ptr<CollapsedAnalysisOutput> issue, const Fwd& fwd,
                                          const PostprocessorExtensionData& data, bool& found) const {
   found = false;
-  const auto* signs = FindSigns(data.observation_ids, get_usable_id(issue->get_id()));
+  const auto* signs = FindSigns(data.observation_ids, detail::UsableId(detail::FirstId(*issue)));
   if (!signs) {
     std::cerr << "Error mapping observation " << issue->get_id()
               << " to the rule/Framework Definition that triggered it.\n";
@@ -145,7 +217,7 @@ int UtilityFunctions::DiagnosisMapping(std::shared_ptr<CollapsedAnalysisOutput> 
                                        std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& out, Type type) const {
   const detail::UsableIdIndex* index = detail::UsableIdIndex::Active(data.collapsed_by_type.get());
   // Looked up once; a missing entry counts only when a group has issues.
-  const auto* signs = FindSigns(data.diagnosis_ids, get_usable_id(diagnosis->get_id()));
+  const auto* signs = FindSigns(data.diagnosis_ids, detail::UsableId(detail::FirstId(*diagnosis)));
   for (const auto& group : severity_groups) {
     const IssueKey key = detail::GroupKey(group, static_cast<unsigned long>(type), data.fail_level);
     const CollapsedIssues* issues = detail::FindGroup(data, key);
@@ -154,7 +226,7 @@ int UtilityFunctions::DiagnosisMapping(std::shared_ptr<CollapsedAnalysisOutput> 
       std::cerr << "Error mapping diagnosis " << diagnosis->get_id() << " to the signs that triggered it.\n";
       return 1;
     }
-    AppendListed(*this, *issues, key, *signs, index, out);
+    AppendListed(*issues, key, *signs, index, out);
   }
   return 0;
 }
@@ -167,12 +239,12 @@ int UtilityFunctions::GetOutputFWD(std::shared_ptr<CollapsedAnalysisOutput> issu
   } else {
     candidates.push_back(issue);
   }
-  return detail::AddDefinitionsOf(*this, *issue, candidates, data);
+  return detail::AddDefinitionsOf(*issue, candidates, data);
 }
 
 namespace detail {
 
-int AddDefinitionsOf(const UtilityFunctions& utility, CollapsedAnalysisOutput& issue,
+int AddDefinitionsOf(CollapsedAnalysisOutput& issue,
                      const std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& candidates,
                      const PostprocessorExtensionData& data) {
   // What ObservationFromFWD answers depends only on the candidate's usable
@@ -181,12 +253,12 @@ int AddDefinitionsOf(const UtilityFunctions& utility, CollapsedAnalysisOutput& i
     bool unknown = false;                    // the id has no sign list
     std::vector<const std::string*> covering;  // definitions covering one of its signs
   };
-  std::unordered_map<std::string, Outcome> outcomes;
+  std::unordered_map<std::string_view, Outcome> outcomes;
   const auto& fwds = data.fwd_attributes->fwds;
 
   bool failed = false;
   for (const auto& candidate : candidates) {
-    const std::string usable_id = utility.get_usable_id(candidate->get_id());
+    const std::string_view usable_id = detail::UsableId(detail::FirstId(*candidate));
     auto known = outcomes.find(usable_id);
     if (known == outcomes.end()) {
       Outcome outcome;
@@ -229,14 +301,14 @@ int UtilityFunctions::PopulateFWD(Fwd& fwd, const PostprocessorExtensionData& da
   if (observations.empty()) return 0;
 
   StringInterface strings;
-  std::unordered_set<std::string> observed_ids;
+  std::unordered_set<std::string_view> observed_ids;
   for (const auto& observation : observations) {
     const int severity = observation->get_severity();
     if (severity >= data.fail_level) fwd.pass = false;
     const auto group = severity_groups.find(str::lower(strings.get_severity_string(severity)));
     const unsigned long code = group == severity_groups.end() ? 0UL : static_cast<unsigned long>(std::get<2>(group->second));
     ++fwd.type_counts[MakeIssueKey(kAnyObservation, code, severity >= data.fail_level)];
-    observed_ids.insert(get_usable_id(observation->get_id()));
+    observed_ids.insert(detail::UsableId(detail::FirstId(*observation)));
   }
 
   if (!data.collapsed_by_type) return 0;
@@ -245,7 +317,7 @@ int UtilityFunctions::PopulateFWD(Fwd& fwd, const PostprocessorExtensionData& da
     const CollapsedIssues* diagnoses = detail::FindGroup(data, key);
     if (!diagnoses) continue;
     for (const auto& diagnosis : *diagnoses) {
-      const auto* signs = FindSigns(data.diagnosis_ids, get_usable_id(diagnosis->get_id()));
+      const auto* signs = FindSigns(data.diagnosis_ids, detail::UsableId(detail::FirstId(*diagnosis)));
       if (!signs) {
         std::cerr << "Error mapping diagnosis " << diagnosis->get_id() << " to the observation(s) that triggered it.\n";
         return 1;

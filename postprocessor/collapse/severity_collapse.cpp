@@ -92,13 +92,10 @@ void UtilityFunctions::CollapseAnalysisOutputs(const std::vector<std::shared_ptr
   bool any_record = false;
 
   // The first issue of out with a given identity, as the walk would find it.
-  std::unordered_map<detail::IssueIdentity, std::size_t, detail::IssueIdentityHash> first_with;
-  // Buckets for the worst case up front: rehashing a large table costs more
-  // than the empty buckets.
-  first_with.reserve(out.size() + records.size());
+  detail::IdentityTable first_with(out.size());
   names.reserve(records.size());
   for (std::size_t i = 0; i < out.size(); ++i) {
-    if (out[i]) first_with.emplace(detail::IssueIdentity::Of(*out[i]), i);
+    if (out[i]) first_with.Insert(detail::IssueIdentity::Of(*out[i]), i);
   }
 
   for (const auto& record : records) {
@@ -106,11 +103,9 @@ void UtilityFunctions::CollapseAnalysisOutputs(const std::vector<std::shared_ptr
     if (record->suppressed) {
       ++data.suppressed_count;
     } else {
-      const auto [found, is_new] = first_with.try_emplace(detail::IssueIdentity::Of(*record), out.size());
-      if (is_new) {
-        out.push_back(std::make_shared<CollapsedAnalysisOutput>(type));
-      }
-      out[found->second]->append(record);
+      const std::size_t position = first_with.Insert(detail::IssueIdentity::Of(*record), out.size());
+      if (position == out.size()) out.push_back(std::make_shared<CollapsedAnalysisOutput>(type));
+      out[position]->append(record);
     }
     any_record = true;
     names.insert(record->nodes.begin(), record->nodes.end());
@@ -132,7 +127,7 @@ int UtilityFunctions::PopulateCollapsedOutput(std::shared_ptr<CollapsedAnalysisO
   // first links: look them up once.
   std::vector<std::shared_ptr<CollapsedAnalysisOutput>> triggers;
   if (DiagnosisMapping(issue, data, triggers, OBSERVATION) == 1) return 1;
-  if (detail::AddDefinitionsOf(*this, *issue, triggers, data) == 1) return 1;
+  if (detail::AddDefinitionsOf(*issue, triggers, data) == 1) return 1;
   if (DiagnosisMapping(issue, data, triggers, DIAGNOSIS) == 1) return 1;
   for (const auto& trigger : triggers) {
     issue->related[trigger->type].insert(trigger);

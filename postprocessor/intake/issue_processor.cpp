@@ -1,7 +1,11 @@
 #include "postprocessor/intake/issue_processor.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <string_view>
+#include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 namespace qorv::postprocessor {
 
@@ -36,6 +40,88 @@ int CompareField(Sorting::FIELD field, const analysis::AnalysisOutput& a, const 
   return 0;
 }
 
+// Bits needed for the values 0..largest.
+int BitWidth(std::uint64_t largest) {
+  int bits = 0;
+  while (largest >> bits) ++bits;
+  return bits;
+}
+
+// Each record's criteria folded into one integer whose order is Compare's:
+// per criterion the record's value becomes its rank among the values of
+// the list (reversed for a descending criterion), and the ranks are packed
+// most significant criterion first. Integer comparisons of these keys give
+// exactly Compare's answers, so std::sort takes the same steps on the keys
+// as on the records and leaves equal issues in the same order; it is only
+// faster, since it touches no record. Returns false, filling nothing, when
+// the ranks need more than 64 bits.
+bool SortKeys(const IssueProcessor::IssueVector& issues, const std::vector<Sorting>& criteria,
+              std::vector<std::pair<std::uint64_t, std::uint32_t>>& keys) {
+  const std::size_t count = issues.size();
+  if (std::find(issues.begin(), issues.end(), nullptr) != issues.end()) return false;
+  std::vector<std::uint64_t> packed(count, 0);
+  std::vector<std::uint32_t> ranks(count);
+  std::vector<bool> seen(4, false);
+  int used = 0;
+  for (const Sorting& criterion : criteria) {
+    const auto field = static_cast<std::size_t>(criterion.field);
+    // A field compared before decides every pair it can; a later criterion
+    // on it only meets equal values.
+    if (field >= seen.size() || seen[field]) continue;
+    seen[field] = true;
+
+    std::uint64_t largest = 0;
+    if (criterion.field == Sorting::ID || criterion.field == Sorting::NODE) {
+      std::unordered_map<std::string_view, std::uint32_t> number;
+      std::vector<std::string_view> texts;
+      for (std::size_t i = 0; i < count; ++i) {
+        const auto& issue = *issues[i];
+        const std::string_view text = criterion.field == Sorting::ID ? std::string_view(issue.id) : FirstNode(issue);
+        // Lists come in runs of one node or one id: skip the lookup then.
+        if (i > 0 && text == texts[ranks[i - 1]]) {
+          ranks[i] = ranks[i - 1];
+          continue;
+        }
+        const auto [entry, added] = number.try_emplace(text, static_cast<std::uint32_t>(texts.size()));
+        if (added) texts.push_back(text);
+        ranks[i] = entry->second;
+      }
+      std::vector<std::uint32_t> order(texts.size());
+      for (std::uint32_t n = 0; n < order.size(); ++n) order[n] = n;
+      std::sort(order.begin(), order.end(), [&texts](std::uint32_t a, std::uint32_t b) { return texts[a] < texts[b]; });
+      std::vector<std::uint32_t> rank_of(texts.size());
+      for (std::uint32_t r = 0; r < order.size(); ++r) rank_of[order[r]] = r;
+      for (auto& rank : ranks) rank = rank_of[rank];
+      largest = texts.empty() ? 0 : texts.size() - 1;
+    } else {
+      auto value = [&criterion](const analysis::AnalysisOutput& issue) {
+        return static_cast<std::int64_t>(criterion.field == Sorting::SEVERITY ? issue.severity : issue.sort_value);
+      };
+      std::int64_t low = 0;
+      std::int64_t high = 0;
+      for (std::size_t i = 0; i < count; ++i) {
+        const std::int64_t v = value(*issues[i]);
+        if (i == 0 || v < low) low = v;
+        if (i == 0 || v > high) high = v;
+      }
+      for (std::size_t i = 0; i < count; ++i) ranks[i] = static_cast<std::uint32_t>(value(*issues[i]) - low);
+      largest = static_cast<std::uint64_t>(high - low);
+    }
+
+    const int bits = BitWidth(largest);
+    if (bits == 0) continue;
+    if (used + bits > 64) return false;
+    used += bits;
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::uint64_t rank = criterion.ascending ? ranks[i] : largest - ranks[i];
+      packed[i] = (bits == 64 ? 0 : packed[i] << bits) | rank;
+    }
+  }
+  keys.resize(count);
+  for (std::size_t i = 0; i < count; ++i) keys[i] = {packed[i], static_cast<std::uint32_t>(i)};
+  return true;
+}
+
 }  // namespace
 
 void IssueProcessor::ProcessIssues(std::shared_ptr<Config>& config) {
@@ -65,7 +151,27 @@ void IssueProcessor::SetUp(const std::shared_ptr<Config>& config) {
 }
 
 void IssueProcessor::ProcessVectors(std::shared_ptr<Config>& config) {
-  for (auto& list : config->issue_lists) ProcessIssueVect(list);
+  auto& lists = config->issue_lists;
+  for (std::size_t l = 0; l < Config::ISSUES; ++l) ProcessIssueVect(lists[l]);
+
+  // The last list mostly holds the records of the others again. Their
+  // texts and categories depend only on their ids and arguments and are
+  // already in place, so only the records new to this list are prepared;
+  // the list is filtered and sorted as a whole as ever.
+  std::unordered_set<const analysis::AnalysisOutput*> done;
+  for (std::size_t l = 0; l < Config::ISSUES; ++l) {
+    for (const auto& issue : lists[l]) done.insert(issue.get());
+  }
+  auto& issues = lists[Config::ISSUES];
+  issues.erase(std::remove(issues.begin(), issues.end(), nullptr), issues.end());
+  IssueVector fresh;
+  for (const auto& issue : issues) {
+    if (!done.count(issue.get())) fresh.push_back(issue);
+  }
+  PopulateMessages(fresh);
+  RemoveIssues(issues);
+  PopulateCategories(fresh);
+  SortIssues(issues);
 }
 
 void IssueProcessor::ProcessIssueVect(IssueVector& issues) {
@@ -125,7 +231,18 @@ bool IssueProcessor::Compare(const std::shared_ptr<analysis::AnalysisOutput>& a,
   return false;
 }
 
-void IssueProcessor::SortIssues(IssueVector& issues) { std::sort(issues.begin(), issues.end(), Compare); }
+void IssueProcessor::SortIssues(IssueVector& issues) {
+  std::vector<std::pair<std::uint64_t, std::uint32_t>> keys;
+  if (issues.size() < 2 || issues.size() > UINT32_MAX || !SortKeys(issues, sorting_criteria, keys)) {
+    std::sort(issues.begin(), issues.end(), Compare);
+    return;
+  }
+  std::sort(keys.begin(), keys.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  IssueVector sorted;
+  sorted.reserve(issues.size());
+  for (const auto& key : keys) sorted.push_back(std::move(issues[key.second]));
+  issues.swap(sorted);
+}
 
 void IssueProcessor::PopulateReports(std::map<std::string, std::vector<templates::Reports_msg>>& report_messages,
                                      std::shared_ptr<ReportMap> reports) {

@@ -7,7 +7,10 @@ namespace qorv::postprocessor {
 std::map<std::string, std::vector<std::pair<std::string, std::string>>> MessageTable::table_map;
 UtilityFunctions MessageTable::functions;
 
-bool MessageTable::IsTable(const std::string& id) { return table_map.count(functions.get_usable_id(id)) != 0; }
+bool MessageTable::IsTable(const std::string& id) {
+  // Most runs have no table messages: skip making the usable id then.
+  return !table_map.empty() && table_map.count(functions.get_usable_id(id)) != 0;
+}
 
 std::vector<std::string> MessageTable::GetHeaders(const std::string& id) {
   std::vector<std::string> headers;

@@ -300,5 +300,29 @@ TEST_F(CollapserTest, IndexedCollapseMatchesTheLiteralWalkUnderEveryOptionSet) {
   }
 }
 
+// Enough distinct issues that the candidate index grows several times.
+TEST_F(CollapserTest, IndexedCollapseMatchesTheLiteralWalkWithManyIssues) {
+  std::mt19937 random(99);
+  std::vector<Record> records;
+  for (int i = 0; i < 3000; ++i) {
+    auto r = Rec("id" + std::to_string(random() % 7) + (random() % 3 ? "" : "#s"), {"n" + std::to_string(random() % 50)},
+                 "m" + std::to_string(random() % 400));
+    r->secondary_message = random() % 2 ? "" : "s" + std::to_string(random() % 30);
+    r->severity = static_cast<int>(random() % 3) * 40;
+    r->category = "C" + std::to_string(random() % 3);
+    records.push_back(r);
+  }
+  for (const bool secondary : {false, true}) {
+    Collapser options;
+    options.compare_id = options.compare_severity = options.compare_message = options.compare_category = true;
+    options.compare_secondary = secondary;
+    std::vector<Issue> expected, actual;
+    LiteralCollapser{options}.Collapse(records, expected);
+    options.Collapse(std::make_shared<std::vector<Record>>(records), actual);
+    ASSERT_GT(actual.size(), 1000u);
+    EXPECT_EQ(Describe(actual), Describe(expected)) << "secondary " << secondary;
+  }
+}
+
 }  // namespace
 }  // namespace qorv::postprocessor

@@ -166,6 +166,41 @@ TEST_F(MappingTest, DependencyCycleIsReportedNotFollowed) {
             "Error: the Framework Definitions depend on each other in a cycle: a -> b -> memory -> a\n");
 }
 
+// A chain of definitions far deeper than a thread's stack would allow for
+// a walk that recurses: the walk finds the observation at its end once, and
+// a chain closed into a circle is reported, not followed.
+TEST_F(MappingTest, DeepDependencyChains) {
+  Observe("dimm-errors", 80);
+  Observe("cpu-throttled", 30);
+  ASSERT_EQ(Fill(), 0);  // the chain is added after, so only the walk below takes it
+  constexpr int kDepth = 30000;
+  for (int i = 0; i < kDepth; ++i) AddFwd("d" + std::to_string(i), {});
+  for (int i = 0; i + 1 < kDepth; ++i) DependsOn("d" + std::to_string(i), "d" + std::to_string(i + 1));
+  DependsOn("d" + std::to_string(kDepth - 1), "memory");
+  DependsOn("d" + std::to_string(kDepth - 1), "cpu");
+
+  for (const char* closing : {"", "d0"}) {
+    SCOPED_TRACE(closing);
+    if (*closing) DependsOn("memory", closing);
+    std::vector<Issue> observations;
+    CaptureOutput capture;
+    const int result = UtilityFunctions().FWDObservations(Definition("d0"), data_, observations);
+    if (!*closing) {
+      EXPECT_EQ(result, 0);
+      ASSERT_EQ(observations.size(), 2u);
+      EXPECT_EQ(observations[0]->get_id(), "dimm-errors");
+      EXPECT_EQ(observations[1]->get_id(), "cpu-throttled");
+      EXPECT_EQ(capture.err(), "");
+    } else {
+      EXPECT_EQ(result, 1);
+      const std::string expected_end = "d29999 -> memory -> d0\n";
+      EXPECT_EQ(capture.err().rfind("Error: the Framework Definitions depend on each other in a cycle: d0 -> d1 -> ", 0), 0u);
+      ASSERT_GE(capture.err().size(), expected_end.size());
+      EXPECT_EQ(capture.err().substr(capture.err().size() - expected_end.size()), expected_end);
+    }
+  }
+}
+
 TEST_F(MappingTest, RunDataReleasesLinkedIssues) {
   Observe("dimm-errors", 80);
   Diagnose("slow-node", 90);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <stdexcept>
 
 #include "postprocessor/postprocessor.h"
@@ -107,6 +109,38 @@ TEST_F(IssueProcessorTest, ConfiguredCriteriaGetTheIdAppendedWhenMissing) {
   Issues() = {Make("a", 0, {"n"}, 3), Make("b", 0, {"n"}, -1), Make("c", 0, {"n"}, 3)};
   process_issues(config_);
   EXPECT_EQ(Ids(Issues()), (std::vector<std::string>{"b@n", "a@n", "c@n"}));
+}
+
+// The sort must leave records exactly where sorting with Compare does,
+// ties included, since reports print equal issues in list order.
+TEST(IssueProcessorSort, SameOrderAsSortingWithCompare) {
+  const std::vector<std::vector<Sorting>> criteria_sets = {
+      {Sorting(false, Sorting::SEVERITY), Sorting(true, Sorting::ID), Sorting(true, Sorting::NODE)},
+      {Sorting(true, Sorting::NODE), Sorting(false, Sorting::ID)},
+      {Sorting(false, Sorting::SORT_VALUE), Sorting(true, Sorting::ID), Sorting(false, Sorting::SORT_VALUE)},
+      {Sorting(true, Sorting::SEVERITY), Sorting(static_cast<bool>(1), static_cast<Sorting::FIELD>(7)),
+       Sorting(true, Sorting::ID)},
+      {},
+  };
+  std::mt19937 random(7);
+  const std::vector<std::string> texts = {"", "a", "ab", "a#1", "b", "\xff", "B", "node10", "node9"};
+  IssueList records;
+  for (int i = 0; i < 400; ++i) {
+    std::vector<std::string> nodes;
+    if (random() % 5 != 0) nodes.push_back(texts[random() % texts.size()]);
+    const int sort_value = i % 3 == 0 ? INT32_MIN : static_cast<int>(random() % 5) - 2;
+    records.push_back(Make(texts[random() % texts.size()], static_cast<int>(random() % 4) * 30, nodes, sort_value));
+  }
+  for (const auto& criteria : criteria_sets) {
+    IssueProcessor::sorting_criteria = criteria;
+    for (std::size_t size : {0, 1, 2, 17, 400}) {
+      IssueList sorted(records.begin(), records.begin() + static_cast<long>(size));
+      IssueList expected = sorted;
+      std::sort(expected.begin(), expected.end(), IssueProcessor::Compare);
+      IssueProcessor::SortIssues(sorted);
+      EXPECT_EQ(sorted, expected) << criteria.size() << " criteria, " << size << " records";
+    }
+  }
 }
 
 TEST_F(IssueProcessorTest, CategoriesByUsableId) {

@@ -36,8 +36,11 @@ PostprocessorExtensionData CountedRun(std::map<unsigned long, int> type_counts,
 }
 
 TEST(RunSummaryTest, SummarizeCountsBySeverityGroup) {
-  const std::string note = "Total number of issues not shown (suppressed): 2\nIssues can be suppressed in " +
-                           str::wordexp(fs::abspath(str::dirname(fs::selfpath())) + "/../..//etc/qorv.xml");
+  // Wrapped as the printer wraps it: where the path breaks depends on its length.
+  const std::string note =
+      str::word_wrap("Total number of issues not shown (suppressed): 2\nIssues can be suppressed in " +
+                         str::wordexp(fs::abspath(str::dirname(fs::selfpath())) + "/../..//etc/qorv.xml"),
+                     80, "");
   struct Case {
     const char* name;
     std::function<void(PostprocessorExtensionData&)> adjust;

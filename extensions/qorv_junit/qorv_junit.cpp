@@ -48,7 +48,8 @@ enum class Kind { kError, kFailure, kOther };
 struct Finding {
   const CollapsedAnalysisOutput* issue;
   Kind kind;
-  std::string group;  // severity group, upper case; "" outside 0..100
+  std::string group;    // severity group, upper case; "" outside 0..100
+  std::string details;  // its text block, made once: every case on its nodes repeats it
 };
 
 struct TestCase {
@@ -105,7 +106,7 @@ class JunitReport : public PostprocessorExtension {
         const std::string name = group ? strings_.get_severity_string(std::get<0>(group->second)) : std::string();
         const Kind kind = (key.to_ulong() & qorv::postprocessor::kFailBit) != 0 ? Kind::kFailure : Kind::kOther;
         for (const auto& issue : issues) {
-          if (issue) findings_.push_back({issue.get(), kind, name});
+          if (issue) findings_.push_back({issue.get(), kind, name, ""});
         }
       }
     }
@@ -113,9 +114,10 @@ class JunitReport : public PostprocessorExtension {
     for (const auto& [key, issues] : categories_->issue_map) {
       if (key.first != "ERROR" || !issues) continue;
       for (const auto& issue : *issues) {
-        if (issue) findings_.push_back({issue.get(), Kind::kError, strings_.get_severity_string(issue->get_severity())});
+        if (issue) findings_.push_back({issue.get(), Kind::kError, strings_.get_severity_string(issue->get_severity()), ""});
       }
     }
+    for (auto& finding : findings_) finding.details = Block(finding);
   }
 
   // The definitions each definition reaches through its dependencies,
@@ -325,30 +327,35 @@ class JunitReport : public PostprocessorExtension {
     out.append("</").append(element).append(">\n");
   }
 
-  // Each issue as a block: its severity group, kind and id, then its
-  // message, remedy, nodes and definitions as the text reports print them.
+  // The blocks of the findings, one after the other.
   static std::string Details(std::vector<const Finding*>::const_iterator begin,
                              std::vector<const Finding*>::const_iterator end) {
-    static const char* const kTypes[] = {"diagnosis", "observation", "run problem", "issue"};
     std::string text;
     for (auto it = begin; it != end; ++it) {
-      const Finding& finding = **it;
-      const auto& issue = *finding.issue;
       if (!text.empty()) text.append("\n");
-      text.append(finding.group.empty() ? "UNKNOWN SEVERITY" : finding.group)
-          .append(" ")
-          .append(kTypes[static_cast<int>(issue.type) & 3])
-          .append(" ")
-          .append(issue.get_id())
-          .append(finding.kind == Kind::kError     ? ": the test could not run\n"
-                  : finding.kind == Kind::kFailure ? ": contributes to FAIL\n"
-                                                   : ": does not contribute to FAIL\n");
-      text.append(issue.get_message_string(""))
-          .append(issue.get_remedy_string(""))
-          .append(issue.get_long_node_string(""))
-          .append(issue.get_fwd_string("", "Framework Definition"));
+      text.append((*it)->details);
     }
     return text;
+  }
+
+  // An issue as a block: its severity group, kind and id, then its message,
+  // remedy, nodes and definitions as the text reports print them.
+  static std::string Block(const Finding& finding) {
+    static const char* const kTypes[] = {"diagnosis", "observation", "run problem", "issue"};
+    const auto& issue = *finding.issue;
+    std::string text;
+    text.append(finding.group.empty() ? "UNKNOWN SEVERITY" : finding.group)
+        .append(" ")
+        .append(kTypes[static_cast<int>(issue.type) & 3])
+        .append(" ")
+        .append(issue.get_id())
+        .append(finding.kind == Kind::kError     ? ": the test could not run\n"
+                : finding.kind == Kind::kFailure ? ": contributes to FAIL\n"
+                                                 : ": does not contribute to FAIL\n");
+    return text.append(issue.get_message_string(""))
+        .append(issue.get_remedy_string(""))
+        .append(issue.get_long_node_string(""))
+        .append(issue.get_fwd_string("", "Framework Definition"));
   }
 
   StringInterface strings_;

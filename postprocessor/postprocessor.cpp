@@ -90,16 +90,7 @@ std::string ResolveOutputFile(std::string file, const Config& config) {
   if (!config.output_file.empty()) {
     if (file == kResultsLog) file = config.output_file;
     if (file == kWarningsLog) file = str::dirname(config.output_file) + "/" + kWarningsLog;
-    if (file == kResultsJson) {
-      // Only the last path component's extension goes: a dot in a directory
-      // name ("out.d/run", "../run") or at the start of a hidden name is not
-      // one.
-      const std::size_t slash = config.output_file.rfind('/');
-      const std::size_t name = slash == std::string::npos ? 0 : slash + 1;
-      const std::size_t dot = config.output_file.rfind('.');
-      const bool has_extension = dot != std::string::npos && dot > name;
-      file = config.output_file.substr(0, has_extension ? dot : std::string::npos) + ".json";
-    }
+    if (file == kResultsJson) file = str::replace_extension(config.output_file, ".json");
   }
   // The directory is made where the file will be opened, after expansion.
   const std::string directory = str::dirname(str::wordexp(str::strip(file, "")));

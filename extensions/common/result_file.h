@@ -25,11 +25,7 @@ namespace qorv::extensions {
 // "qorv_results.log" gives "qorv_results.junit.xml". A dot in a directory or
 // leading a file name does not start an extension.
 inline std::string BesideResultsLog(const std::string& output_file, const std::string& suffix) {
-  const std::string expanded = str::wordexp(str::strip(output_file, ""));
-  const std::size_t name = expanded.rfind('/') == std::string::npos ? 0 : expanded.rfind('/') + 1;
-  const std::size_t dot = expanded.rfind('.');
-  const bool extension = dot != std::string::npos && dot > name;
-  return expanded.substr(0, extension ? dot : std::string::npos) + suffix;
+  return str::replace_extension(str::wordexp(str::strip(output_file, "")), suffix);
 }
 
 // Writes content to path whole or not at all: into a temporary file in the

@@ -150,6 +150,14 @@ std::string remove_path(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+std::string replace_extension(const std::string& path, const std::string& suffix) {
+  const std::size_t slash = path.rfind('/');
+  const std::size_t name = slash == std::string::npos ? 0 : slash + 1;
+  const std::size_t dot = path.rfind('.');
+  const bool has_extension = dot != std::string::npos && dot > name;
+  return path.substr(0, has_extension ? dot : std::string::npos) + suffix;
+}
+
 std::string get_lib_name(const std::string& path) {
   std::string name = remove_path(path);
   // The last ".so" that is followed by nothing or by a version (".1.2").

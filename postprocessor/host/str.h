@@ -64,6 +64,12 @@ QORV_EXPORT std::string basename(const std::string& path);
 // What follows the last '/': "a/b/c.so" gives "c.so", "a/b/" gives "".
 QORV_EXPORT std::string remove_path(const std::string& path);
 
+// The path with the extension of its file name replaced by suffix:
+// "out/run.log" and ".json" give "out/run.json", "results" gives
+// "results.json". A dot in a directory ("out.d/run") or leading the file
+// name ("out/.results") does not start an extension.
+QORV_EXPORT std::string replace_extension(const std::string& path, const std::string& suffix);
+
 // The bare extension name of a library path: without directory, without a
 // "lib" prefix (when something follows it) and without the ".so" suffix and
 // any version after it. "/x/libcategory_log.so.1.2" gives "category_log";

@@ -24,6 +24,7 @@
 
 namespace qorv::postprocessor {
 
+class CategoryMap;
 class CollapsedAnalysisOutput;
 
 using TypeCounts = std::map<IssueKey, std::int32_t, CompareBitset>;
@@ -33,6 +34,19 @@ using CollapsedByType = std::map<IssueKey, CollapsedIssues, CompareBitset>;
 using ReportMap = std::map<std::string, std::map<std::string, std::set<std::string>>>;
 using MessageTables = std::map<std::string, std::vector<std::pair<std::string, std::string>>>;
 using IdMap = std::map<std::string, std::vector<std::string>>;
+
+// The category maps a run has been classified into so far (see
+// CategoryMap::OfRun), without and with tables, each with the issue list it
+// was built from.
+struct RunCategoryMaps {
+  struct Entry {
+    std::shared_ptr<CategoryMap> map;
+    const IssueList* issues = nullptr;
+    std::size_t count = 0;
+  };
+  Entry plain;
+  Entry tables;
+};
 
 class QORV_EXPORT PostprocessorExtensionData {
  public:
@@ -64,6 +78,9 @@ class QORV_EXPORT PostprocessorExtensionData {
   std::shared_ptr<ReportMap> reports;
   MessageTables message_tables;
   std::vector<std::map<std::string, std::vector<ProviderOptionset>>> provider_optionsets;
+  // Shared by every copy, so that the extensions of one run classify its
+  // issues once rather than once each.
+  std::shared_ptr<RunCategoryMaps> category_maps = std::make_shared<RunCategoryMaps>();
 
   PostprocessorExtensionData() = default;
   PostprocessorExtensionData(const PostprocessorExtensionData& other) = default;

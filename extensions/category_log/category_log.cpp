@@ -6,7 +6,7 @@
 // (id, message, remedy, nodes, tests and the tables of table messages),
 // the additional information, the runtime errors, the Framework Definition
 // dependency trees and the closing block.
-#include "extensions/common/run_categories.h"
+#include "postprocessor/collapse/category_map.h"
 #include "postprocessor/postprocessor_extension.h"
 #include "postprocessor/report/category_printing.h"
 #include "postprocessor/report/subcluster_printing.h"
@@ -21,7 +21,7 @@ class CategoryLog : public PostprocessorExtension {
   using PostprocessorExtension::PostprocessorExtension;
 
   int run() override {
-    const auto categories = qorv::extensions::RunCategories(data, true);
+    const auto categories = qorv::postprocessor::CategoryMap::OfRun(data, true);
     qorv::postprocessor::CategoryPrinting printer(categories.get(), data, true);
     printer.Summarize(data);
     printer.PrintSummary();

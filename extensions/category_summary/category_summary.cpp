@@ -7,7 +7,7 @@
 // validation verdicts and the closing block with version, time and
 // databases. The issues themselves are in the results log, which the
 // driver's closing line names.
-#include "extensions/common/run_categories.h"
+#include "postprocessor/collapse/category_map.h"
 #include "postprocessor/postprocessor_extension.h"
 #include "postprocessor/report/category_printing.h"
 
@@ -21,7 +21,7 @@ class CategorySummary : public PostprocessorExtension {
   using PostprocessorExtension::PostprocessorExtension;
 
   int run() override {
-    const auto categories = qorv::extensions::RunCategories(data, false);
+    const auto categories = qorv::postprocessor::CategoryMap::OfRun(data, false);
     qorv::postprocessor::CategoryPrinting printer(categories.get(), data);
     printer.Summarize(data);
     printer.PrintSummary();

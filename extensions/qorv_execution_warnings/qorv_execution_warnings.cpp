@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "extensions/common/run_categories.h"
 #include "log/output_log.h"
+#include "postprocessor/collapse/category_map.h"
 #include "postprocessor/host/str.h"
 #include "postprocessor/postprocessor_extension.h"
 #include "postprocessor/report/category_printing.h"
@@ -35,7 +35,7 @@ class ExecutionWarnings : public PostprocessorExtension {
   using PostprocessorExtension::PostprocessorExtension;
 
   int run() override {
-    const auto categories = qorv::extensions::RunCategories(data, false);
+    const auto categories = qorv::postprocessor::CategoryMap::OfRun(data, false);
     CategoryPrinting printer(categories.get(), data, true);
     Write(qorv::str::word_wrap("EXECUTION WARNINGS\nProblems of the run itself rather than of the nodes: tests "
                                "that could not run, problems the run reported, and its report messages.\n" +

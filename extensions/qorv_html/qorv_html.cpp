@@ -18,7 +18,6 @@
 #include <vector>
 
 #include "extensions/common/result_file.h"
-#include "extensions/common/run_categories.h"
 #include "extensions/qorv_html/html_text.h"
 #include "extensions/qorv_html/page_assets.h"
 #include "log/output_log.h"
@@ -56,7 +55,7 @@ class HtmlReport : public PostprocessorExtension {
   using PostprocessorExtension::PostprocessorExtension;
 
   int run() override {
-    categories_ = qorv::extensions::RunCategories(data, true);
+    categories_ = qorv::postprocessor::CategoryMap::OfRun(data, true);
     Page();
     const std::string path = qorv::extensions::BesideResultsLog(data.output_file, ".html");
     const std::string problem = qorv::extensions::WriteFileAtomically(path, out_);
@@ -606,7 +605,7 @@ class HtmlReport : public PostprocessorExtension {
   }
 
   qorv::postprocessor::StringInterface strings_;
-  std::unique_ptr<CategoryMap> categories_;
+  std::shared_ptr<CategoryMap> categories_;
   std::string out_;
   int sections_ = 0;
 };

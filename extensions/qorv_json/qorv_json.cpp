@@ -16,7 +16,6 @@
 #include <unordered_map>
 #include <vector>
 
-#include "extensions/common/run_categories.h"
 #include "extensions/common/severity_group.h"
 #include "extensions/common/utc_time.h"
 #include "extensions/qorv_json/json_writer.h"
@@ -152,7 +151,7 @@ class JsonReport : public PostprocessorExtension {
   // --- Preparation ---------------------------------------------------------
 
   // The category map the category reports build.
-  void BuildCategoryMap() { categories_ = qorv::extensions::RunCategories(data, false); }
+  void BuildCategoryMap() { categories_ = qorv::postprocessor::CategoryMap::OfRun(data, false); }
 
   // Numbers the collapsed issues in document order, so that links between
   // them can be written as references.
@@ -492,7 +491,7 @@ class JsonReport : public PostprocessorExtension {
   }
 
   StringInterface strings_;
-  std::unique_ptr<CategoryMap> categories_;
+  std::shared_ptr<CategoryMap> categories_;
   std::unordered_map<const CollapsedAnalysisOutput*, std::size_t> refs_;
 };
 

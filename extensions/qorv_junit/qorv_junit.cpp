@@ -19,7 +19,6 @@
 #include <vector>
 
 #include "extensions/common/publish_result_file.h"
-#include "extensions/common/run_categories.h"
 #include "extensions/common/severity_group.h"
 #include "extensions/common/utc_time.h"
 #include "extensions/qorv_junit/xml_text.h"
@@ -110,7 +109,7 @@ class JunitReport : public PostprocessorExtension {
         }
       }
     }
-    categories_ = qorv::extensions::RunCategories(data, false);
+    categories_ = qorv::postprocessor::CategoryMap::OfRun(data, false);
     for (const auto& [key, issues] : categories_->issue_map) {
       if (key.first != "ERROR" || !issues) continue;
       for (const auto& issue : *issues) {
@@ -359,7 +358,7 @@ class JunitReport : public PostprocessorExtension {
   }
 
   StringInterface strings_;
-  std::unique_ptr<qorv::postprocessor::CategoryMap> categories_;
+  std::shared_ptr<qorv::postprocessor::CategoryMap> categories_;
   std::vector<Finding> findings_;
 };
 

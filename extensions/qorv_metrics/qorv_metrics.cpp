@@ -16,10 +16,10 @@
 #include <vector>
 
 #include "extensions/common/publish_result_file.h"
-#include "extensions/common/run_categories.h"
 #include "extensions/common/severity_group.h"
 #include "extensions/common/utf8.h"
 #include "extensions/qorv_metrics/prometheus_text.h"
+#include "postprocessor/collapse/category_map.h"
 #include "postprocessor/collapse/collapsed_analysis_output.h"
 #include "postprocessor/postprocessor_extension.h"
 
@@ -87,7 +87,7 @@ class MetricsReport : public PostprocessorExtension {
         }
       }
     }
-    const auto categories = qorv::extensions::RunCategories(data, false);
+    const auto categories = qorv::postprocessor::CategoryMap::OfRun(data, false);
     std::int64_t failed_to_run = 0;
     for (const auto& subcluster : categories->GetSubclusters()) {
       failed_to_run += static_cast<std::int64_t>(categories->GetIssuesByCategory("ERROR", subcluster)->size());

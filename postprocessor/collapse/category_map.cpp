@@ -28,6 +28,32 @@ std::string CategoryOf(const CollapsedAnalysisOutput& issue) {
 
 }  // namespace
 
+std::shared_ptr<CategoryMap> CategoryMap::OfRun(const PostprocessorExtensionData& data, bool tables) {
+  RunCategoryMaps::Entry fallback;
+  RunCategoryMaps::Entry& entry =
+      !data.category_maps ? fallback : tables ? data.category_maps->tables : data.category_maps->plain;
+  const IssueList* issues = data.issues.get();
+  const std::size_t count = issues ? issues->size() : 0;
+  if (entry.map && entry.issues == issues && entry.count == count) return entry.map;
+
+  std::set<std::string> names{"ERROR", "INFORMATIONAL"};
+  if (issues) {
+    // Records of one category come in runs: compare with the last one
+    // before searching the set.
+    const std::string* last = nullptr;
+    for (const auto& record : *issues) {
+      if (!record || record->category.empty() || (last && *last == record->category)) continue;
+      last = &record->category;
+      names.insert(record->category);
+    }
+  }
+  auto map = std::make_shared<CategoryMap>(std::vector<std::string>(names.begin(), names.end()), tables);
+  map->PopulateSubclusters(data);
+  map->PopulateIssues(data);
+  entry = {map, issues, count};
+  return map;
+}
+
 CategoryMap::CategoryMap(const std::vector<std::string>& category_names, bool tables)
     : table_mode(tables),
       categories(category_names.begin(), category_names.end()),

@@ -33,6 +33,16 @@ class QORV_EXPORT CategoryMap {
  public:
   using IssueVector = std::vector<std::shared_ptr<CollapsedAnalysisOutput>>;
 
+  // The run's category map as the default reports classify it: the
+  // categories are every category an issue of the run carries, plus
+  // "ERROR" and "INFORMATIONAL"; subclusters and issues are populated.
+  // tables keeps table messages apart (table_mode). The map is built on
+  // the first request and then shared through data.category_maps with every
+  // extension of the run that asks with the same tables flag; it is built
+  // anew when data.issues has since been replaced or changed in length.
+  // Callers only read it. Never null.
+  static std::shared_ptr<CategoryMap> OfRun(const PostprocessorExtensionData& data, bool tables);
+
   // Everything empty, table_mode and all collapser options off.
   CategoryMap() = default;
 

@@ -84,6 +84,36 @@ TEST_F(CategoryMapTest, MissingPairsGiveAFreshVectorAndFoundOnesAreShared) {
   EXPECT_EQ(map_.GetIssuesByCategory("A", "rack1"), map_.issue_map.at({"A", "rack1"}));
 }
 
+// Every extension of a run shares one map per mode; a changed issue list
+// is classified anew rather than served stale.
+TEST_F(CategoryMapTest, RunMapIsSharedByCopiesAndRebuiltWhenTheIssuesChange) {
+  data_.issues->assign({Rec("x", "A", "rack1", {"rack1-n1"}), Rec("y", "C", "rack2", {"rack2-n1"})});
+  const PostprocessorExtensionData copy = data_;
+  const auto plain = CategoryMap::OfRun(data_, false);
+  EXPECT_EQ(plain->categories, (std::set<std::string>{"A", "C", "ERROR", "INFORMATIONAL"}));
+  EXPECT_EQ(plain->GetNumIssuesFound(), 2);
+  EXPECT_FALSE(plain->table_mode);
+  EXPECT_EQ(CategoryMap::OfRun(copy, false), plain);
+
+  const auto tables = CategoryMap::OfRun(copy, true);
+  EXPECT_NE(tables, plain);
+  EXPECT_TRUE(tables->table_mode);
+  EXPECT_EQ(CategoryMap::OfRun(data_, true), tables);
+
+  data_.issues->push_back(Rec("z", "B", "rack1", {"rack1-n2"}));
+  const auto grown = CategoryMap::OfRun(copy, false);
+  EXPECT_NE(grown, plain);
+  EXPECT_EQ(grown->GetNumIssuesFound(), 3);
+  EXPECT_EQ(CategoryMap::OfRun(data_, false), grown);
+
+  PostprocessorExtensionData replaced = data_;
+  replaced.issues = std::make_shared<IssueList>();
+  EXPECT_EQ(CategoryMap::OfRun(replaced, false)->GetNumIssuesFound(), 0);
+
+  replaced.category_maps = nullptr;  // no cache: a map of its own each time
+  EXPECT_NE(CategoryMap::OfRun(replaced, false), CategoryMap::OfRun(replaced, false));
+}
+
 TEST_F(CategoryMapTest, SubclustersFromNodesOrFromNodeGroups) {
   map_.PopulateSubclusters(data_);
   EXPECT_EQ(map_.GetSubclusters(), (std::set<std::string>{"rack1", "rack2"}));

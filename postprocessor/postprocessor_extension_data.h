@@ -35,17 +35,15 @@ using ReportMap = std::map<std::string, std::map<std::string, std::set<std::stri
 using MessageTables = std::map<std::string, std::vector<std::pair<std::string, std::string>>>;
 using IdMap = std::map<std::string, std::vector<std::string>>;
 
-// The category maps a run has been classified into so far (see
-// CategoryMap::OfRun), without and with tables, each with the issue list it
-// was built from.
+// The category map a run was last classified into (see
+// CategoryMap::OfRun), with the issue list it was built from. One map is
+// kept, not one per kind: each holds a copy of every issue's node names,
+// and the extensions of a run mostly ask for the same kind one after the
+// other.
 struct RunCategoryMaps {
-  struct Entry {
-    std::shared_ptr<CategoryMap> map;
-    const IssueList* issues = nullptr;
-    std::size_t count = 0;
-  };
-  Entry plain;
-  Entry tables;
+  std::shared_ptr<CategoryMap> map;
+  const IssueList* issues = nullptr;
+  std::size_t count = 0;
 };
 
 class QORV_EXPORT PostprocessorExtensionData {
@@ -78,8 +76,8 @@ class QORV_EXPORT PostprocessorExtensionData {
   std::shared_ptr<ReportMap> reports;
   MessageTables message_tables;
   std::vector<std::map<std::string, std::vector<ProviderOptionset>>> provider_optionsets;
-  // Shared by every copy, so that the extensions of one run classify its
-  // issues once rather than once each.
+  // Shared by every copy, so that extensions of one run asking one after
+  // the other for the same kind of category map classify its issues once.
   std::shared_ptr<RunCategoryMaps> category_maps = std::make_shared<RunCategoryMaps>();
 
   PostprocessorExtensionData() = default;

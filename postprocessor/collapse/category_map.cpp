@@ -29,12 +29,13 @@ std::string CategoryOf(const CollapsedAnalysisOutput& issue) {
 }  // namespace
 
 std::shared_ptr<CategoryMap> CategoryMap::OfRun(const PostprocessorExtensionData& data, bool tables) {
-  RunCategoryMaps::Entry fallback;
-  RunCategoryMaps::Entry& entry =
-      !data.category_maps ? fallback : tables ? data.category_maps->tables : data.category_maps->plain;
+  RunCategoryMaps unshared;
+  RunCategoryMaps& kept = data.category_maps ? *data.category_maps : unshared;
   const IssueList* issues = data.issues.get();
   const std::size_t count = issues ? issues->size() : 0;
-  if (entry.map && entry.issues == issues && entry.count == count) return entry.map;
+  if (kept.map && kept.map->table_mode == tables && kept.issues == issues && kept.count == count) return kept.map;
+  // The kept map goes first, so that no two are held here at once.
+  kept = RunCategoryMaps{};
 
   std::set<std::string> names{"ERROR", "INFORMATIONAL"};
   if (issues) {
@@ -50,7 +51,8 @@ std::shared_ptr<CategoryMap> CategoryMap::OfRun(const PostprocessorExtensionData
   auto map = std::make_shared<CategoryMap>(std::vector<std::string>(names.begin(), names.end()), tables);
   map->PopulateSubclusters(data);
   map->PopulateIssues(data);
-  entry = {map, issues, count};
+  map->frozen_ = true;
+  kept = {map, issues, count};
   return map;
 }
 
@@ -174,6 +176,7 @@ std::vector<std::string> CategoryMap::GetNodesInSubcluster(const std::string& su
 }
 
 std::set<std::string> CategoryMap::GetIssueNodes() {
+  if (issue_nodes_gathered_) return issue_nodes;
   // Names are gathered without order first and merged into the sorted set
   // once, in order: a node has many records, and each would cost a search.
   std::unordered_set<std::string_view> names;
@@ -200,6 +203,7 @@ std::set<std::string> CategoryMap::GetIssueNodes() {
   std::sort(sorted.begin(), sorted.end());
   auto hint = issue_nodes.begin();
   for (std::string_view name : sorted) hint = std::next(issue_nodes.emplace_hint(hint, name));
+  issue_nodes_gathered_ = frozen_;
   return issue_nodes;
 }
 

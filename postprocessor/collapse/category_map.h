@@ -36,10 +36,10 @@ class QORV_EXPORT CategoryMap {
   // The run's category map as the default reports classify it: the
   // categories are every category an issue of the run carries, plus
   // "ERROR" and "INFORMATIONAL"; subclusters and issues are populated.
-  // tables keeps table messages apart (table_mode). The map is built on
-  // the first request and then shared through data.category_maps with every
-  // extension of the run that asks with the same tables flag; it is built
-  // anew when data.issues has since been replaced or changed in length.
+  // tables keeps table messages apart (table_mode). The map is kept in
+  // data.category_maps and shared with the next caller that asks for the
+  // same kind, unless data.issues has since been replaced or changed in
+  // length; asking for the other kind builds and keeps that one instead.
   // Callers only read it. Never null.
   static std::shared_ptr<CategoryMap> OfRun(const PostprocessorExtensionData& data, bool tables);
 
@@ -138,6 +138,11 @@ class QORV_EXPORT CategoryMap {
   std::set<std::string> issue_nodes;
 
  private:
+  // Set on the maps OfRun shares, which nobody changes once built: their
+  // issue nodes are gathered on the first GetIssueNodes and then reused.
+  bool frozen_ = false;
+  bool issue_nodes_gathered_ = false;
+
   // Issues filed under the category in the subclusters of subcluster_map.
   std::size_t CountInSubclusters(const std::string& category) const;
 };

@@ -84,7 +84,7 @@ TEST_F(CategoryMapTest, MissingPairsGiveAFreshVectorAndFoundOnesAreShared) {
   EXPECT_EQ(map_.GetIssuesByCategory("A", "rack1"), map_.issue_map.at({"A", "rack1"}));
 }
 
-// Every extension of a run shares one map per mode; a changed issue list
+// Extensions of a run asking for the same kind share one map; a changed issue list
 // is classified anew rather than served stale.
 TEST_F(CategoryMapTest, RunMapIsSharedByCopiesAndRebuiltWhenTheIssuesChange) {
   data_.issues->assign({Rec("x", "A", "rack1", {"rack1-n1"}), Rec("y", "C", "rack2", {"rack2-n1"})});
@@ -95,10 +95,12 @@ TEST_F(CategoryMapTest, RunMapIsSharedByCopiesAndRebuiltWhenTheIssuesChange) {
   EXPECT_FALSE(plain->table_mode);
   EXPECT_EQ(CategoryMap::OfRun(copy, false), plain);
 
+  // One map is kept: the other kind replaces it.
   const auto tables = CategoryMap::OfRun(copy, true);
   EXPECT_NE(tables, plain);
   EXPECT_TRUE(tables->table_mode);
   EXPECT_EQ(CategoryMap::OfRun(data_, true), tables);
+  EXPECT_NE(CategoryMap::OfRun(data_, false), plain);
 
   data_.issues->push_back(Rec("z", "B", "rack1", {"rack1-n2"}));
   const auto grown = CategoryMap::OfRun(copy, false);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
@@ -158,15 +159,19 @@ void IssueProcessor::ProcessVectors(std::shared_ptr<Config>& config) {
   // texts and categories depend only on their ids and arguments and are
   // already in place, so only the records new to this list are prepared;
   // the list is filtered and sorted as a whole as ever.
-  std::unordered_set<const analysis::AnalysisOutput*> done;
+  // A sorted array rather than a hash set: a million records would each
+  // cost a node allocation there.
+  using Address = const analysis::AnalysisOutput*;
+  std::vector<Address> done;
   for (std::size_t l = 0; l < Config::ISSUES; ++l) {
-    for (const auto& issue : lists[l]) done.insert(issue.get());
+    for (const auto& issue : lists[l]) done.push_back(issue.get());
   }
+  std::sort(done.begin(), done.end(), std::less<Address>());
   auto& issues = lists[Config::ISSUES];
   issues.erase(std::remove(issues.begin(), issues.end(), nullptr), issues.end());
   IssueVector fresh;
   for (const auto& issue : issues) {
-    if (!done.count(issue.get())) fresh.push_back(issue);
+    if (!std::binary_search(done.begin(), done.end(), issue.get(), std::less<Address>())) fresh.push_back(issue);
   }
   PopulateMessages(fresh);
   RemoveIssues(issues);
@@ -219,7 +224,18 @@ void IssueProcessor::PopulateCategory(std::shared_ptr<analysis::AnalysisOutput> 
 }
 
 void IssueProcessor::PopulateCategories(IssueVector& issues) {
-  for (const auto& issue : issues) PopulateCategory(issue);
+  // The category depends on the id alone, and a run has many records and
+  // few ids: look each id up once.
+  static const std::string kDefault = "FUNCTIONALITY";
+  std::unordered_map<std::string_view, const std::string*> by_id;
+  for (const auto& issue : issues) {
+    auto known = by_id.find(issue->id);
+    if (known == by_id.end()) {
+      const auto category = category_map.find(functions.get_usable_id(issue->id));
+      known = by_id.emplace(issue->id, category == category_map.end() ? &kDefault : &category->second).first;
+    }
+    issue->category = *known->second;
+  }
 }
 
 bool IssueProcessor::Compare(const std::shared_ptr<analysis::AnalysisOutput>& a,

@@ -5,27 +5,39 @@
 
 #include <iostream>
 #include <string>
+#include <string_view>
+#include <type_traits>
 
 #include "extensions/common/result_file.h"
 #include "log/output_log.h"
 
 namespace qorv::extensions {
 
-// Writes content whole to the results log's name with suffix (see
-// BesideResultsLog and WriteFileAtomically) and prints "<what>: <path>"
-// through the output log; returns 0. When the file cannot be written,
-// prints "Error writing the <what>: <problem>." on standard error, leaves
-// any earlier file as it was and returns 1, the extension's failure.
-inline int PublishResultFile(const std::string& output_file, const std::string& suffix, const std::string& what,
-                             const std::string& content) {
-  const std::string path = BesideResultsLog(output_file, suffix);
-  const std::string problem = WriteFileAtomically(path, content);
+// Writes the results log's name with suffix (see BesideResultsLog) through
+// an AtomicFileWriter, calling write(file) to produce the content, and
+// prints "<what>: <path>" through the output log; returns 0. When the file
+// cannot be written, prints "Error writing the <what>: <problem>." on
+// standard error, leaves any earlier file as it was and returns 1, the
+// extension's failure; write is not called when the file cannot even be
+// created.
+template <typename Write, typename = std::enable_if_t<std::is_invocable_v<Write&, AtomicFileWriter&>>>
+int PublishResultFile(const std::string& output_file, const std::string& suffix, const std::string& what,
+                      Write&& write) {
+  AtomicFileWriter file(BesideResultsLog(output_file, suffix));
+  if (file.problem().empty()) write(file);
+  const std::string problem = file.Commit();
   if (!problem.empty()) {
     std::cerr << "Error writing the " << what << ": " << problem << "." << std::endl;
     return 1;
   }
-  log::OutputLog(log::OutputLog::NO_COLOR) << what << ": " << path << "\n";
+  log::OutputLog(log::OutputLog::NO_COLOR) << what << ": " << file.path() << "\n";
   return 0;
+}
+
+// The same with the content made beforehand.
+inline int PublishResultFile(const std::string& output_file, const std::string& suffix, const std::string& what,
+                             std::string_view content) {
+  return PublishResultFile(output_file, suffix, what, [content](AtomicFileWriter& file) { file.Append(content); });
 }
 
 }  // namespace qorv::extensions

@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include "postprocessor/host/fs.h"
 #include "postprocessor/host/str.h"
@@ -28,37 +30,127 @@ inline std::string BesideResultsLog(const std::string& output_file, const std::s
   return str::replace_extension(str::wordexp(str::strip(output_file, "")), suffix);
 }
 
-// Writes content to path whole or not at all: into a temporary file in the
-// same directory, then renamed over path, so a reader never sees half a
-// file. The file gets mode 0660, like the other result files. Returns "" on
-// success, else a message naming the file and the problem (nothing is left
-// behind then).
-inline std::string WriteFileAtomically(const std::string& path, const std::string& content) {
-  const std::string directory = str::dirname(path);
-  if (!fs::try_makedirs(directory)) return "cannot create the directory of " + path;
-  std::string temporary = directory + "/." + str::basename(path) + ".XXXXXX";
-  const int fd = ::mkstemp(temporary.data());
-  if (fd < 0) return "cannot create a temporary file beside " + path + ": " + std::strerror(errno);
-  std::string problem;
-  const char* data = content.data();
-  std::size_t left = content.size();
-  while (left > 0 && problem.empty()) {
-    const ssize_t written = ::write(fd, data, left);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) {
-      problem = std::string("cannot write ") + path + ": " + std::strerror(errno);
-      break;
+// A result file written whole or not at all while it is produced: text
+// goes into a temporary file in the target's directory through a buffer of
+// about 1 MiB, and Commit renames it over the target, so a reader never
+// sees half a file and a large document never has to be held in memory.
+// The file gets mode 0660, like the other result files. A writer that is
+// not committed (destroyed early, or after an error) removes its temporary
+// file; any earlier file at the target stays as it was. The first error
+// ends the writing: later text is dropped and Commit returns the message.
+// Single-threaded; not copyable.
+class AtomicFileWriter {
+ public:
+  static constexpr std::size_t kBufferSize = std::size_t{1} << 20;
+
+  // Creates the target's directory and the temporary file; a failure there
+  // is the writer's problem() from then on.
+  explicit AtomicFileWriter(std::string path) : path_(std::move(path)) {
+    const std::string directory = str::dirname(path_);
+    if (!fs::try_makedirs(directory)) {
+      problem_ = "cannot create the directory of " + path_;
+      return;
     }
-    data += written;
-    left -= static_cast<std::size_t>(written);
+    temporary_ = directory + "/." + str::basename(path_) + ".XXXXXX";
+    fd_ = ::mkstemp(temporary_.data());
+    if (fd_ < 0) {
+      problem_ = "cannot create a temporary file beside " + path_ + ": " + std::strerror(errno);
+      temporary_.clear();
+      return;
+    }
+    buffer_.reserve(kBufferSize);
   }
-  if (problem.empty() && ::fchmod(fd, 0660) != 0) problem = "cannot set the mode of " + path;
-  if (::close(fd) != 0 && problem.empty()) problem = std::string("cannot write ") + path + ": " + std::strerror(errno);
-  if (problem.empty() && std::rename(temporary.c_str(), path.c_str()) != 0) {
-    problem = "cannot replace " + path + ": " + std::strerror(errno);
+  AtomicFileWriter(const AtomicFileWriter&) = delete;
+  AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+  ~AtomicFileWriter() { Abandon(); }
+
+  const std::string& path() const { return path_; }
+  // "" while all is well, else a message naming the file and the problem.
+  const std::string& problem() const { return problem_; }
+
+  // Appends text; a text larger than the buffer goes straight to the file.
+  void Append(std::string_view text) {
+    if (buffer_.size() + text.size() < kBufferSize) {
+      buffer_.append(text);
+      return;
+    }
+    Drain();
+    if (text.size() < kBufferSize) {
+      buffer_.append(text);
+    } else if (problem_.empty()) {
+      WriteAll(text);
+    }
   }
-  if (!problem.empty()) std::remove(temporary.c_str());
-  return problem;
+
+  // The buffer itself, for functions that append to a std::string (the
+  // escaping helpers); a full buffer is written out first. Take it afresh
+  // for each piece (a line, an element): what is appended through one
+  // reference is held in memory until the next call.
+  std::string& Out() {
+    if (buffer_.size() >= kBufferSize) Drain();
+    return buffer_;
+  }
+
+  // Writes out the rest, sets the mode, closes and renames the temporary
+  // file over the target. Returns "" on success, else problem() (nothing
+  // is left behind then). Call it once.
+  std::string Commit() {
+    Drain();
+    if (problem_.empty() && ::fchmod(fd_, 0660) != 0) problem_ = "cannot set the mode of " + path_;
+    if (fd_ >= 0) {
+      const int closed = ::close(fd_);
+      fd_ = -1;
+      if (closed != 0 && problem_.empty()) problem_ = "cannot write " + path_ + ": " + std::strerror(errno);
+    }
+    if (problem_.empty() && std::rename(temporary_.c_str(), path_.c_str()) != 0) {
+      problem_ = "cannot replace " + path_ + ": " + std::strerror(errno);
+    }
+    if (problem_.empty()) temporary_.clear();
+    Abandon();
+    return problem_;
+  }
+
+ private:
+  void Drain() {
+    if (problem_.empty()) WriteAll(buffer_);
+    buffer_.clear();
+  }
+
+  // On an error (a full disk, a file size limit) the temporary file goes at
+  // once, so that it does not hold the space until Commit.
+  void WriteAll(std::string_view text) {
+    while (!text.empty()) {
+      const ssize_t written = ::write(fd_, text.data(), text.size());
+      if (written < 0 && errno == EINTR) continue;
+      if (written <= 0) {
+        problem_ = "cannot write " + path_ + ": " + std::strerror(errno);
+        Abandon();
+        return;
+      }
+      text.remove_prefix(static_cast<std::size_t>(written));
+    }
+  }
+
+  void Abandon() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    if (!temporary_.empty()) std::remove(temporary_.c_str());
+    temporary_.clear();
+  }
+
+  std::string path_;
+  std::string temporary_;  // "" once renamed or removed
+  int fd_ = -1;
+  std::string buffer_;
+  std::string problem_;
+};
+
+// Writes content to path whole or not at all (see AtomicFileWriter).
+// Returns "" on success, else a message naming the file and the problem.
+inline std::string WriteFileAtomically(const std::string& path, std::string_view content) {
+  AtomicFileWriter file(path);
+  file.Append(content);
+  return file.Commit();
 }
 
 }  // namespace qorv::extensions

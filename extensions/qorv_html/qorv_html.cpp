@@ -10,17 +10,16 @@
 // the page's own. The same run data always gives the same bytes.
 #include <ctime>
 #include <iterator>
-#include <iostream>
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
-#include "extensions/common/result_file.h"
+#include "extensions/common/publish_result_file.h"
 #include "extensions/qorv_html/html_text.h"
 #include "extensions/qorv_html/page_assets.h"
-#include "log/output_log.h"
 #include "postprocessor/collapse/category_map.h"
 #include "postprocessor/collapse/collapsed_analysis_output.h"
 #include "postprocessor/host/str.h"
@@ -32,6 +31,7 @@
 
 namespace {
 
+using qorv::extensions::AtomicFileWriter;
 using qorv::html_report::AppendEscaped;
 using qorv::html_report::Escape;
 using qorv::postprocessor::CategoryMap;
@@ -56,28 +56,25 @@ class HtmlReport : public PostprocessorExtension {
 
   int run() override {
     categories_ = qorv::postprocessor::CategoryMap::OfRun(data, true);
-    Page();
-    const std::string path = qorv::extensions::BesideResultsLog(data.output_file, ".html");
-    const std::string problem = qorv::extensions::WriteFileAtomically(path, out_);
-    if (!problem.empty()) {
-      std::cerr << "Error writing the HTML report: " << problem << "." << std::endl;
-      return 1;
-    }
-    qorv::log::OutputLog(qorv::log::OutputLog::NO_COLOR) << "HTML report: " << path << "\n";
-    return 0;
+    const auto page = [this](AtomicFileWriter& file) {
+      file_ = &file;
+      Page();
+      file_ = nullptr;
+    };
+    return qorv::extensions::PublishResultFile(data.output_file, ".html", "HTML report", page);
   }
 
  private:
   // --- Markup --------------------------------------------------------------
 
   // Appends raw markup: only the page's own literals go through here.
-  HtmlReport& Raw(const std::string& markup) {
-    out_ += markup;
+  HtmlReport& Raw(std::string_view markup) {
+    file_->Append(markup);
     return *this;
   }
   // Appends a text of the run, escaped.
   HtmlReport& Text(const std::string& text) {
-    AppendEscaped(out_, text);
+    AppendEscaped(file_->Out(), text);
     return *this;
   }
   HtmlReport& Element(const std::string& tag, const std::string& text, const std::string& attributes = "") {
@@ -606,7 +603,7 @@ class HtmlReport : public PostprocessorExtension {
 
   qorv::postprocessor::StringInterface strings_;
   std::shared_ptr<CategoryMap> categories_;
-  std::string out_;
+  AtomicFileWriter* file_ = nullptr;  // the page being written, while run() writes it
   int sections_ = 0;
 };
 

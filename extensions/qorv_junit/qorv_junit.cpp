@@ -15,6 +15,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -30,6 +31,7 @@
 
 namespace {
 
+using qorv::extensions::AtomicFileWriter;
 using qorv::junit_report::AppendXmlText;
 using qorv::postprocessor::CollapsedAnalysisOutput;
 using qorv::postprocessor::PostprocessorExtension;
@@ -53,7 +55,7 @@ struct Finding {
 
 struct TestCase {
   std::string name;
-  std::vector<const Finding*> findings;
+  std::vector<const Finding*> findings;  // most serious first (SortFindings)
   std::string verdict;  // a failure of its own: the definition or the run failed
 };
 
@@ -64,11 +66,27 @@ struct Suite {
   std::vector<TestCase> cases;
 };
 
+// What a test case reports, the one result element it holds.
+enum class Outcome { kVerdictFailure, kError, kFailure, kSkipped, kNone };
+
 struct Counts {
   std::size_t tests = 0, failures = 0, errors = 0, skipped = 0;
+
+  void Add(Outcome outcome) {
+    ++tests;
+    if (outcome == Outcome::kVerdictFailure || outcome == Outcome::kFailure) ++failures;
+    if (outcome == Outcome::kError) ++errors;
+    if (outcome == Outcome::kSkipped) ++skipped;
+  }
+  void Add(const Counts& other) {
+    tests += other.tests;
+    failures += other.failures;
+    errors += other.errors;
+    skipped += other.skipped;
+  }
 };
 
-void Attribute(std::string& out, const char* name, const std::string& value) {
+void Attribute(std::string& out, const char* name, std::string_view value) {
   out.append(" ").append(name).append("=\"");
   AppendXmlText(out, value, true);
   out.append("\"");
@@ -82,14 +100,33 @@ bool IsRed(const TestCase& test) {
   return !test.verdict.empty() || Has(test, Kind::kError) || Has(test, Kind::kFailure);
 }
 
+// The counts in the suites' and the document's attributes and the elements
+// of the cases both come from here, so they always agree.
+Outcome Classify(const Suite& suite, const TestCase& test) {
+  if (!test.verdict.empty()) return Outcome::kVerdictFailure;
+  if (Has(test, Kind::kError)) return Outcome::kError;
+  if (Has(test, Kind::kFailure)) return Outcome::kFailure;
+  return suite.skipped ? Outcome::kSkipped : Outcome::kNone;
+}
+
+// Errors, then failures, then the other findings, each by severity, most
+// severe first; the first red one gives the case's result element.
+void SortFindings(std::vector<const Finding*>& findings) {
+  std::stable_sort(findings.begin(), findings.end(), [](const Finding* a, const Finding* b) {
+    if (a->kind != b->kind) return a->kind < b->kind;
+    return a->issue->get_severity() > b->issue->get_severity();
+  });
+}
+
 class JunitReport : public PostprocessorExtension {
  public:
   using PostprocessorExtension::PostprocessorExtension;
 
   int run() override {
     CollectFindings();
+    const std::vector<Suite> suites = BuildSuites();
     return qorv::extensions::PublishResultFile(data.output_file, ".junit.xml", "JUnit XML results",
-                                               Document(BuildSuites()));
+                                               [&](AtomicFileWriter& file) { Write(file, suites); });
   }
 
  private:
@@ -185,7 +222,10 @@ class JunitReport : public PostprocessorExtension {
     }
     std::vector<TestCase> cases;
     cases.reserve(by_node.size() + nodeless.size());
-    for (auto& entry : by_node) cases.push_back(std::move(entry.second));
+    for (auto& entry : by_node) {
+      SortFindings(entry.second.findings);
+      cases.push_back(std::move(entry.second));
+    }
     for (auto& test : nodeless) cases.push_back(std::move(test));
     return cases;
   }
@@ -234,34 +274,40 @@ class JunitReport : public PostprocessorExtension {
 
   // --- Writing ---------------------------------------------------------------
 
-  std::string Document(const std::vector<Suite>& suites) const {
+  // The document is streamed; the counts that open it and each suite come
+  // from a first pass over the cases.
+  void Write(AtomicFileWriter& file, const std::vector<Suite>& suites) const {
     const std::string time = qorv::extensions::UtcTime(data.timestamp, "%Y-%m-%dT%H:%M:%S");
+    std::vector<Counts> counts(suites.size());
     Counts total;
-    std::string body;
-    for (const auto& suite : suites) {
-      Counts counts;
-      std::string cases;
-      for (const auto& test : suite.cases) WriteCase(cases, suite, test, counts);
-      body.append("  <testsuite");
-      Attribute(body, "name", suite.name);
-      Totals(body, counts, time);
-      body.append(">\n    <properties>\n");
-      for (const auto& [name, value] : suite.properties) {
-        body.append("      <property");
-        Attribute(body, "name", name);
-        Attribute(body, "value", value);
-        body.append("/>\n");
-      }
-      body.append("    </properties>\n").append(cases).append("  </testsuite>\n");
-      total.tests += counts.tests;
-      total.failures += counts.failures;
-      total.errors += counts.errors;
-      total.skipped += counts.skipped;
+    for (std::size_t i = 0; i < suites.size(); ++i) {
+      for (const auto& test : suites[i].cases) counts[i].Add(Classify(suites[i], test));
+      total.Add(counts[i]);
     }
-    std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites";
-    Attribute(out, "name", qorv::postprocessor::kProductName);
-    Totals(out, total, time);
-    return out.append(">\n").append(body).append("</testsuites>\n");
+    std::string& head = file.Out();
+    head.append("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites");
+    Attribute(head, "name", qorv::postprocessor::kProductName);
+    Totals(head, total, time);
+    head.append(">\n");
+    for (std::size_t i = 0; i < suites.size(); ++i) {
+      const Suite& suite = suites[i];
+      std::string& out = file.Out();
+      out.append("  <testsuite");
+      Attribute(out, "name", suite.name);
+      Totals(out, counts[i], time);
+      out.append(">\n    <properties>\n");
+      for (const auto& [name, value] : suite.properties) {
+        out.append("      <property");
+        Attribute(out, "name", name);
+        Attribute(out, "value", value);
+        out.append("/>\n");
+      }
+      out.append("    </properties>\n");
+      const std::string skipped = "Framework Definition " + suite.name + " was skipped.";
+      for (const auto& test : suite.cases) WriteCase(file.Out(), suite.name, skipped, test, Classify(suite, test));
+      file.Append("  </testsuite>\n");
+    }
+    file.Append("</testsuites>\n");
   }
 
   // The counts, time 0 (the run data holds no durations) and the run's time.
@@ -274,67 +320,57 @@ class JunitReport : public PostprocessorExtension {
     if (!time.empty()) Attribute(out, "timestamp", time);
   }
 
-  void WriteCase(std::string& out, const Suite& suite, const TestCase& test, Counts& counts) const {
-    ++counts.tests;
-    std::vector<const Finding*> findings = test.findings;
-    std::stable_sort(findings.begin(), findings.end(), [](const Finding* a, const Finding* b) {
-      if (a->kind != b->kind) return a->kind < b->kind;
-      return a->issue->get_severity() > b->issue->get_severity();
-    });
+  static void WriteCase(std::string& out, const std::string& suite, const std::string& skipped_message,
+                        const TestCase& test, Outcome outcome) {
+    const auto& findings = test.findings;
     const auto red_end = std::find_if(findings.begin(), findings.end(),
                                       [](const Finding* f) { return f->kind == Kind::kOther; });
     out.append("    <testcase");
     Attribute(out, "name", test.name);
-    Attribute(out, "classname", suite.name);
+    Attribute(out, "classname", suite);
     Attribute(out, "time", "0");
-    const bool skipped = suite.skipped && !IsRed(test);
-    if (findings.empty() && !skipped && test.verdict.empty()) {
+    if (findings.empty() && outcome == Outcome::kNone) {
       out.append("/>\n");
       return;
     }
     out.append(">\n");
-    if (!test.verdict.empty()) {
-      ++counts.failures;
-      Result(out, "failure", test.verdict, "VERDICT", test.verdict);
-    } else if (red_end != findings.begin()) {
+    if (outcome == Outcome::kVerdictFailure) {
+      OpenResult(out, "failure", test.verdict, "VERDICT");
+      AppendXmlText(out, test.verdict, false);
+      out.append("</failure>\n");
+    } else if (outcome == Outcome::kError || outcome == Outcome::kFailure) {
       const Finding& first = *findings.front();
-      const bool error = first.kind == Kind::kError;
-      ++(error ? counts.errors : counts.failures);
-      Result(out, error ? "error" : "failure", first.issue->get_message(), error ? "ERROR" : first.group,
-             Details(findings.begin(), red_end));
-    } else if (skipped) {
-      ++counts.skipped;
+      const char* element = outcome == Outcome::kError ? "error" : "failure";
+      OpenResult(out, element, first.issue->get_message(), outcome == Outcome::kError ? "ERROR" : first.group);
+      AppendDetails(out, findings.begin(), red_end);
+      out.append("</").append(element).append(">\n");
+    } else if (outcome == Outcome::kSkipped) {
       out.append("      <skipped");
-      Attribute(out, "message", "Framework Definition " + suite.name + " was skipped.");
+      Attribute(out, "message", skipped_message);
       out.append("/>\n");
     }
     if (red_end != findings.end()) {
       out.append("      <system-out>");
-      AppendXmlText(out, Details(red_end, findings.end()), false);
+      AppendDetails(out, red_end, findings.end());
       out.append("</system-out>\n");
     }
     out.append("    </testcase>\n");
   }
 
-  static void Result(std::string& out, const char* element, const std::string& message, const std::string& type,
-                     const std::string& details) {
+  static void OpenResult(std::string& out, const char* element, std::string_view message, std::string_view type) {
     out.append("      <").append(element);
     Attribute(out, "message", message);
     Attribute(out, "type", type);
     out.append(">");
-    AppendXmlText(out, details, false);
-    out.append("</").append(element).append(">\n");
   }
 
-  // The blocks of the findings, one after the other.
-  static std::string Details(std::vector<const Finding*>::const_iterator begin,
-                             std::vector<const Finding*>::const_iterator end) {
-    std::string text;
+  // The blocks of the findings, one a line after the other, escaped.
+  static void AppendDetails(std::string& out, std::vector<const Finding*>::const_iterator begin,
+                            std::vector<const Finding*>::const_iterator end) {
     for (auto it = begin; it != end; ++it) {
-      if (!text.empty()) text.append("\n");
-      text.append((*it)->details);
+      if (it != begin) out.append("\n");
+      AppendXmlText(out, (*it)->details, false);
     }
-    return text;
   }
 
   // An issue as a block: its severity group, kind and id, then its message,

@@ -25,6 +25,7 @@
 
 namespace {
 
+using qorv::extensions::AtomicFileWriter;
 using qorv::metrics_report::AppendGaugeFamily;
 using qorv::metrics_report::AppendSample;
 using qorv::postprocessor::PostprocessorExtension;
@@ -37,7 +38,8 @@ class MetricsReport : public PostprocessorExtension {
   using PostprocessorExtension::PostprocessorExtension;
 
   int run() override {
-    return qorv::extensions::PublishResultFile(data.output_file, ".prom", "Prometheus metrics", Exposition());
+    return qorv::extensions::PublishResultFile(data.output_file, ".prom", "Prometheus metrics",
+                                               [this](AtomicFileWriter& file) { Exposition(file); });
   }
 
  private:
@@ -50,12 +52,12 @@ class MetricsReport : public PostprocessorExtension {
     return counts;
   }
 
-  void Gauge(const char* name, const char* help, std::int64_t value) {
-    AppendGaugeFamily(out_, name, help);
-    AppendSample(out_, name, {}, value);
+  static void Gauge(AtomicFileWriter& file, const char* name, const char* help, std::int64_t value) {
+    AppendGaugeFamily(file.Out(), name, help);
+    AppendSample(file.Out(), name, {}, value);
   }
 
-  std::string Exposition() {
+  void Exposition(AtomicFileWriter& file) const {
     // Collapsed issues by (group, contributes to FAIL) and by node and group.
     std::map<std::string, std::map<bool, std::int64_t>> issues;
     for (const auto& entry : severity_groups) issues[entry.first] = {{true, 0}, {false, 0}};
@@ -93,24 +95,24 @@ class MetricsReport : public PostprocessorExtension {
       failed_to_run += static_cast<std::int64_t>(categories->GetIssuesByCategory("ERROR", subcluster)->size());
     }
 
-    Gauge("qorv_run_passed", "Whether the last run passed (1) or failed (0).", data.passed ? 1 : 0);
-    Gauge("qorv_run_timestamp_seconds", "Time of the last run in seconds since the Unix epoch.",
+    Gauge(file, "qorv_run_passed", "Whether the last run passed (1) or failed (0).", data.passed ? 1 : 0);
+    Gauge(file, "qorv_run_timestamp_seconds", "Time of the last run in seconds since the Unix epoch.",
           static_cast<std::int64_t>(data.timestamp));
-    Gauge("qorv_fail_level", "Severity (0 to 100) from which issues contribute to FAIL.", data.fail_level);
+    Gauge(file, "qorv_fail_level", "Severity (0 to 100) from which issues contribute to FAIL.", data.fail_level);
 
-    AppendGaugeFamily(out_, "qorv_issues",
+    AppendGaugeFamily(file.Out(), "qorv_issues",
                       "Issues of the last run, collapsed over nodes, by severity group and contribution to FAIL.");
     for (const auto& [group, counts] : issues) {
       for (const bool fail : {true, false}) {
-        AppendSample(out_, "qorv_issues", {{"severity", group}, {"contributes_to_fail", fail ? "true" : "false"}},
+        AppendSample(file.Out(), "qorv_issues", {{"severity", group}, {"contributes_to_fail", fail ? "true" : "false"}},
                      counts.at(fail));
       }
     }
-    Gauge("qorv_suppressed_issues", "Issue records of the last run suppressed by the configuration.",
+    Gauge(file, "qorv_suppressed_issues", "Issue records of the last run suppressed by the configuration.",
           data.suppressed_count);
-    Gauge("qorv_tested_nodes", "Nodes the last run tested.", static_cast<std::int64_t>(data.tested_names.size()));
-    Gauge("qorv_nodes_with_issues", "Nodes with at least one issue in the last run.", nodes_with_issues);
-    Gauge("qorv_tests_failed_to_run", "Tests that could not run in the last run; its results are incomplete.",
+    Gauge(file, "qorv_tested_nodes", "Nodes the last run tested.", static_cast<std::int64_t>(data.tested_names.size()));
+    Gauge(file, "qorv_nodes_with_issues", "Nodes with at least one issue in the last run.", nodes_with_issues);
+    Gauge(file, "qorv_tests_failed_to_run", "Tests that could not run in the last run; its results are incomplete.",
           failed_to_run);
 
     // A definition that fails or is skipped under any spelling of its name
@@ -122,27 +124,24 @@ class MetricsReport : public PostprocessorExtension {
       state.first = state.first && fwd->pass;
       state.second = state.second || fwd->skipped;
     }
-    AppendGaugeFamily(out_, "qorv_framework_definition_passed",
+    AppendGaugeFamily(file.Out(), "qorv_framework_definition_passed",
                       "Whether a Framework Definition passed (1) or failed (0) in the last run.");
     for (const auto& [name, state] : definitions) {
-      AppendSample(out_, "qorv_framework_definition_passed", {{"definition", name}}, state.first ? 1 : 0);
+      AppendSample(file.Out(), "qorv_framework_definition_passed", {{"definition", name}}, state.first ? 1 : 0);
     }
-    AppendGaugeFamily(out_, "qorv_framework_definition_skipped",
+    AppendGaugeFamily(file.Out(), "qorv_framework_definition_skipped",
                       "Whether a Framework Definition was skipped (1) in the last run.");
     for (const auto& [name, state] : definitions) {
-      AppendSample(out_, "qorv_framework_definition_skipped", {{"definition", name}}, state.second ? 1 : 0);
+      AppendSample(file.Out(), "qorv_framework_definition_skipped", {{"definition", name}}, state.second ? 1 : 0);
     }
 
-    AppendGaugeFamily(out_, "qorv_node_issues", "Issues of the last run on a node, by severity group.");
+    AppendGaugeFamily(file.Out(), "qorv_node_issues", "Issues of the last run on a node, by severity group.");
     for (const auto& [node, counts] : by_node) {
       for (const auto& [group, count] : counts) {
-        AppendSample(out_, "qorv_node_issues", {{"node", node}, {"severity", group}}, count);
+        AppendSample(file.Out(), "qorv_node_issues", {{"node", node}, {"severity", group}}, count);
       }
     }
-    return out_;
   }
-
-  std::string out_;
 };
 
 }  // namespace

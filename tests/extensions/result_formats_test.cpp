@@ -1,15 +1,23 @@
-// The qorv_junit and qorv_metrics extensions: their escaping on any bytes,
-// and both run by the real driver on hand-built runs. The files these
+// The qorv_junit and qorv_metrics extensions: the writer of their files,
+// their escaping on any bytes, and both run by the real driver on
+// hand-built runs. The files these
 // tests leave in QORV_RESULT_SAMPLES are checked by check_result_formats.sh
 // with xmllint against docs/qorv-junit.xsd, junitparser and promtool.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "extensions/common/result_file.h"
 #include "extensions/qorv_junit/xml_text.h"
 #include "extensions/qorv_metrics/prometheus_text.h"
 #include "postprocessor/postprocessor.h"
@@ -67,6 +75,67 @@ TEST(ResultFormatsTest, SampleLinesEscapeLabelValues) {
     metrics_report::AppendSample(out, "m", test.labels, 7);
     EXPECT_EQ(out, test.line);
   }
+}
+
+// The writer behind the extensions' files: a document larger than its
+// buffer arrives whole; a writer given up, or stopped by a write error (a
+// file size limit, in a child process), leaves the earlier file as it was
+// and no temporary file behind.
+TEST(ResultFormatsTest, AtomicFileWriterReplacesWholeOrNotAtAll) {
+  using extensions::AtomicFileWriter;
+  TempDir dir;
+  const std::string path = dir / "out/report.txt";
+  const auto names = [&] {
+    Strings found;
+    for (const auto& entry : std::filesystem::directory_iterator(dir / "out")) found.push_back(entry.path().filename());
+    return found;
+  };
+
+  std::string whole;
+  {
+    AtomicFileWriter file(path);
+    for (int i = 0; i < 100000; ++i) {
+      const std::string line = "line " + std::to_string(i) + "\n";
+      if (i % 2 == 0) {
+        file.Append(line);
+      } else {
+        file.Out().append(line);
+      }
+      whole += line;
+    }
+    const std::string large(AtomicFileWriter::kBufferSize + 7, 'x');
+    file.Append(large);
+    whole += large;
+    ASSERT_EQ(file.Commit(), "");
+  }
+  struct stat status {};
+  ASSERT_EQ(::stat(path.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0660u);
+  EXPECT_TRUE(ReadFile(path) == whole);
+  EXPECT_EQ(names(), Strings{"report.txt"});
+
+  AtomicFileWriter(path).Append("given up");
+  EXPECT_TRUE(ReadFile(path) == whole);
+  EXPECT_EQ(names(), Strings{"report.txt"});
+
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{1 << 16, 1 << 16};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    AtomicFileWriter file(path);
+    for (int i = 0; i < 3000; ++i) file.Append(std::string(1000, 'y'));
+    const std::string problem = file.Commit();
+    if (problem == "cannot write " + path + ": File too large") ::_exit(0);
+    std::fprintf(stderr, "the write failed with \"%s\"\n", problem.c_str());
+    ::_exit(1);
+  }
+  int result = 0;
+  ASSERT_EQ(::waitpid(child, &result, 0), child);
+  EXPECT_TRUE(WIFEXITED(result) && WEXITSTATUS(result) == 0);
+  EXPECT_TRUE(ReadFile(path) == whole);
+  EXPECT_EQ(names(), Strings{"report.txt"});
 }
 
 std::shared_ptr<analysis::AnalysisOutput> Record(std::string id, int severity, Strings nodes) {

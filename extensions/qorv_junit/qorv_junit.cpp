@@ -16,6 +16,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -207,25 +208,37 @@ class JunitReport : public PostprocessorExtension {
   // the suite's nodes, since the groups that run it ran them there.
   static std::vector<TestCase> Cases(const std::string* definition, const std::set<std::string>& nodes,
                                      const std::vector<const Finding*>& findings) {
-    std::map<std::string, TestCase> by_node;
+    // Cases are found through a hash of the node names (views into the
+    // issues and the suite's node set, which outlive the call) and put in
+    // name order once at the end: a million node entries would each cost a
+    // search of an ordered map.
+    std::vector<TestCase> cases;
+    std::vector<bool> of_suite;  // the case is one of the suite's own nodes
+    std::unordered_map<std::string_view, std::size_t> index;
+    index.reserve(nodes.size());
+    for (const auto& node : nodes) {
+      index.emplace(node, cases.size());
+      cases.push_back({node, {}, ""});
+      of_suite.push_back(true);
+    }
     std::vector<TestCase> nodeless;
-    for (const auto& node : nodes) by_node[node].name = node;
     for (const auto* finding : findings) {
       const bool own = definition == nullptr || finding->issue->fwds.count(*definition) != 0;
       if (finding->issue->nodes.empty()) nodeless.push_back({finding->issue->get_id(), {finding}, ""});
       for (const auto& node : finding->issue->nodes) {
-        if (!own && nodes.count(node) == 0) continue;
-        auto& test = by_node[node];
-        test.name = node;
-        test.findings.push_back(finding);
+        auto found = index.find(node);
+        if (!own && (found == index.end() || !of_suite[found->second])) continue;
+        if (found == index.end()) {
+          found = index.emplace(node, cases.size()).first;
+          cases.push_back({node, {}, ""});
+          of_suite.push_back(false);
+        }
+        cases[found->second].findings.push_back(finding);
       }
     }
-    std::vector<TestCase> cases;
-    cases.reserve(by_node.size() + nodeless.size());
-    for (auto& entry : by_node) {
-      SortFindings(entry.second.findings);
-      cases.push_back(std::move(entry.second));
-    }
+    std::sort(cases.begin(), cases.end(), [](const TestCase& a, const TestCase& b) { return a.name < b.name; });
+    for (auto& test : cases) SortFindings(test.findings);
+    cases.reserve(cases.size() + nodeless.size());
     for (auto& test : nodeless) cases.push_back(std::move(test));
     return cases;
   }

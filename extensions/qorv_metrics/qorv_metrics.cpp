@@ -12,6 +12,8 @@
 #include <map>
 #include <set>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -65,6 +67,7 @@ class MetricsReport : public PostprocessorExtension {
     // in ill-formed bytes make one series rather than a duplicate.
     std::map<std::string, GroupCounts> by_node;
     for (const auto& node : data.tested_names) by_node.emplace(ValidUtf8(node), ZeroCounts());
+    std::unordered_map<std::string_view, GroupCounts*> counts_of;  // by the name as the issue has it
     if (data.collapsed_by_type) {
       for (const auto& [key, list] : *data.collapsed_by_type) {
         const auto* group = qorv::extensions::SeverityGroupOfKey(key);
@@ -74,8 +77,10 @@ class MetricsReport : public PostprocessorExtension {
           if (!issue) continue;
           ++issues[group->first][fail];
           for (const auto& node : issue->nodes) {
-            auto found = by_node.try_emplace(ValidUtf8(node), ZeroCounts()).first;
-            ++found->second[group->first];
+            // A node has many issues: its label value is made once.
+            auto& counts = counts_of[node];
+            if (!counts) counts = &by_node.try_emplace(ValidUtf8(node), ZeroCounts()).first->second;
+            ++(*counts)[group->first];
           }
         }
       }

@@ -10,12 +10,18 @@
 # installed into BUILD-DIR/scale-install and run from there. Each size runs
 # RUNS times (default 3) and the best time is kept: the machines are shared,
 # so the fastest run is the one least disturbed. Files go to
-# ${TMPDIR:-/tmp}/qorv-scale; QORV_SCALE_SIZES overrides the sizes.
+# ${TMPDIR:-/tmp}/qorv-scale; QORV_SCALE_SIZES overrides the sizes, and
+# QORV_SCALE_EXTENSIONS (names separated by blanks) runs those extensions
+# instead of the defaults, e.g. every report:
+#   QORV_SCALE_EXTENSIONS="category_summary category_log qorv_execution_warnings
+#     qorv_json qorv_junit qorv_metrics qorv_html" bench/scale.sh
 set -euo pipefail
 
 build=${1:-build-release}
 runs=${2:-3}
 sizes=${QORV_SCALE_SIZES:-"100000 250000 500000 1000000"}
+extension_options=()
+for name in ${QORV_SCALE_EXTENSIONS:-}; do extension_options+=(--extension "$name"); done
 work=${TMPDIR:-/tmp}/qorv-scale
 prefix=$(realpath "$build")/scale-install
 
@@ -34,7 +40,7 @@ for size in $sizes; do
   for ((run = 0; run < runs; run++)); do
     rm -rf "$work/out" && mkdir -p "$work/out"
     ( cd "$work/out" && /usr/bin/time -f '%e %M' -o "$work/time.txt" \
-        "$prefix/bin/qorv-postprocess" "$file" --timestamp 1 > /dev/null )
+        "$prefix/bin/qorv-postprocess" "$file" --timestamp 1 "${extension_options[@]}" > /dev/null )
     read -r seconds kib < "$work/time.txt"
     if [ -z "$best_time" ] || awk "BEGIN { exit !($seconds < $best_time) }"; then best_time=$seconds; fi
     if [ -z "$best_kib" ] || [ "$kib" -lt "$best_kib" ]; then best_kib=$kib; fi

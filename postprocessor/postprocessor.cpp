@@ -14,7 +14,9 @@
 #include <map>
 #include <string>
 #include <system_error>
+#include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "log/error_log.h"
@@ -208,7 +210,8 @@ int run_postprocessor(std::shared_ptr<Config>& config) {
   const int terminal_width = TerminalWidth();
 
   std::vector<std::string> opened_files;  // as first named, for the closing line
-  std::unordered_set<std::string> opened_keys;
+  // Each opened file by key: whether it holds the JSON results, and its name.
+  std::unordered_map<std::string, std::pair<bool, std::string>> opened_keys;
   for (const auto& path : libraries) {
     const auto mapped = output_file_map.find(str::get_lib_name(path));
     if (mapped == output_file_map.end()) {
@@ -218,9 +221,18 @@ int run_postprocessor(std::shared_ptr<Config>& config) {
       data.width = 80;
       const std::string file = ResolveOutputFile(mapped->second, *config);
       std::ios_base::openmode mode = std::ios_base::out | std::ios_base::app;
-      if (opened_keys.insert(FileKey(file)).second) {
+      const bool json = mapped->second == kResultsJson;
+      const auto [opened, first] = opened_keys.try_emplace(FileKey(file), json, file);
+      if (first) {
         mode = std::ios_base::out | std::ios_base::trunc;
         opened_files.push_back(file);
+      } else if (opened->second.first || json) {
+        // Text reports may share a file, one after the other; the JSON
+        // results and a text report in one file would leave neither readable.
+        std::cerr << "Error opening output file " << file << "." << std::endl
+                  << "  " << opened->second.second << " holds another result already; give the results log"
+                  << " (output_file) a name whose extension is not .json." << std::endl;
+        return 1;
       }
       if (!log::OutputLog::set_out_streams(file, mode)) return 1;
     }

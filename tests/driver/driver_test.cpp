@@ -145,6 +145,19 @@ TEST_F(DriverTest, OneFileUnderTwoSpellingsIsTruncatedOnce) {
   EXPECT_EQ(capture.out(), std::string(kSeeFiles) + "out//qorv_execution_warnings.log\n");
 }
 
+// A results log named like the JSON results: the JSON must not be appended
+// to the log, which would leave neither file readable.
+TEST_F(DriverTest, JsonResultsNeverShareAFileWithATextReport) {
+  config_->output_file = "out/run.json";
+  UseExtensions({"category_log", "qorv_json", "qorv_execution_warnings"});
+  CaptureOutput capture;
+  EXPECT_EQ(Run(capture), 1);
+  EXPECT_EQ(ReadFile("out/run.json"), "category_log width=80 fail_level=25 issues=0\ncategory_log destroyed\n");
+  EXPECT_EQ(capture.err(), "Error opening output file out/run.json.\n  out/run.json holds another result already; "
+                           "give the results log (output_file) a name whose extension is not .json.\n");
+  EXPECT_EQ(capture.out(), "");
+}
+
 TEST_F(DriverTest, OutputDirectoryIsMadeFromTheExpandedName) {
   ::setenv("QORV_TEST_OUT", "expanded", 1);
   config_->output_file = "$QORV_TEST_OUT/run.log";

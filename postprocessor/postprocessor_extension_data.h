@@ -40,9 +40,9 @@ using IdMap = std::map<std::string, std::vector<std::string>>;
 // kept, not one per kind: each holds a copy of every issue's node names,
 // and the extensions of a run mostly ask for the same kind one after the
 // other.
-struct RunCategoryMaps {
+struct KeptCategoryMap {
   std::shared_ptr<CategoryMap> map;
-  const IssueList* issues = nullptr;
+  std::weak_ptr<IssueList> issues;
   std::size_t count = 0;
 };
 
@@ -78,7 +78,7 @@ class QORV_EXPORT PostprocessorExtensionData {
   std::vector<std::map<std::string, std::vector<ProviderOptionset>>> provider_optionsets;
   // Shared by every copy, so that extensions of one run asking one after
   // the other for the same kind of category map classify its issues once.
-  std::shared_ptr<RunCategoryMaps> category_maps = std::make_shared<RunCategoryMaps>();
+  std::shared_ptr<KeptCategoryMap> kept_category_map = std::make_shared<KeptCategoryMap>();
 
   PostprocessorExtensionData() = default;
   PostprocessorExtensionData(const PostprocessorExtensionData& other) = default;

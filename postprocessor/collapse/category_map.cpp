@@ -29,13 +29,16 @@ std::string CategoryOf(const CollapsedAnalysisOutput& issue) {
 }  // namespace
 
 std::shared_ptr<CategoryMap> CategoryMap::OfRun(const PostprocessorExtensionData& data, bool tables) {
-  RunCategoryMaps unshared;
-  RunCategoryMaps& kept = data.category_maps ? *data.category_maps : unshared;
+  KeptCategoryMap unshared;
+  KeptCategoryMap& kept = data.kept_category_map ? *data.kept_category_map : unshared;
   const IssueList* issues = data.issues.get();
   const std::size_t count = issues ? issues->size() : 0;
-  if (kept.map && kept.map->table_mode == tables && kept.issues == issues && kept.count == count) return kept.map;
+  // The list itself is compared, not its address, which a later list may reuse.
+  if (kept.map && kept.map->table_mode == tables && kept.issues.lock() == data.issues && kept.count == count) {
+    return kept.map;
+  }
   // The kept map goes first, so that no two are held here at once.
-  kept = RunCategoryMaps{};
+  kept = KeptCategoryMap{};
 
   std::set<std::string> names{"ERROR", "INFORMATIONAL"};
   if (issues) {
@@ -52,7 +55,7 @@ std::shared_ptr<CategoryMap> CategoryMap::OfRun(const PostprocessorExtensionData
   map->PopulateSubclusters(data);
   map->PopulateIssues(data);
   map->frozen_ = true;
-  kept = {map, issues, count};
+  kept = {map, data.issues, count};
   return map;
 }
 

@@ -37,7 +37,7 @@ class QORV_EXPORT CategoryMap {
   // categories are every category an issue of the run carries, plus
   // "ERROR" and "INFORMATIONAL"; subclusters and issues are populated.
   // tables keeps table messages apart (table_mode). The map is kept in
-  // data.category_maps and shared with the next caller that asks for the
+  // data.kept_category_map and shared with the next caller that asks for the
   // same kind, unless data.issues has since been replaced or changed in
   // length; asking for the other kind builds and keeps that one instead.
   // Callers only read it. Never null.

@@ -112,7 +112,7 @@ TEST_F(CategoryMapTest, RunMapIsSharedByCopiesAndRebuiltWhenTheIssuesChange) {
   replaced.issues = std::make_shared<IssueList>();
   EXPECT_EQ(CategoryMap::OfRun(replaced, false)->GetNumIssuesFound(), 0);
 
-  replaced.category_maps = nullptr;  // no cache: a map of its own each time
+  replaced.kept_category_map = nullptr;  // no cache: a map of its own each time
   EXPECT_NE(CategoryMap::OfRun(replaced, false), CategoryMap::OfRun(replaced, false));
 }
 

@@ -218,22 +218,29 @@ void IssueProcessor::RemoveIssues(IssueVector& issues) {
   issues.erase(std::remove_if(issues.begin(), issues.end(), excluded), issues.end());
 }
 
+namespace {
+
+// The category of the id's usable id, or "FUNCTIONALITY".
+const std::string& CategoryOfId(const std::string& id) {
+  static const std::string kDefault = "FUNCTIONALITY";
+  const auto& categories = IssueProcessor::category_map;
+  const auto category = categories.find(IssueProcessor::functions.get_usable_id(id));
+  return category == categories.end() ? kDefault : category->second;
+}
+
+}  // namespace
+
 void IssueProcessor::PopulateCategory(std::shared_ptr<analysis::AnalysisOutput> issue) {
-  const auto category = category_map.find(functions.get_usable_id(issue->id));
-  issue->category = category == category_map.end() ? "FUNCTIONALITY" : category->second;
+  issue->category = CategoryOfId(issue->id);
 }
 
 void IssueProcessor::PopulateCategories(IssueVector& issues) {
   // The category depends on the id alone, and a run has many records and
   // few ids: look each id up once.
-  static const std::string kDefault = "FUNCTIONALITY";
   std::unordered_map<std::string_view, const std::string*> by_id;
   for (const auto& issue : issues) {
     auto known = by_id.find(issue->id);
-    if (known == by_id.end()) {
-      const auto category = category_map.find(functions.get_usable_id(issue->id));
-      known = by_id.emplace(issue->id, category == category_map.end() ? &kDefault : &category->second).first;
-    }
+    if (known == by_id.end()) known = by_id.emplace(issue->id, &CategoryOfId(issue->id)).first;
     issue->category = *known->second;
   }
 }

@@ -2,6 +2,7 @@
 
 #include <ctime>
 
+#include "postprocessor/collapse/issue_index.h"
 #include "postprocessor/host/str.h"
 
 namespace qorv::postprocessor {
@@ -46,10 +47,7 @@ int UtilityFunctions::fillOutputData(const Config& config, PostprocessorExtensio
 
   if (SortType(config, data) == 1) return 1;
 
-  for (const auto& entry : data.fwd_attributes->fwds) {
-    if (entry.second && PopulateFWD(*entry.second, data) == 1) return 1;
-  }
-  return 0;
+  return detail::PopulateFWDs(*this, data);
 }
 
 std::string UtilityFunctions::get_usable_id(const std::string& id) const { return str::remove_sub_id(id); }

@@ -17,6 +17,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -119,6 +120,112 @@ void SortFindings(std::vector<const Finding*>& findings) {
   });
 }
 
+// The dependency graph of the definitions, for the two questions the
+// suites ask: which definitions reach the ones an issue names, and whether
+// one definition reaches another. Walks answer them; a reach set per
+// definition would grow with the square of a chain's depth.
+class Dependencies {
+ public:
+  explicit Dependencies(const qorv::FWDAttributes& attributes) : attributes_(attributes) {
+    std::vector<const qorv::FwdNode*> pending;
+    for (const auto& [name, fwd] : attributes.fwds) {
+      if (!fwd) continue;
+      index_.emplace(name, definitions_.size());
+      definitions_.emplace_back(&name, fwd.get());
+      if (fwd->node) {
+        owners_[fwd->node.get()].push_back(definitions_.size() - 1);
+        if (seen_.insert(fwd->node.get()).second) pending.push_back(fwd->node.get());
+      }
+    }
+    // Each node reached, its parents, and the nodes standing for each name
+    // below another definition.
+    std::unordered_set<const qorv::FwdNode*> below;
+    while (!pending.empty()) {
+      const qorv::FwdNode* node = pending.back();
+      pending.pop_back();
+      for (const auto& group : node->dependencies) {
+        for (const auto& child : group) {
+          if (!child || !child->fwd) continue;
+          parents_[child.get()].push_back(node);
+          if (below.insert(child.get()).second) named_[child->fwd->name].push_back(child.get());
+          if (seen_.insert(child.get()).second) pending.push_back(child.get());
+        }
+      }
+    }
+  }
+
+  // The definitions with a Fwd, in name order.
+  std::size_t size() const { return definitions_.size(); }
+  const std::string& Name(std::size_t d) const { return *definitions_[d].first; }
+  const qorv::Fwd* Definition(std::size_t d) const { return definitions_[d].second; }
+  bool Has(const std::string& name) const { return index_.count(name) != 0; }
+
+  // The definitions, ascending, that are one of names or reach one of them
+  // through their dependencies.
+  std::vector<std::size_t> Reaching(const std::set<std::string>& names) const {
+    std::vector<std::size_t> found;
+    std::unordered_set<const qorv::FwdNode*> visited;
+    std::vector<const qorv::FwdNode*> pending;
+    auto up = [&](const qorv::FwdNode* node) {
+      const auto parents = parents_.find(node);
+      if (parents == parents_.end()) return;
+      for (const auto* parent : parents->second) {
+        if (visited.insert(parent).second) pending.push_back(parent);
+      }
+    };
+    for (const auto& name : names) {
+      if (const auto d = index_.find(name); d != index_.end()) found.push_back(d->second);
+      if (const auto nodes = named_.find(name); nodes != named_.end()) {
+        for (const auto* node : nodes->second) up(node);
+      }
+    }
+    while (!pending.empty()) {
+      const qorv::FwdNode* node = pending.back();
+      pending.pop_back();
+      if (const auto owners = owners_.find(node); owners != owners_.end()) {
+        found.insert(found.end(), owners->second.begin(), owners->second.end());
+      }
+      up(node);
+    }
+    std::sort(found.begin(), found.end());
+    found.erase(std::unique(found.begin(), found.end()), found.end());
+    return found;
+  }
+
+  // Whether the definition from reaches the definition to through its
+  // dependencies; a definition unknown or without a Fwd reaches nothing.
+  bool Reaches(const std::string& from, const std::string& to) {
+    const auto known = reach_.find(from);
+    if (known != reach_.end()) return known->second.count(to) != 0;
+    std::set<std::string>& reach = reach_[from];
+    const auto entry = attributes_.fwds.find(from);
+    if (entry == attributes_.fwds.end()) return false;
+    reach.insert(from);
+    std::vector<const qorv::FwdNode*> pending;
+    if (entry->second && entry->second->node) pending.push_back(entry->second->node.get());
+    while (!pending.empty()) {
+      const auto* node = pending.back();
+      pending.pop_back();
+      for (const auto& group : node->dependencies) {
+        for (const auto& child : group) {
+          if (child && child->fwd && reach.insert(child->fwd->name).second) pending.push_back(child.get());
+        }
+      }
+    }
+    return reach.count(to) != 0;
+  }
+
+ private:
+  const qorv::FWDAttributes& attributes_;
+  std::vector<std::pair<const std::string*, const qorv::Fwd*>> definitions_;
+  std::unordered_map<std::string_view, std::size_t> index_;
+  std::unordered_map<const qorv::FwdNode*, std::vector<std::size_t>> owners_;
+  std::unordered_map<const qorv::FwdNode*, std::vector<const qorv::FwdNode*>> parents_;
+  std::unordered_map<std::string_view, std::vector<const qorv::FwdNode*>> named_;
+  std::unordered_set<const qorv::FwdNode*> seen_;
+  std::map<std::string, std::set<std::string>> reach_;  // of the definitions asked about
+};
+
 class JunitReport : public PostprocessorExtension {
  public:
   using PostprocessorExtension::PostprocessorExtension;
@@ -157,32 +264,10 @@ class JunitReport : public PostprocessorExtension {
     for (auto& finding : findings_) finding.details = Block(finding);
   }
 
-  // The definitions each definition reaches through its dependencies,
-  // itself included; a dependency cycle ends where it closes.
-  std::map<std::string, std::set<std::string>> Reaches() const {
-    std::map<std::string, std::set<std::string>> reaches;
-    for (const auto& [name, fwd] : data.fwd_attributes->fwds) {
-      auto& reach = reaches[name];
-      reach.insert(name);
-      std::vector<const qorv::FwdNode*> pending;
-      if (fwd && fwd->node) pending.push_back(fwd->node.get());
-      while (!pending.empty()) {
-        const auto* node = pending.back();
-        pending.pop_back();
-        for (const auto& group : node->dependencies) {
-          for (const auto& child : group) {
-            if (child && child->fwd && reach.insert(child->fwd->name).second) pending.push_back(child.get());
-          }
-        }
-      }
-    }
-    return reaches;
-  }
-
   // The tested nodes of the node groups that run the definition (one of
   // their root definitions reaches it); all tested nodes when no group
   // names it.
-  std::set<std::string> NodesOf(const std::string& name, const std::map<std::string, std::set<std::string>>& reaches,
+  std::set<std::string> NodesOf(const std::string& name, Dependencies& dependencies,
                                 const std::set<std::string>& tested) const {
     std::set<std::string> nodes;
     bool named = false;
@@ -190,8 +275,7 @@ class JunitReport : public PostprocessorExtension {
       for (const auto& [group_name, group] : *data.node_groups) {
         if (!group) continue;
         for (const auto& root : group->get_root_fwd_names()) {
-          const auto reach = reaches.find(root);
-          if (root != name && (reach == reaches.end() || reach->second.count(name) == 0)) continue;
+          if (root != name && !dependencies.Reaches(root, name)) continue;
           named = true;
           for (const auto& node : group->get_node_names()) {
             if (tested.count(node) != 0) nodes.insert(node);
@@ -251,22 +335,24 @@ class JunitReport : public PostprocessorExtension {
   }
 
   std::vector<Suite> BuildSuites() const {
-    const auto reaches = Reaches();
+    Dependencies dependencies(*data.fwd_attributes);
     const auto& tested = data.tested_names;
-    std::vector<Suite> suites;
+    // A definition's findings are those of the definitions it reaches; a
+    // finding of a definition belongs to no other suite than the ones that
+    // reach it, which a walk up from its definitions finds.
+    std::vector<std::vector<const Finding*>> findings_of(dependencies.size());
     std::vector<bool> assigned(findings_.size(), false);
-    for (const auto& [name, fwd] : data.fwd_attributes->fwds) {
-      if (!fwd) continue;
-      const auto& reach = reaches.at(name);
-      std::vector<const Finding*> findings;
-      for (std::size_t i = 0; i < findings_.size(); ++i) {
-        const auto& fwds = findings_[i].issue->fwds;
-        if (std::none_of(fwds.begin(), fwds.end(), [&](const std::string& f) { return reach.count(f) != 0; })) continue;
-        findings.push_back(&findings_[i]);
-        if (fwds.count(name) != 0) assigned[i] = true;
-      }
+    for (std::size_t i = 0; i < findings_.size(); ++i) {
+      const auto& fwds = findings_[i].issue->fwds;
+      for (std::size_t suite : dependencies.Reaching(fwds)) findings_of[suite].push_back(&findings_[i]);
+      assigned[i] = std::any_of(fwds.begin(), fwds.end(), [&](const std::string& f) { return dependencies.Has(f); });
+    }
+    std::vector<Suite> suites;
+    for (std::size_t d = 0; d < dependencies.size(); ++d) {
+      const std::string& name = dependencies.Name(d);
+      const qorv::Fwd* fwd = dependencies.Definition(d);
       Suite suite{name, {{"verdict", fwd->pass ? "PASS" : "FAIL"}, {"path", fwd->path}}, fwd->skipped,
-                  Cases(&name, NodesOf(name, reaches, tested), findings)};
+                  Cases(&name, NodesOf(name, dependencies, tested), findings_of[d])};
       if (!fwd->validation.empty()) suite.properties.emplace_back("validation", fwd->validation);
       AddVerdict(suite, fwd->pass, "Framework Definition " + name + " failed.");
       suites.push_back(std::move(suite));

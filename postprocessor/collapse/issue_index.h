@@ -152,6 +152,12 @@ class UsableIdIndex {
   std::unordered_map<unsigned long, std::unordered_map<std::string_view, std::vector<std::size_t>>> by_key_;
 };
 
+// PopulateFWD for each definition of data.fwd_attributes, in name order,
+// stopping at the first that gives 1; the same counts, flags and messages,
+// with the observations of each definition collected only once. The
+// issues must not change meanwhile.
+int PopulateFWDs(const UtilityFunctions& utility, const PostprocessorExtensionData& data);
+
 // Adds to issue.fwds the definitions that cover a sign of any candidate,
 // exactly as GetOutputFWD's walk over candidates and definitions does,
 // messages and result included.

@@ -295,9 +295,11 @@ int UtilityFunctions::FWDObservations(const Fwd& fwd, const PostprocessorExtensi
   return ObservationCollector(*this, data).Collect(fwd, out);
 }
 
-int UtilityFunctions::PopulateFWD(Fwd& fwd, const PostprocessorExtensionData& data) const {
-  std::vector<std::shared_ptr<CollapsedAnalysisOutput>> observations;
-  if (FWDObservations(fwd, data, observations) == 1) return 1;
+namespace {
+
+// PopulateFWD once fwd's observations are collected.
+int CountObservations(Fwd& fwd, const std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& observations,
+                      const PostprocessorExtensionData& data) {
   if (observations.empty()) return 0;
 
   StringInterface strings;
@@ -330,5 +332,31 @@ int UtilityFunctions::PopulateFWD(Fwd& fwd, const PostprocessorExtensionData& da
   }
   return 0;
 }
+
+}  // namespace
+
+int UtilityFunctions::PopulateFWD(Fwd& fwd, const PostprocessorExtensionData& data) const {
+  std::vector<std::shared_ptr<CollapsedAnalysisOutput>> observations;
+  if (FWDObservations(fwd, data, observations) == 1) return 1;
+  return CountObservations(fwd, observations, data);
+}
+
+namespace detail {
+
+int PopulateFWDs(const UtilityFunctions& utility, const PostprocessorExtensionData& data) {
+  // One collector for all: a definition's list is gathered once and then
+  // reused by every definition that depends on it, where a collector per
+  // definition walks the whole chain below each one again.
+  ObservationCollector collector(utility, data);
+  for (const auto& entry : data.fwd_attributes->fwds) {
+    if (!entry.second) continue;
+    std::vector<std::shared_ptr<CollapsedAnalysisOutput>> observations;
+    if (collector.Collect(*entry.second, observations) == 1) return 1;
+    if (CountObservations(*entry.second, observations, data) == 1) return 1;
+  }
+  return 0;
+}
+
+}  // namespace detail
 
 }  // namespace qorv::postprocessor

@@ -18,6 +18,13 @@ std::vector<TreeLine> FwdNode::create_tree(std::vector<bool> flags, bool last) c
   std::vector<Frame> stack;
   std::unordered_set<const FwdNode*> on_path;
 
+  // A cut line: the final child of a node whose children get child_flags.
+  auto cut = [&lines](std::vector<bool> child_flags) {
+    child_flags.back() = false;
+    child_flags.push_back(true);
+    lines.emplace_back(kTreeCutMark, std::move(child_flags));
+  };
+
   auto visit = [&](const FwdNode* node, std::vector<bool> inherited, bool is_last) {
     std::vector<bool> line_flags = inherited;
     line_flags.push_back(is_last);
@@ -36,6 +43,11 @@ std::vector<TreeLine> FwdNode::create_tree(std::vector<bool> flags, bool last) c
         if (child) frame.children.push_back(child.get());
       }
     }
+    // The stack holds the path from the top node: its size is this node's depth.
+    if (stack.size() == kTreeDepthLimit) {
+      if (!frame.children.empty()) cut(std::move(frame.child_flags));
+      return;
+    }
     on_path.insert(node);
     stack.push_back(std::move(frame));
   };
@@ -47,6 +59,10 @@ std::vector<TreeLine> FwdNode::create_tree(std::vector<bool> flags, bool last) c
       on_path.erase(top.node);
       stack.pop_back();
       continue;
+    }
+    if (lines.size() >= kTreeLineLimit) {
+      cut(stack.front().child_flags);
+      break;
     }
     const FwdNode* child = top.children[top.next++];
     const bool final_child = top.next == top.children.size();

@@ -7,6 +7,7 @@
 // node's links to its dependencies, so nothing leaks, cycles included. It is therefore not copyable: share it through std::shared_ptr.
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <memory>
 #include <set>
@@ -56,6 +57,15 @@ using TreeLine = std::pair<std::string, std::vector<bool>>;
 // Appended to the name of a tree line that closes a dependency cycle.
 inline constexpr const char kCycleMark[] = " (circular dependency)";
 
+// Bounds of one drawn tree. A few dozen definitions may have millions of
+// paths (each depending on the same two of the level below doubles them),
+// and a chain thousands deep draws lines thousands of columns wide; real
+// trees are a few levels deep and a few dozen lines long.
+inline constexpr std::size_t kTreeDepthLimit = 64;    // levels below the top node
+inline constexpr std::size_t kTreeLineLimit = 10000;  // lines before the tree is cut
+// The name of the line that stands for what a bound leaves out.
+inline constexpr const char kTreeCutMark[] = "... (more dependencies not shown)";
+
 struct QORV_EXPORT FwdNode {
   std::shared_ptr<Fwd> fwd;
   // Dependency groups, in order; each holds the child nodes depended on.
@@ -67,6 +77,10 @@ struct QORV_EXPORT FwdNode {
   // under each of them. A node that depends on itself, directly or through
   // others, ends the walk down that path: it is listed once more with
   // kCycleMark after its name, without its children.
+  // Bounded: the children of a node kTreeDepthLimit levels below this one
+  // are not listed; a line kTreeCutMark, its final child, stands for them.
+  // Once kTreeLineLimit lines are listed, the walk ends with a line
+  // kTreeCutMark as the final child of this node.
   std::vector<TreeLine> create_tree(std::vector<bool> flags, bool last) const;
 };
 

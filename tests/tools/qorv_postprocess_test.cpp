@@ -161,12 +161,21 @@ std::string OnNodes(const std::vector<std::string>& names) {
 }
 
 // A chain of definitions, each depending on the next.
-std::string Chain(int depth) {
+// Definitions in levels of width each, every one depending on all of the
+// level below: width 1 is a chain, width 2 a ladder with 2^levels paths.
+std::string Layered(int levels, int width) {
+  auto name = [](int level, int i) { return "\"f" + std::to_string(level) + "_" + std::to_string(i) + "\""; };
   std::string fwds;
-  for (int i = 0; i < depth; ++i) {
-    fwds += (i ? ",\n" : "") + std::string(R"({"name": "f)") + std::to_string(i) + "\"";
-    if (i + 1 < depth) fwds += R"(, "depends_on": [["f)" + std::to_string(i + 1) + "\"]]";
-    fwds += "}";
+  for (int level = 0; level < levels; ++level) {
+    for (int i = 0; i < width; ++i) {
+      fwds += (fwds.empty() ? "" : ",\n") + std::string(R"({"name": )") + name(level, i);
+      if (level + 1 < levels) {
+        fwds += R"(, "depends_on": [[)";
+        for (int j = 0; j < width; ++j) fwds += (j ? ", " : "") + name(level + 1, j);
+        fwds += "]]";
+      }
+      fwds += "}";
+    }
   }
   return R"({"nodes": [{"name": "n1"}], "fwds": [)" + fwds + "]}\n";
 }
@@ -197,6 +206,11 @@ TEST(QorvPostprocessBadInput, RefusesOrReportsEachPlainly) {
     return SmallRun(",\n  \"third\": [{\"id\": \"a\", \"severity\": " + severity + "}]");
   };
   const std::vector<std::string> all = {kResults, kJson, kWarnings};
+  std::vector<std::string> every_report;
+  for (const char* name : {"category_summary", "category_log", "qorv_execution_warnings", "qorv_json", "qorv_junit",
+                           "qorv_metrics", "qorv_html"}) {
+    every_report.insert(every_report.end(), {"-e", name});
+  }
   std::vector<std::string> many_nodes;
   for (int i = 1; i <= 100000; ++i) many_nodes.push_back("n" + std::to_string(i));
   const std::string plugins = QORV_TEST_PLUGIN_DIR;
@@ -223,11 +237,12 @@ TEST(QorvPostprocessBadInput, RefusesOrReportsEachPlainly) {
       {"dependency cycle", Depending("basic"), {}, 2,
        {"fwds[0].depends_on[0][0]: the Framework Definitions depend on each other in a cycle: basic -> basic"}},
       {"unknown dependency", Depending("x"), {}, 2, {"no Framework Definition 'x'"}},
-      // A long chain runs through (the walks of the definitions keep their
-      // own stacks; the mapping tests take one 30,000 deep). Each definition
-      // still walks the whole chain below it, so the run time grows with the
-      // square of the depth: 5,000 keeps this case to seconds.
-      {"5,000 dependent definitions", Chain(5000), {"-e", "category_summary"}, 0, {}},
+      // Every report runs through a long chain and through a ladder of
+      // millions of paths, in well under a second each: the walks keep their
+      // own stacks and visit each definition once, and the drawn trees are
+      // bounded.
+      {"30,000 dependent definitions", Layered(30000, 1), every_report, 0, {}, nullptr, all},
+      {"2^40 dependency paths", Layered(40, 2), every_report, 0, {}, nullptr, all},
       // Message catalogues.
       {"catalogue missing", SmallRun(), {}, 2, {"c.xml", "No such file"},
        [](const TempDir& d) { std::filesystem::remove(d / "c.xml"); }},

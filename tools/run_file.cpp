@@ -260,11 +260,12 @@ class Reader {
   std::int64_t Integer(od::value value, std::int64_t low, std::int64_t high) {
     const char* at = At(value);
     Expect(value, od::json_type::number);
-    const std::string range = "a whole number from " + std::to_string(low) + " to " + std::to_string(high);
+    // Made only for a message: a million records each give a severity.
+    const auto range = [low, high] { return "a whole number from " + std::to_string(low) + " to " + std::to_string(high); };
     od::number number;
     if (value.get_number().get(number)) {
       // Well-formed but not representable: an integer beyond 64 bits.
-      Fail(at, Token(value) + " is out of range (" + range + ")");
+      Fail(at, Token(value) + " is out of range (" + range() + ")");
     }
     bool in_range = false;
     std::int64_t result = 0;
@@ -278,14 +279,14 @@ class Reader {
       case od::number_type::floating_point_number: {
         const double real = number.get_double();
         if (real >= static_cast<double>(low) && real <= static_cast<double>(high)) {
-          if (std::floor(real) != real) Fail(at, Token(value) + " is not a whole number (" + range + ")");
+          if (std::floor(real) != real) Fail(at, Token(value) + " is not a whole number (" + range() + ")");
           result = static_cast<std::int64_t>(real);
           in_range = true;
         }
         break;
       }
     }
-    if (!in_range) Fail(at, Token(value) + " is out of range (" + range + ")");
+    if (!in_range) Fail(at, Token(value) + " is out of range (" + range() + ")");
     return result;
   }
 

@@ -51,8 +51,8 @@ class QORV_EXPORT IssueProcessor {
   // Removes the issues Exclude rejects, keeping the order of the others.
   static void RemoveIssues(IssueVector& issues);
   static void PopulateCategories(IssueVector& issues);
-  // Sorts with Compare; issues equal under every criterion keep no
-  // particular order.
+  // Sorts with Compare; issues equal under every criterion keep their
+  // order.
   static void SortIssues(IssueVector& issues);
 
   // The category of the issue's usable id, or "FUNCTIONALITY".

@@ -488,11 +488,16 @@ void WriteRun(const Options& options, const std::vector<Group>& groups, const st
   out << "}\n";
 }
 
+void PrintUsage(std::ostream& out, const char* program) {
+  out << "usage: " << program
+      << " [--nodes N] [--seed S] [--issue-share F] [--diagnosis-share D] [--catalogs DIR]"
+         " [--output FILE]\n       "
+      << program << " --records N [--nodes M] [--distinct K] [--seed S] [--catalogs DIR] [--output FILE]\n";
+}
+
 [[noreturn]] void Usage(const char* program, const std::string& problem) {
-  std::cerr << program << ": " << problem << "\nusage: " << program
-            << " [--nodes N] [--seed S] [--issue-share F] [--diagnosis-share D] [--catalogs DIR]"
-               " [--output FILE]\n       "
-            << program << " --records N [--nodes M] [--distinct K] [--seed S] [--catalogs DIR] [--output FILE]\n";
+  std::cerr << program << ": " << problem << "\n";
+  PrintUsage(std::cerr, program);
   std::exit(2);
 }
 
@@ -500,6 +505,10 @@ Options Parse(int argc, char** argv) {
   Options options;
   for (int i = 1; i < argc; ++i) {
     const std::string flag = argv[i];
+    if (flag == "-h" || flag == "--help") {
+      PrintUsage(std::cout, argv[0]);
+      std::exit(0);
+    }
     if (i + 1 >= argc) Usage(argv[0], flag + " needs a value");
     const std::string value = argv[++i];
     try {

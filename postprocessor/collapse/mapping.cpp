@@ -104,7 +104,10 @@ class ObservationCollector {
     const Fwd* fwd = nullptr;
     Links* out = nullptr;     // its list: its own observations, then merged ones
     std::size_t start = 0;    // where its list begins in out
+    // What out holds from start on, by identity; made at the first merge,
+    // since most definitions depend on none.
     std::unordered_set<detail::IssueIdentity, detail::IssueIdentityHash> held;
+    bool held_made = false;
     std::size_t group = 0;    // next dependency: group and child
     std::size_t child = 0;
     Links collected;          // the result of the dependency being visited
@@ -135,7 +138,6 @@ class ObservationCollector {
       Finish(*frame);
       return kDone;
     }
-    for (const auto& issue : out) frame->held.insert(detail::IssueIdentity::Of(*issue));
     stack.push_back(std::move(frame));
     return kEntered;
   }
@@ -164,6 +166,12 @@ class ObservationCollector {
 
   // Adds the dependency result in frame.collected that frame does not hold.
   static void Merge(Frame& frame) {
+    if (!frame.held_made) {
+      for (auto it = frame.out->begin() + static_cast<std::ptrdiff_t>(frame.start); it != frame.out->end(); ++it) {
+        frame.held.insert(detail::IssueIdentity::Of(**it));
+      }
+      frame.held_made = true;
+    }
     for (const auto& issue : frame.collected) {
       if (frame.held.insert(detail::IssueIdentity::Of(*issue)).second) frame.out->push_back(issue);
     }
@@ -304,12 +312,16 @@ int CountObservations(Fwd& fwd, const std::vector<std::shared_ptr<CollapsedAnaly
 
   StringInterface strings;
   std::unordered_set<std::string_view> observed_ids;
+  std::unordered_map<int, unsigned long> code_of;  // severity group code by severity
   for (const auto& observation : observations) {
     const int severity = observation->get_severity();
     if (severity >= data.fail_level) fwd.pass = false;
-    const auto group = severity_groups.find(str::lower(strings.get_severity_string(severity)));
-    const unsigned long code = group == severity_groups.end() ? 0UL : static_cast<unsigned long>(std::get<2>(group->second));
-    ++fwd.type_counts[MakeIssueKey(kAnyObservation, code, severity >= data.fail_level)];
+    auto known = code_of.find(severity);
+    if (known == code_of.end()) {
+      const auto group = severity_groups.find(str::lower(strings.get_severity_string(severity)));
+      known = code_of.emplace(severity, group == severity_groups.end() ? 0UL : static_cast<unsigned long>(std::get<2>(group->second))).first;
+    }
+    ++fwd.type_counts[MakeIssueKey(kAnyObservation, known->second, severity >= data.fail_level)];
     observed_ids.insert(detail::UsableId(detail::FirstId(*observation)));
   }
 

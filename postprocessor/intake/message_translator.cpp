@@ -22,6 +22,21 @@ const std::vector<KVAL_2_18::strings::ustring8>& ArgumentNames() {
   return names;
 }
 
+// str::squeeze(str::strip(text, ""), ' '), in place: a million messages
+// would each copy their text three times.
+std::string Tidy(std::string text) {
+  const std::size_t first = text.find_first_not_of(str::kWhitespace);
+  if (first == std::string::npos) return {};
+  const std::size_t last = text.find_last_not_of(str::kWhitespace);
+  std::size_t size = 0;
+  for (std::size_t i = first; i <= last; ++i) {
+    if (text[i] == ' ' && size > 0 && text[size - 1] == ' ') continue;
+    text[size++] = text[i];
+  }
+  text.resize(size);
+  return text;
+}
+
 }  // namespace
 
 void MessageTranslator::LoadCatalogs(std::shared_ptr<FWDAttributes> fwd_attributes) {
@@ -53,10 +68,11 @@ std::string MessageTranslator::Translate(const std::string& id, const std::vecto
 
   const auto& names = ArgumentNames();
   KVAL_2_18::generic::varg_list arguments;
+  arguments.reserve(args.size());
   for (std::size_t i = 0; i < args.size(); ++i) {
     arguments.push_back(i < names.size() ? names[i] : KVAL_2_18::strings::ustring8(std::to_string(i)), args[i]);
   }
-  return str::squeeze(str::strip(message.as_string(arguments), ""), ' ');
+  return Tidy(message.as_string(arguments));
 }
 
 }  // namespace qorv::postprocessor

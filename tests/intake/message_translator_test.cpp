@@ -35,6 +35,9 @@ TEST_F(MessageTranslatorTest, TranslatesWithNumberedArguments) {
   // Ids that differ only in their sub-id share the text.
   EXPECT_EQ(MessageTranslator::Translate("disk-full#sda", {"n1", "/", 99}), "Disk / on n1 is 99% full");
   EXPECT_EQ(MessageTranslator::Translate("spacey", {"x"}), "Too many spaces x");
+  // Arguments are tidied with the text: ends trimmed, runs of blanks made one.
+  EXPECT_EQ(MessageTranslator::Translate("spacey", {"\t a  \t b\n"}), "Too many spaces \t a \t b");
+  EXPECT_EQ(MessageTranslator::Translate("spacey", {" \n "}), "Too many spaces");
   // Surplus arguments are pushed but unused; a missing one stays visible.
   EXPECT_EQ(MessageTranslator::Translate("disk-full", {"a", "b", 1, "surplus"}), "Disk b on a is 1% full");
   EXPECT_EQ(MessageTranslator::Translate("disk-full", {"a"}), "Disk {1} on a is {2}% full");

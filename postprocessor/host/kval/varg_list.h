@@ -26,6 +26,9 @@ class QORV_EXPORT varg_list {
   // The pointer stays valid until the list is next modified or destroyed.
   const types::variant* find(const std::string& name) const;
 
+  // Makes room for n arguments in all, so that pushing them allocates once.
+  void reserve(std::size_t n) { arguments_.reserve(n); }
+
   // Number of pushed arguments, shadowed ones included.
   std::size_t size() const { return arguments_.size(); }
   bool empty() const { return arguments_.empty(); }

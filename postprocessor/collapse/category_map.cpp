@@ -188,6 +188,13 @@ std::set<std::string> CategoryMap::GetIssueNodes() {
     if (found == issue_map.end() || !found->second) return;
     for (const auto& issue : *found->second) {
       if (!issue || IsSuppressed(*issue) || IsNonIssueCategory(CategoryOf(*issue))) continue;
+      if (frozen_) {
+        // A map OfRun built holds in each issue's node set exactly its
+        // records' nodes, and that set lies together in memory where the
+        // records are scattered.
+        names.insert(issue->nodes.begin(), issue->nodes.end());
+        continue;
+      }
       for (const auto& record : issue->issues) {
         if (record) names.insert(record->nodes.begin(), record->nodes.end());
       }

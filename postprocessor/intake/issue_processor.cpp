@@ -338,6 +338,8 @@ void IssueProcessor::PopulateCategories(IssueVector& issues) {
 
 bool IssueProcessor::Compare(const std::shared_ptr<analysis::AnalysisOutput>& a,
                              const std::shared_ptr<analysis::AnalysisOutput>& b) {
+  // An empty entry has no fields to compare: it goes after every issue.
+  if (!a || !b) return a && !b;
   for (const Sorting& criterion : sorting_criteria) {
     const int order = CompareField(criterion.field, *a, *b);
     if (order != 0) return criterion.ascending ? order < 0 : order > 0;

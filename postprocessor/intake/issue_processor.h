@@ -61,7 +61,8 @@ class QORV_EXPORT IssueProcessor {
   // (an issue without nodes is then excluded).
   static bool Exclude(const std::shared_ptr<analysis::AnalysisOutput>& issue);
   // Strict "less" by the criteria in order; an issue without nodes compares
-  // as if its first node were "".
+  // as if its first node were "", and an empty (null) entry comes after
+  // every issue.
   static bool Compare(const std::shared_ptr<analysis::AnalysisOutput>& a,
                       const std::shared_ptr<analysis::AnalysisOutput>& b);
 

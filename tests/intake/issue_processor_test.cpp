@@ -144,6 +144,14 @@ TEST(IssueProcessorSort, SameOrderAsStableSortWithCompare) {
       EXPECT_EQ(sorted, expected) << criteria.size() << " criteria, " << size << " records";
     }
   }
+  // A list a host or an extension left empty entries in sorts too: the
+  // empty entries go last.
+  IssueProcessor::sorting_criteria = criteria_sets.front();
+  IssueList with_empty = {nullptr, records[0], nullptr, records[1], records[2]};
+  IssueProcessor::SortIssues(with_empty);
+  EXPECT_EQ(with_empty[3], nullptr);
+  EXPECT_EQ(with_empty[4], nullptr);
+  EXPECT_TRUE(std::is_sorted(with_empty.begin(), with_empty.begin() + 3, IssueProcessor::Compare));
 }
 
 TEST_F(IssueProcessorTest, CategoriesByUsableId) {

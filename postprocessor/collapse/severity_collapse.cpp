@@ -93,7 +93,6 @@ void UtilityFunctions::CollapseAnalysisOutputs(const std::vector<std::shared_ptr
 
   // The first issue of out with a given identity, as the walk would find it.
   detail::IdentityTable first_with(out.size());
-  names.reserve(records.size());
   for (std::size_t i = 0; i < out.size(); ++i) {
     if (out[i]) first_with.Insert(detail::IssueIdentity::Of(*out[i]), i);
   }

@@ -5,7 +5,6 @@
 
 #include <iostream>
 #include <string>
-#include <string_view>
 #include <type_traits>
 
 #include "extensions/common/result_file.h"
@@ -32,12 +31,6 @@ int PublishResultFile(const std::string& output_file, const std::string& suffix,
   }
   log::OutputLog(log::OutputLog::NO_COLOR) << what << ": " << file.path() << "\n";
   return 0;
-}
-
-// The same with the content made beforehand.
-inline int PublishResultFile(const std::string& output_file, const std::string& suffix, const std::string& what,
-                             std::string_view content) {
-  return PublishResultFile(output_file, suffix, what, [content](AtomicFileWriter& file) { file.Append(content); });
 }
 
 }  // namespace qorv::extensions

@@ -145,12 +145,4 @@ class AtomicFileWriter {
   std::string problem_;
 };
 
-// Writes content to path whole or not at all (see AtomicFileWriter).
-// Returns "" on success, else a message naming the file and the problem.
-inline std::string WriteFileAtomically(const std::string& path, std::string_view content) {
-  AtomicFileWriter file(path);
-  file.Append(content);
-  return file.Commit();
-}
-
 }  // namespace qorv::extensions

@@ -127,6 +127,7 @@ void SortFindings(std::vector<const Finding*>& findings) {
 class Dependencies {
  public:
   explicit Dependencies(const qorv::FWDAttributes& attributes) : attributes_(attributes) {
+    std::unordered_set<const qorv::FwdNode*> seen;
     std::vector<const qorv::FwdNode*> pending;
     for (const auto& [name, fwd] : attributes.fwds) {
       if (!fwd) continue;
@@ -134,7 +135,7 @@ class Dependencies {
       definitions_.emplace_back(&name, fwd.get());
       if (fwd->node) {
         owners_[fwd->node.get()].push_back(definitions_.size() - 1);
-        if (seen_.insert(fwd->node.get()).second) pending.push_back(fwd->node.get());
+        if (seen.insert(fwd->node.get()).second) pending.push_back(fwd->node.get());
       }
     }
     // Each node reached, its parents, and the nodes standing for each name
@@ -148,7 +149,7 @@ class Dependencies {
           if (!child || !child->fwd) continue;
           parents_[child.get()].push_back(node);
           if (below.insert(child.get()).second) named_[child->fwd->name].push_back(child.get());
-          if (seen_.insert(child.get()).second) pending.push_back(child.get());
+          if (seen.insert(child.get()).second) pending.push_back(child.get());
         }
       }
     }
@@ -222,7 +223,6 @@ class Dependencies {
   std::unordered_map<const qorv::FwdNode*, std::vector<std::size_t>> owners_;
   std::unordered_map<const qorv::FwdNode*, std::vector<const qorv::FwdNode*>> parents_;
   std::unordered_map<std::string_view, std::vector<const qorv::FwdNode*>> named_;
-  std::unordered_set<const qorv::FwdNode*> seen_;
   std::map<std::string, std::set<std::string>> reach_;  // of the definitions asked about
 };
 

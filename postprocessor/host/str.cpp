@@ -89,7 +89,13 @@ std::string lower(const std::string& text) {
   return out;
 }
 
-std::string strip(const std::string& text, const std::string& chars) { return fstrip(rstrip(text, chars), chars); }
+std::string strip(const std::string& text, const std::string& chars) {
+  // One copy of what stays, rather than one per end.
+  const std::string& set = charset(chars);
+  const std::size_t first = text.find_first_not_of(set);
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(set) - first + 1);
+}
 
 std::string rstrip(const std::string& text, const std::string& chars) {
   const std::size_t last = text.find_last_not_of(charset(chars));
@@ -101,14 +107,14 @@ std::string fstrip(const std::string& text, const std::string& chars) {
   return first == std::string::npos ? std::string() : text.substr(first);
 }
 
-std::string squeeze(const std::string& text, char c) {
-  std::string out;
-  out.reserve(text.size());
-  for (char ch : text) {
-    if (ch == c && !out.empty() && out.back() == c) continue;
-    out += ch;
+std::string squeeze(std::string text, char c) {
+  std::size_t size = 0;
+  for (const char ch : text) {
+    if (ch == c && size > 0 && text[size - 1] == c) continue;
+    text[size++] = ch;
   }
-  return out;
+  text.resize(size);
+  return text;
 }
 
 std::string wordexp(const std::string& path) {

@@ -43,8 +43,9 @@ QORV_EXPORT std::string strip(const std::string& text, const std::string& chars 
 QORV_EXPORT std::string rstrip(const std::string& text, const std::string& chars = "");
 QORV_EXPORT std::string fstrip(const std::string& text, const std::string& chars = "");
 
-// Every run of `c` reduced to one `c`.
-QORV_EXPORT std::string squeeze(const std::string& text, char c);
+// Every run of `c` reduced to one `c`. Works in the text it is given: pass
+// a temporary to spare the copy.
+QORV_EXPORT std::string squeeze(std::string text, char c);
 
 // Shell-style expansion of a path, without running anything:
 //  - a leading "~" or "~/" becomes $HOME (or the user's home directory from

@@ -22,22 +22,6 @@ const std::vector<KVAL_2_18::strings::ustring8>& ArgumentNames() {
   return names;
 }
 
-// str::squeeze(str::strip(text, ""), ' ') with one copy instead of three.
-// The copy is made at the text's size: a million messages are kept, and
-// the buffer they were formatted in has grown by doubling.
-std::string Tidy(const std::string& text) {
-  const std::size_t first = text.find_first_not_of(str::kWhitespace);
-  if (first == std::string::npos) return {};
-  const std::size_t last = text.find_last_not_of(str::kWhitespace);
-  std::string tidy;
-  tidy.reserve(last - first + 1);
-  for (std::size_t i = first; i <= last; ++i) {
-    if (text[i] == ' ' && !tidy.empty() && tidy.back() == ' ') continue;
-    tidy += text[i];
-  }
-  return tidy;
-}
-
 }  // namespace
 
 void MessageTranslator::LoadCatalogs(std::shared_ptr<FWDAttributes> fwd_attributes) {
@@ -73,7 +57,7 @@ std::string MessageTranslator::Translate(const std::string& id, const std::vecto
   for (std::size_t i = 0; i < args.size(); ++i) {
     arguments.push_back(i < names.size() ? names[i] : KVAL_2_18::strings::ustring8(std::to_string(i)), args[i]);
   }
-  return Tidy(message.as_string(arguments));
+  return str::squeeze(str::strip(message.as_string(arguments), ""), ' ');
 }
 
 }  // namespace qorv::postprocessor

@@ -7,6 +7,7 @@
 
 #include "postprocessor/collapse/issue_index.h"
 #include "postprocessor/intake/message_table.h"
+#include "postprocessor/record_prefetch.h"
 
 namespace qorv::postprocessor {
 
@@ -45,7 +46,10 @@ std::shared_ptr<CategoryMap> CategoryMap::OfRun(const PostprocessorExtensionData
     // Records of one category come in runs: compare with the last one
     // before searching the set.
     const std::string* last = nullptr;
-    for (const auto& record : *issues) {
+    const detail::RecordPrefetch prefetch(*issues);
+    for (std::size_t i = 0; i < issues->size(); ++i) {
+      prefetch.At(i);
+      const auto& record = (*issues)[i];
       if (!record || record->category.empty() || (last && *last == record->category)) continue;
       last = &record->category;
       names.insert(record->category);

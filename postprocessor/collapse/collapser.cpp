@@ -6,8 +6,10 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "postprocessor/collapse/grouped_joins.h"
 #include "postprocessor/collapse/issue_index.h"
 #include "postprocessor/intake/message_table.h"
+#include "postprocessor/record_prefetch.h"
 #include "postprocessor/utility_functions.h"
 
 namespace qorv::postprocessor {
@@ -123,16 +125,14 @@ class CandidateIndex {
   explicit CandidateIndex(const Collapser& options)
       : options_(options), by_usable_id_(options.compare_id && options.use_tables) {}
 
-  // Files the candidate at position. Positions must be added in ascending
-  // order, and a candidate's first record and is_table must not change
-  // while the index is in use.
-  void Add(std::size_t position, const CollapsedAnalysisOutput& issue) {
-    const AnalysisOutput& first = FirstRecord(issue);
-    const bool table = by_usable_id_ && issue.is_table;
-    const std::string_view id = table ? detail::UsableId(first.id) : std::string_view(first.id);
+  // Files the candidate at position, whose first record is first (kNoRecord
+  // for none). Positions must be added in ascending order, and a
+  // candidate's first record and is_table must not change while the index
+  // is in use.
+  void Add(std::size_t position, const AnalysisOutput& first, bool is_table) {
+    candidates_.push_back({position, &first, by_usable_id_ && is_table});
     for (int layer = 0; layer < Layers(); ++layer) {
-      KeyOf(first, id, layer == 1, key_);
-      buckets_[table][layer].Add(key_, position);
+      if (layer_built_[layer]) File(candidates_.back(), layer);
     }
   }
 
@@ -141,6 +141,12 @@ class CandidateIndex {
   // usable id; either may be null. Valid until the next Add.
   void Find(const AnalysisOutput& record, const Positions*& exact, const Positions*& usable) {
     const int layer = options_.compare_secondary && record.secondary_message.empty() ? 1 : 0;
+    // A layer is keyed when a record first looks in it: most runs have
+    // secondary messages on all records or on none, and never need the other.
+    if (!layer_built_[layer]) {
+      for (const Candidate& candidate : candidates_) File(candidate, layer);
+      layer_built_[layer] = true;
+    }
     KeyOf(record, record.id, layer == 1, key_);
     exact = Lookup(buckets_[0][layer], key_);
     usable = nullptr;
@@ -155,7 +161,19 @@ class CandidateIndex {
   // and compares one buffer instead of reaching into scattered records.
   using Buckets = KeyTable;
 
+  struct Candidate {
+    std::size_t position;
+    const AnalysisOutput* first;
+    bool table;  // keyed by usable id
+  };
+
   int Layers() const { return options_.compare_secondary ? 2 : 1; }
+
+  void File(const Candidate& candidate, int layer) {
+    const std::string_view id = candidate.table ? detail::UsableId(candidate.first->id) : std::string_view(candidate.first->id);
+    KeyOf(*candidate.first, id, layer == 1, key_);
+    buckets_[candidate.table][layer].Add(key_, candidate.position);
+  }
 
   // The fields compared under the options, encoded into key.
   void KeyOf(const AnalysisOutput& record, std::string_view id, bool secondary_by_message, std::string& key) const {
@@ -174,9 +192,18 @@ class CandidateIndex {
 
   const Collapser& options_;
   const bool by_usable_id_;
+  std::vector<Candidate> candidates_;
+  bool layer_built_[2] = {false, false};
   Buckets buckets_[2][2];
   std::string key_;
 };
+
+// Sorting fewer than two rows changes nothing.
+void SortTables(std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& out) {
+  for (const auto& issue : out) {
+    if (issue && issue->table.rows.size() > 1) issue->table.Sort();
+  }
+}
 
 }  // namespace
 
@@ -207,59 +234,78 @@ bool Collapser::Compare(std::shared_ptr<AnalysisOutput> record, std::shared_ptr<
 
 void Collapser::Collapse(std::shared_ptr<std::vector<std::shared_ptr<AnalysisOutput>>> records,
                          std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& out) {
-  CandidateIndex index(*this);
   std::unordered_map<std::string_view, bool> is_table;
-  for (std::size_t i = 0; i < out.size(); ++i) {
-    if (out[i]) index.Add(i, *out[i]);
-  }
+  // Whether an id is a table message depends on the id alone; runs have few
+  // ids and many records.
+  auto table_id = [&is_table](const std::string& id) {
+    auto known = is_table.find(id);
+    if (known == is_table.end()) known = is_table.emplace(id, MessageTable::IsTable(id)).first;
+    return known->second;
+  };
+  if (!records) return SortTables(out);
+  const std::size_t existing = out.size();
 
-  if (records) {
-    for (const auto& record : *records) {
+  // Which issues each record joins, decided in list order; the records are
+  // appended afterwards, issue by issue, once the index is gone.
+  detail::GroupedJoins joins(records->size());
+  {
+    CandidateIndex index(*this);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+      if (out[i]) index.Add(i, FirstRecord(*out[i]), out[i]->is_table);
+    }
+    const detail::RecordPrefetch prefetch(*records);
+    for (std::size_t i = 0; i < records->size(); ++i) {
+      prefetch.At(i);
+      const auto& record = (*records)[i];
       if (!record || (skip_suppressed && record->suppressed)) continue;
-      // Whether an id is a table message depends on the id alone; runs
-      // have few ids and many records.
-      auto known = is_table.find(record->id);
-      if (known == is_table.end()) known = is_table.emplace(record->id, MessageTable::IsTable(record->id)).first;
-      const bool table = known->second;
-      const std::vector<std::string> row =
-          table ? MessageTable::GetRow(record->id, record->message_args) : std::vector<std::string>();
 
       const Positions* exact = nullptr;
       const Positions* usable = nullptr;
       index.Find(*record, exact, usable);
-
-      auto join = [&](std::size_t position) {
-        CollapsedAnalysisOutput& issue = *out[position];
-        issue.append(record);
-        if (use_tables && issue.is_table && table && issue.table.IsValid()) issue.table.InsertRow(row, record->nodes);
-      };
       // The two lists never share a position, and joining one issue does
       // not touch another, so taking them one after the other gives what
       // the walk in out order gives.
       for (const Positions* positions : {exact, usable}) {
         if (!positions) continue;
-        join(positions->first);
-        for (std::size_t position : positions->more) join(position);
+        joins.Add(positions->first, i);
+        for (std::size_t position : positions->more) joins.Add(position, i);
       }
 
       if (!exact && !usable) {
         auto issue = std::make_shared<CollapsedAnalysisOutput>(COLLAPSED);
-        issue->append(record);
-        if (table) {
+        if (table_id(record->id)) {
           issue->table = Table(MessageTable::GetHeaders(record->id));
           issue->is_table = true;
-          issue->table.InsertRow(row, record->nodes);
         }
-        index.Add(out.size(), *issue);
+        // The record becomes the issue's first when it is appended.
+        index.Add(out.size(), *record, issue->is_table);
+        joins.Add(out.size(), i);
         out.push_back(std::move(issue));
       }
     }
   }
 
-  // Sorting fewer than two rows changes nothing.
-  for (const auto& issue : out) {
-    if (issue && issue->table.rows.size() > 1) issue->table.Sort();
-  }
+  // A new table issue takes its first record's row whatever the options;
+  // a record joining an issue adds its row under use_tables.
+  bool creating = false;
+  joins.Run(
+      out.size(), *records,
+      [&](std::size_t position, std::size_t count) {
+        auto& issues = out[position]->issues;
+        issues.reserve(issues.size() + count);
+        creating = position >= existing;
+      },
+      [&](std::size_t position, std::size_t i) {
+        const auto& record = (*records)[i];
+        CollapsedAnalysisOutput& issue = *out[position];
+        issue.append(record);
+        if (creating ? issue.is_table
+                     : use_tables && issue.is_table && issue.table.IsValid() && table_id(record->id)) {
+          issue.table.InsertRow(MessageTable::GetRow(record->id, record->message_args), record->nodes);
+        }
+        creating = false;
+      });
+  SortTables(out);
 }
 
 }  // namespace qorv::postprocessor

@@ -7,7 +7,9 @@
 #include <unordered_set>
 
 #include "postprocessor/collapse/collapsed_analysis_output.h"
+#include "postprocessor/collapse/grouped_joins.h"
 #include "postprocessor/collapse/issue_index.h"
+#include "postprocessor/record_prefetch.h"
 #include "postprocessor/utility_functions.h"
 
 namespace qorv::postprocessor {
@@ -34,7 +36,11 @@ int UtilityFunctions::SortType(const Config& config, PostprocessorExtensionData&
   constexpr std::size_t kGroups = 3;
   std::array<std::array<RecordList, 3>, kGroups> selected;
   for (Type type : list_types) {
-    for (const auto& record : config.issue_lists[type]) {
+    const RecordList& records = config.issue_lists[type];
+    const detail::RecordPrefetch prefetch(records);
+    for (std::size_t i = 0; i < records.size(); ++i) {
+      prefetch.At(i);
+      const auto& record = records[i];
       if (!record) continue;
       std::size_t index = 0;
       for (const auto& group : severity_groups) {
@@ -97,18 +103,31 @@ void UtilityFunctions::CollapseAnalysisOutputs(const std::vector<std::shared_ptr
     if (out[i]) first_with.Insert(detail::IssueIdentity::Of(*out[i]), i);
   }
 
-  for (const auto& record : records) {
+  // Which issue each record joins is decided in list order; the records
+  // are appended afterwards, issue by issue.
+  detail::GroupedJoins joins(records.size());
+  const detail::RecordPrefetch prefetch(records);
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    prefetch.At(i);
+    const auto& record = records[i];
     if (!record) continue;
     if (record->suppressed) {
       ++data.suppressed_count;
     } else {
       const std::size_t position = first_with.Insert(detail::IssueIdentity::Of(*record), out.size());
       if (position == out.size()) out.push_back(std::make_shared<CollapsedAnalysisOutput>(type));
-      out[position]->append(record);
+      joins.Add(position, i);
     }
     any_record = true;
     names.insert(record->nodes.begin(), record->nodes.end());
   }
+  joins.Run(
+      out.size(), records,
+      [&out](std::size_t position, std::size_t count) {
+        auto& issues = out[position]->issues;
+        issues.reserve(issues.size() + count);
+      },
+      [&out, &records](std::size_t position, std::size_t i) { out[position]->append(records[i]); });
 
   if (!any_record) return;
   if (!data.collapsed_names) data.collapsed_names = std::make_shared<std::set<std::string>>();

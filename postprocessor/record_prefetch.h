@@ -4,8 +4,9 @@
 // read, while the walks visit them in sorted order: each visit waits for a
 // cache miss on the record and more on what its fields point to. A walk
 // that announces the records a few steps ahead lets those misses overlap.
-// Only a hint: it changes no value and reads nothing but the records' own
-// fields.
+// It names the fields it reads, so that no more cache lines are fetched than
+// it uses: the number of misses in flight is limited. Only a hint: it
+// changes no value and reads nothing but the records' own fields.
 #pragma once
 
 #include <cstddef>
@@ -16,20 +17,40 @@
 
 namespace qorv::postprocessor::detail {
 
+// The parts of a record a walk reads, to be or-ed together.
+enum RecordField : unsigned {
+  kCount = 1U << 0,  // the reference count make_shared keeps before the record
+  kId = 1U << 1,
+  kCategory = 1U << 2,
+  kMessage = 1U << 3,
+  kSecondary = 1U << 4,
+  kNodes = 1U << 5,
+  kSeverity = 1U << 6,  // and the suppressed flag beside it
+  kSubcategory = 1U << 7,
+  kMessageText = 1U << 8,  // the message's characters
+  kNodeNames = 1U << 9,    // the node list's names
+};
+
+// A hint that address will be read soon.
+inline void Prefetch(const void* address) {
+  __builtin_prefetch(address);
+  // A prefetch has no effect the compiler can see, and GCC drops a call
+  // that has none, prefetches and all; an empty volatile asm keeps it.
+  asm volatile("");
+}
+
 // record_at(i) gives the i-th record of the walk (or null), for i below
-// size.
+// size; fields are the RecordFields the walk reads.
 template <typename RecordAt>
 class PrefetchWalk {
  public:
-  PrefetchWalk(std::size_t size, RecordAt record_at) : size_(size), record_at_(record_at) {}
+  PrefetchWalk(std::size_t size, RecordAt record_at, unsigned fields)
+      : size_(size), record_at_(record_at), fields_(fields) {}
 
   // Call once per step, before working on the i-th record.
   void At(std::size_t i) const {
     if (i + kRecordDistance < size_) Record(record_at_(i + kRecordDistance));
     if (i + kTextDistance < size_) Texts(record_at_(i + kTextDistance));
-    // A prefetch has no effect the compiler can see, and GCC drops a call
-    // that has none, prefetches and all; an empty volatile asm keeps it.
-    asm volatile("");
   }
 
  private:
@@ -38,22 +59,27 @@ class PrefetchWalk {
   static constexpr std::size_t kRecordDistance = 16;
   static constexpr std::size_t kTextDistance = 8;
 
-  static void Record(const analysis::AnalysisOutput* record) {
+  void Record(const analysis::AnalysisOutput* record) const {
     if (record == nullptr) return;
-    // From the reference count that make_shared puts before the record to
-    // its message arguments: the fields the walks read, five cache lines.
-    const char* begin = reinterpret_cast<const char*>(record) - 16;
-    for (std::size_t offset = 0; offset < 5 * 64; offset += 64) __builtin_prefetch(begin + offset);
+    if (fields_ & kCount) Prefetch(reinterpret_cast<const char*>(record) - 16);
+    if (fields_ & kId) Prefetch(&record->id);
+    if (fields_ & kCategory) Prefetch(&record->category);
+    if (fields_ & kMessage) Prefetch(&record->message);
+    if (fields_ & kSecondary) Prefetch(&record->secondary_message);
+    if (fields_ & kNodes) Prefetch(&record->nodes);
+    if (fields_ & kSeverity) Prefetch(&record->severity);
+    if (fields_ & kSubcategory) Prefetch(&record->subcategory);
   }
 
-  static void Texts(const analysis::AnalysisOutput* record) {
+  void Texts(const analysis::AnalysisOutput* record) const {
     if (record == nullptr) return;
-    __builtin_prefetch(record->message.data());
-    __builtin_prefetch(record->nodes.data());
+    if (fields_ & kMessageText) Prefetch(record->message.data());
+    if ((fields_ & kNodeNames) && !record->nodes.empty()) Prefetch(record->nodes.data());
   }
 
   std::size_t size_;
   RecordAt record_at_;
+  unsigned fields_;
 };
 
 using Records = std::vector<std::shared_ptr<analysis::AnalysisOutput>>;
@@ -67,7 +93,7 @@ struct InList {
 // A walk over a list of records in list order.
 class RecordPrefetch : public PrefetchWalk<InList> {
  public:
-  explicit RecordPrefetch(const Records& records) : PrefetchWalk(records.size(), InList{&records}) {}
+  RecordPrefetch(const Records& records, unsigned fields) : PrefetchWalk(records.size(), InList{&records}, fields) {}
 };
 
 }  // namespace qorv::postprocessor::detail

@@ -46,7 +46,7 @@ std::shared_ptr<CategoryMap> CategoryMap::OfRun(const PostprocessorExtensionData
     // Records of one category come in runs: compare with the last one
     // before searching the set.
     const std::string* last = nullptr;
-    const detail::RecordPrefetch prefetch(*issues);
+    const detail::RecordPrefetch prefetch(*issues, detail::kCategory);
     for (std::size_t i = 0; i < issues->size(); ++i) {
       prefetch.At(i);
       const auto& record = (*issues)[i];

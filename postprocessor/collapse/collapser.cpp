@@ -253,7 +253,8 @@ void Collapser::Collapse(std::shared_ptr<std::vector<std::shared_ptr<AnalysisOut
     for (std::size_t i = 0; i < out.size(); ++i) {
       if (out[i]) index.Add(i, FirstRecord(*out[i]), out[i]->is_table);
     }
-    const detail::RecordPrefetch prefetch(*records);
+    const detail::RecordPrefetch prefetch(*records, detail::kId | detail::kCategory | detail::kMessage | detail::kSecondary |
+                                                          detail::kSeverity | detail::kSubcategory | detail::kMessageText);
     for (std::size_t i = 0; i < records->size(); ++i) {
       prefetch.At(i);
       const auto& record = (*records)[i];
@@ -289,7 +290,7 @@ void Collapser::Collapse(std::shared_ptr<std::vector<std::shared_ptr<AnalysisOut
   // a record joining an issue adds its row under use_tables.
   bool creating = false;
   joins.Run(
-      out.size(), *records,
+      out.size(), *records, detail::kCount | detail::kNodes | detail::kNodeNames,
       [&](std::size_t position, std::size_t count) {
         auto& issues = out[position]->issues;
         issues.reserve(issues.size() + count);

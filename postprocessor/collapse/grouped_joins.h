@@ -35,9 +35,10 @@ class GroupedJoins {
 
   // For each position below positions that has joins, in ascending order:
   // begin(position, count), then join(position, record) for each of its
-  // records in the order they were added. Empties the collected joins.
+  // records in the order they were added. fields are the RecordFields join
+  // reads. Empties the collected joins.
   template <typename Begin, typename Join>
-  void Run(std::size_t positions, const Records& records, Begin&& begin, Join&& join) {
+  void Run(std::size_t positions, const Records& records, unsigned fields, Begin&& begin, Join&& join) {
     // Joins are counted and then placed by position (a stable counting
     // sort), so a position's records keep their order.
     std::vector<Index> ends(positions + 1, 0);
@@ -49,12 +50,14 @@ class GroupedJoins {
     // ends[p] is now where position p's joins end.
 
     const auto record_at = [&records, &order](std::size_t k) { return records[order[k]].get(); };
-    const PrefetchWalk<decltype(record_at)> prefetch(order.size(), record_at);
+    const PrefetchWalk<decltype(record_at)> prefetch(order.size(), record_at, fields);
     std::size_t k = 0;
     for (std::size_t p = 0; p < positions; ++p) {
       if (k == ends[p]) continue;
       begin(p, ends[p] - k);
       for (; k < ends[p]; ++k) {
+        // The list's entries are visited out of order too.
+        if (k + kEntryDistance < order.size()) Prefetch(&records[order[k + kEntryDistance]]);
         prefetch.At(k);
         join(p, order[k]);
       }
@@ -62,6 +65,7 @@ class GroupedJoins {
   }
 
  private:
+  static constexpr std::size_t kEntryDistance = 32;
   using Index = std::uint32_t;
   static constexpr std::size_t kMaxIndex = std::numeric_limits<Index>::max() - 1;
   struct Entry {

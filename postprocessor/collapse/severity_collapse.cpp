@@ -37,7 +37,7 @@ int UtilityFunctions::SortType(const Config& config, PostprocessorExtensionData&
   std::array<std::array<RecordList, 3>, kGroups> selected;
   for (Type type : list_types) {
     const RecordList& records = config.issue_lists[type];
-    const detail::RecordPrefetch prefetch(records);
+    const detail::RecordPrefetch prefetch(records, detail::kSeverity);
     for (std::size_t i = 0; i < records.size(); ++i) {
       prefetch.At(i);
       const auto& record = records[i];
@@ -106,7 +106,8 @@ void UtilityFunctions::CollapseAnalysisOutputs(const std::vector<std::shared_ptr
   // Which issue each record joins is decided in list order; the records
   // are appended afterwards, issue by issue.
   detail::GroupedJoins joins(records.size());
-  const detail::RecordPrefetch prefetch(records);
+  const detail::RecordPrefetch prefetch(
+      records, detail::kId | detail::kSeverity | detail::kMessage | detail::kMessageText | detail::kNodes | detail::kNodeNames);
   for (std::size_t i = 0; i < records.size(); ++i) {
     prefetch.At(i);
     const auto& record = records[i];
@@ -122,7 +123,7 @@ void UtilityFunctions::CollapseAnalysisOutputs(const std::vector<std::shared_ptr
     names.insert(record->nodes.begin(), record->nodes.end());
   }
   joins.Run(
-      out.size(), records,
+      out.size(), records, detail::kCount | detail::kNodes | detail::kNodeNames,
       [&out](std::size_t position, std::size_t count) {
         auto& issues = out[position]->issues;
         issues.reserve(issues.size() + count);

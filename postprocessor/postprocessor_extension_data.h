@@ -35,15 +35,15 @@ using ReportMap = std::map<std::string, std::map<std::string, std::set<std::stri
 using MessageTables = std::map<std::string, std::vector<std::pair<std::string, std::string>>>;
 using IdMap = std::map<std::string, std::vector<std::string>>;
 
-// The category map a run was last classified into (see
-// CategoryMap::OfRun), with the issue list it was built from. One map is
-// kept, not one per kind: each holds a copy of every issue's node names,
-// and the extensions of a run mostly ask for the same kind one after the
-// other.
+// The category maps a run was last classified into (see
+// CategoryMap::OfRun), with the issue list they were built from: map, the
+// last one built, and other, of the other kind, kept only while the two
+// share nearly all their issues (each issue holds a copy of its node names).
 struct KeptCategoryMap {
   std::shared_ptr<CategoryMap> map;
   std::weak_ptr<IssueList> issues;
   std::size_t count = 0;
+  std::shared_ptr<CategoryMap> other;
 };
 
 class QORV_EXPORT PostprocessorExtensionData {

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <unordered_set>
 
+#include "postprocessor/collapse/collapse_plan.h"
 #include "postprocessor/collapse/issue_index.h"
 #include "postprocessor/intake/message_table.h"
 #include "postprocessor/record_prefetch.h"
@@ -35,10 +36,12 @@ std::shared_ptr<CategoryMap> CategoryMap::OfRun(const PostprocessorExtensionData
   const IssueList* issues = data.issues.get();
   const std::size_t count = issues ? issues->size() : 0;
   // The list itself is compared, not its address, which a later list may reuse.
-  if (kept.map && kept.map->table_mode == tables && kept.issues.lock() == data.issues && kept.count == count) {
-    return kept.map;
+  const bool same_list = kept.issues.lock() == data.issues && kept.count == count;
+  if (same_list) {
+    if (kept.map && kept.map->table_mode == tables) return kept.map;
+    if (kept.other && kept.other->table_mode == tables) return kept.other;
   }
-  // The kept map goes first, so that no two are held here at once.
+  std::shared_ptr<CategoryMap> previous = same_list ? kept.map : nullptr;
   kept = KeptCategoryMap{};
 
   std::set<std::string> names{"ERROR", "INFORMATIONAL"};
@@ -57,9 +60,9 @@ std::shared_ptr<CategoryMap> CategoryMap::OfRun(const PostprocessorExtensionData
   }
   auto map = std::make_shared<CategoryMap>(std::vector<std::string>(names.begin(), names.end()), tables);
   map->PopulateSubclusters(data);
-  map->PopulateIssues(data);
+  map->PopulateIssuesSharing(data, previous, true);
   map->frozen_ = true;
-  kept = {map, data.issues, count};
+  kept = {map, data.issues, count, previous};
   return map;
 }
 
@@ -69,18 +72,44 @@ CategoryMap::CategoryMap(const std::vector<std::string>& category_names, bool ta
       non_issue_categories{"ERROR", "INFORMATIONAL"} {}
 
 void CategoryMap::PopulateIssues(const PostprocessorExtensionData& data) {
+  std::shared_ptr<CategoryMap> none;
+  PopulateIssuesSharing(data, none, false);
+}
+
+void CategoryMap::PopulateIssuesSharing(const PostprocessorExtensionData& data, std::shared_ptr<CategoryMap>& previous,
+                                        bool keep_groups) {
+  static const IssueList kNoIssues;
+  SetCollapseOptions(data);
   IssueVector collapsed;
-  CollapseIssues(data, collapsed);
+  std::vector<bool> reused;
+  {
+    const IssueList& records = data.issues ? *data.issues : kNoIssues;
+    const detail::CollapseGroups* reuse = previous ? previous->groups_.get() : nullptr;
+    detail::CollapsePlan plan(collapser, records, collapsed, reuse);
+    // Both maps are kept only when they share nearly all their records'
+    // issues; otherwise the earlier one goes before this one is filled, so
+    // that no two full maps are held at once.
+    if (!reuse || plan.ReusedRecords() * 10 < plan.JoinedRecords() * 9) {
+      plan.DropReuse();
+      previous.reset();
+    }
+    // The first map of a list keeps its groups for a map of the other kind.
+    if (keep_groups && !previous) groups_ = std::make_shared<detail::CollapseGroups>();
+    plan.Finish(reused, groups_.get());
+  }
+  if (previous) previous->groups_.reset();
 
   // Tying issues to their definitions leaves collapsed_by_type as it is, so
   // one index serves every lookup of triggering observations.
   const detail::UsableIdIndex::Scope index(data.collapsed_by_type);
-  for (const auto& issue : collapsed) {
+  for (std::size_t position = 0; position < collapsed.size(); ++position) {
+    const auto& issue = collapsed[position];
     const auto* first = FirstRecord(*issue);
     const std::string usable_id = utility.get_usable_id(first == nullptr ? std::string() : first->id);
     const bool diagnosis = data.diagnosis_ids && data.diagnosis_ids->count(usable_id) != 0;
-    // Without a definitions record there is nothing to tie the issue to.
-    if (data.fwd_attributes) utility.GetOutputFWD(issue, diagnosis ? DIAGNOSIS : COLLAPSED, data);
+    // Without a definitions record there is nothing to tie the issue to;
+    // an issue taken from the earlier map is tied already.
+    if (data.fwd_attributes && !reused[position]) utility.GetOutputFWD(issue, diagnosis ? DIAGNOSIS : COLLAPSED, data);
 
     const std::string category = IsSuppressed(*issue) ? "SUPPRESSED" : CategoryOf(*issue);
     // Where subclusters come from the nodes, the empty node group key is
@@ -106,7 +135,7 @@ void CategoryMap::PopulateSubclusters(const PostprocessorExtensionData& data) {
   }
 }
 
-void CategoryMap::CollapseIssues(const PostprocessorExtensionData& data, IssueVector& out) {
+void CategoryMap::SetCollapseOptions(const PostprocessorExtensionData& data) {
   collapser.compare_suppressed = true;
   collapser.compare_category = true;
   collapser.compare_subcategory = true;
@@ -118,6 +147,10 @@ void CategoryMap::CollapseIssues(const PostprocessorExtensionData& data, IssueVe
     collapser.use_tables = true;
     if (&data.message_tables != &MessageTable::table_map) MessageTable::table_map = data.message_tables;
   }
+}
+
+void CategoryMap::CollapseIssues(const PostprocessorExtensionData& data, IssueVector& out) {
+  SetCollapseOptions(data);
   collapser.Collapse(data.issues, out);
 }
 

@@ -29,6 +29,10 @@
 
 namespace qorv::postprocessor {
 
+namespace detail {
+struct CollapseGroups;
+}
+
 class QORV_EXPORT CategoryMap {
  public:
   using IssueVector = std::vector<std::shared_ptr<CollapsedAnalysisOutput>>;
@@ -37,10 +41,12 @@ class QORV_EXPORT CategoryMap {
   // categories are every category an issue of the run carries, plus
   // "ERROR" and "INFORMATIONAL"; subclusters and issues are populated.
   // tables keeps table messages apart (table_mode). The map is kept in
-  // data.kept_category_map and shared with the next caller that asks for the
-  // same kind, unless data.issues has since been replaced or changed in
-  // length; asking for the other kind builds and keeps that one instead.
-  // Callers only read it. Never null.
+  // data.kept_category_map and shared with every later caller that asks for
+  // the same kind, until data.issues is replaced or changes in length.
+  // Asking for the other kind builds that one; the first is still kept when
+  // the two group nearly all records alike, and the issues they have in
+  // common (equal records, not a table message) are then the same objects
+  // in both. Callers only read it. Never null.
   static std::shared_ptr<CategoryMap> OfRun(const PostprocessorExtensionData& data, bool tables);
 
   // Everything empty, table_mode and all collapser options off.
@@ -143,8 +149,20 @@ class QORV_EXPORT CategoryMap {
   bool frozen_ = false;
   bool issue_nodes_gathered_ = false;
 
+  // The issues of the last collapse of a map OfRun built, for a map of the
+  // other kind to share; null otherwise.
+  std::shared_ptr<detail::CollapseGroups> groups_;
+
   // Issues filed under the category in the subclusters of subcluster_map.
   std::size_t CountInSubclusters(const std::string& category) const;
+  // The collapser options CollapseIssues switches on, and the table map.
+  void SetCollapseOptions(const PostprocessorExtensionData& data);
+  // PopulateIssues that shares the issues of previous (null, or a map of the
+  // other kind OfRun built from the same list) where the records group
+  // alike, and forgets previous when too few do. keep_groups keeps this
+  // collapse's groups for a later map to share.
+  void PopulateIssuesSharing(const PostprocessorExtensionData& data, std::shared_ptr<CategoryMap>& previous,
+                             bool keep_groups);
 };
 
 }  // namespace qorv::postprocessor

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "postprocessor/collapse/grouped_joins.h"
+#include "postprocessor/collapse/collapse_plan.h"
 #include "postprocessor/collapse/issue_index.h"
 #include "postprocessor/intake/message_table.h"
 #include "postprocessor/record_prefetch.h"
@@ -234,79 +234,133 @@ bool Collapser::Compare(std::shared_ptr<AnalysisOutput> record, std::shared_ptr<
 
 void Collapser::Collapse(std::shared_ptr<std::vector<std::shared_ptr<AnalysisOutput>>> records,
                          std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& out) {
-  std::unordered_map<std::string_view, bool> is_table;
-  // Whether an id is a table message depends on the id alone; runs have few
-  // ids and many records.
-  auto table_id = [&is_table](const std::string& id) {
-    auto known = is_table.find(id);
-    if (known == is_table.end()) known = is_table.emplace(id, MessageTable::IsTable(id)).first;
-    return known->second;
-  };
   if (!records) return SortTables(out);
-  const std::size_t existing = out.size();
+  std::vector<bool> reused;
+  detail::CollapsePlan(*this, *records, out, nullptr).Finish(reused, nullptr);
+}
 
+namespace detail {
+
+CollapsePlan::CollapsePlan(const Collapser& options, const Records& records, CollapsedList& out,
+                           const CollapseGroups* reuse)
+    : options_(options), records_(records), out_(out), reuse_(reuse), existing_(out.size()), joins_(records.size()) {
   // Which issues each record joins, decided in list order; the records are
-  // appended afterwards, issue by issue, once the index is gone.
-  detail::GroupedJoins joins(records->size());
-  {
-    CandidateIndex index(*this);
-    for (std::size_t i = 0; i < out.size(); ++i) {
-      if (out[i]) index.Add(i, FirstRecord(*out[i]), out[i]->is_table);
+  // appended in Finish, issue by issue, once the index is gone.
+  CandidateIndex index(options);
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    if (out[i]) index.Add(i, FirstRecord(*out[i]), out[i]->is_table);
+  }
+  const RecordPrefetch prefetch(records, kId | kCategory | kMessage | kSecondary | kSeverity | kSubcategory | kMessageText);
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    prefetch.At(i);
+    const auto& record = records[i];
+    if (!record || (options.skip_suppressed && record->suppressed)) continue;
+
+    const Positions* exact = nullptr;
+    const Positions* usable = nullptr;
+    index.Find(*record, exact, usable);
+    // The two lists never share a position, and joining one issue does not
+    // touch another, so taking them one after the other gives what the walk
+    // in out order gives.
+    for (const Positions* positions : {exact, usable}) {
+      if (!positions) continue;
+      joins_.Add(positions->first, i);
+      for (std::size_t position : positions->more) joins_.Add(position, i);
     }
-    const detail::RecordPrefetch prefetch(*records, detail::kId | detail::kCategory | detail::kMessage | detail::kSecondary |
-                                                          detail::kSeverity | detail::kSubcategory | detail::kMessageText);
-    for (std::size_t i = 0; i < records->size(); ++i) {
-      prefetch.At(i);
-      const auto& record = (*records)[i];
-      if (!record || (skip_suppressed && record->suppressed)) continue;
 
-      const Positions* exact = nullptr;
-      const Positions* usable = nullptr;
-      index.Find(*record, exact, usable);
-      // The two lists never share a position, and joining one issue does
-      // not touch another, so taking them one after the other gives what
-      // the walk in out order gives.
-      for (const Positions* positions : {exact, usable}) {
-        if (!positions) continue;
-        joins.Add(positions->first, i);
-        for (std::size_t position : positions->more) joins.Add(position, i);
-      }
-
-      if (!exact && !usable) {
-        auto issue = std::make_shared<CollapsedAnalysisOutput>(COLLAPSED);
-        if (table_id(record->id)) {
-          issue->table = Table(MessageTable::GetHeaders(record->id));
-          issue->is_table = true;
-        }
-        // The record becomes the issue's first when it is appended.
-        index.Add(out.size(), *record, issue->is_table);
-        joins.Add(out.size(), i);
-        out.push_back(std::move(issue));
-      }
+    if (!exact && !usable) {
+      // The record will be the new issue's first.
+      const bool table = TableId(record->id);
+      index.Add(out.size(), *record, table);
+      joins_.Add(out.size(), i);
+      out.push_back(nullptr);
+      new_table_.push_back(table);
     }
   }
+  joins_.Sort(out.size());
 
+  taken_.assign(out.size() - existing_, CollapseGroups::kNone);
+  if (!reuse_) return;
+  for (std::size_t p = existing_; p < out.size(); ++p) {
+    const GroupedJoins::Index* first = joins_.begin(p);
+    const GroupedJoins::Index* last = joins_.end(p);
+    if (first == last || new_table_[p - existing_] || *first >= reuse_->of_record.size()) continue;
+    const std::uint32_t group = reuse_->of_record[*first];
+    if (group == CollapseGroups::kNone || group >= reuse_->issues.size()) continue;
+    const auto& issue = reuse_->issues[group];
+    if (!issue || issue->is_table || issue->issues.size() != static_cast<std::size_t>(last - first)) continue;
+    bool same = true;
+    for (const GroupedJoins::Index* k = first; same && k != last; ++k) {
+      same = *k < reuse_->of_record.size() && reuse_->of_record[*k] == group;
+    }
+    if (!same) continue;
+    taken_[p - existing_] = group;
+    reused_records_ += static_cast<std::size_t>(last - first);
+  }
+}
+
+void CollapsePlan::DropReuse() {
+  reuse_ = nullptr;
+  taken_.assign(taken_.size(), CollapseGroups::kNone);
+  reused_records_ = 0;
+}
+
+void CollapsePlan::Finish(std::vector<bool>& reused, CollapseGroups* groups) {
+  reused.assign(out_.size(), false);
+  if (groups) {
+    groups->of_record.assign(records_.size(), CollapseGroups::kNone);
+    groups->issues.clear();
+  }
   // A new table issue takes its first record's row whatever the options;
   // a record joining an issue adds its row under use_tables.
   bool creating = false;
-  joins.Run(
-      out.size(), *records, detail::kCount | detail::kNodes | detail::kNodeNames,
-      [&](std::size_t position, std::size_t count) {
-        auto& issues = out[position]->issues;
-        issues.reserve(issues.size() + count);
-        creating = position >= existing;
+  joins_.Each(
+      records_, kCount | kNodes | kNodeNames,
+      [&](std::size_t position, const GroupedJoins::Index* first, const GroupedJoins::Index* last) {
+        if (groups) {
+          for (const GroupedJoins::Index* k = first; k != last; ++k) groups->of_record[*k] = static_cast<std::uint32_t>(position);
+        }
+        creating = position >= existing_;
+        if (creating) {
+          const std::size_t fresh = position - existing_;
+          if (taken_[fresh] != CollapseGroups::kNone) {
+            out_[position] = reuse_->issues[taken_[fresh]];
+            reused[position] = true;
+            return false;
+          }
+          auto issue = std::make_shared<CollapsedAnalysisOutput>(COLLAPSED);
+          if (new_table_[fresh]) {
+            issue->table = Table(MessageTable::GetHeaders(records_[*first]->id));
+            issue->is_table = true;
+          }
+          out_[position] = std::move(issue);
+        }
+        auto& issues = out_[position]->issues;
+        issues.reserve(issues.size() + static_cast<std::size_t>(last - first));
+        return true;
       },
       [&](std::size_t position, std::size_t i) {
-        const auto& record = (*records)[i];
-        CollapsedAnalysisOutput& issue = *out[position];
+        const auto& record = records_[i];
+        CollapsedAnalysisOutput& issue = *out_[position];
         issue.append(record);
         if (creating ? issue.is_table
-                     : use_tables && issue.is_table && issue.table.IsValid() && table_id(record->id)) {
+                     : options_.use_tables && issue.is_table && issue.table.IsValid() && TableId(record->id)) {
           issue.table.InsertRow(MessageTable::GetRow(record->id, record->message_args), record->nodes);
         }
         creating = false;
       });
-  SortTables(out);
+  SortTables(out_);
+  if (groups) groups->issues = out_;
 }
+
+// Whether an id is a table message depends on the id alone; runs have few
+// ids and many records.
+bool CollapsePlan::TableId(const std::string& id) {
+  auto known = is_table_.find(id);
+  if (known == is_table_.end()) known = is_table_.emplace(id, MessageTable::IsTable(id)).first;
+  return known->second;
+}
+
+}  // namespace detail
 
 }  // namespace qorv::postprocessor

@@ -22,57 +22,68 @@ namespace qorv::postprocessor::detail {
 
 class GroupedJoins {
  public:
+  // Indexes are kept in 32 bits, which halves the memory a million joins
+  // take; a list of four billion records would not fit in memory anyway.
+  using Index = std::uint32_t;
+
   explicit GroupedJoins(std::size_t expected) { joins_.reserve(expected); }
 
-  // The record at index record (of the list given to Run) joins the issue
-  // at position. Called in list order. Indexes are kept in 32 bits, which
-  // halves the memory a million joins take; a list of four billion records
-  // would not fit in memory anyway.
+  // The record at index record (of the list given to Each) joins the issue
+  // at position. Called in list order, before Sort.
   void Add(std::size_t position, std::size_t record) {
     if (position > kMaxIndex || record > kMaxIndex) throw std::length_error("too many issues to collapse");
     joins_.push_back({static_cast<Index>(position), static_cast<Index>(record)});
   }
 
-  // For each position below positions that has joins, in ascending order:
-  // begin(position, count), then join(position, record) for each of its
-  // records in the order they were added. fields are the RecordFields join
-  // reads. Empties the collected joins.
-  template <typename Begin, typename Join>
-  void Run(std::size_t positions, const Records& records, unsigned fields, Begin&& begin, Join&& join) {
-    // Joins are counted and then placed by position (a stable counting
-    // sort), so a position's records keep their order.
-    std::vector<Index> ends(positions + 1, 0);
-    for (const Entry& entry : joins_) ++ends[entry.position + 1];
-    for (std::size_t p = 1; p <= positions; ++p) ends[p] += ends[p - 1];
-    std::vector<Index> order(joins_.size());
-    for (const Entry& entry : joins_) order[ends[entry.position]++] = entry.record;
+  // Orders the joins by position, keeping each position's records in the
+  // order they were added. Positions must all be below positions.
+  void Sort(std::size_t positions) {
+    // A stable counting sort: count, then place.
+    ends_.assign(positions + 1, 0);
+    for (const Entry& entry : joins_) ++ends_[entry.position + 1];
+    for (std::size_t p = 1; p <= positions; ++p) ends_[p] += ends_[p - 1];
+    order_.resize(joins_.size());
+    for (const Entry& entry : joins_) order_[ends_[entry.position]++] = entry.record;
     joins_ = {};
-    // ends[p] is now where position p's joins end.
+    // ends_[p] is now where position p's records end.
+  }
 
-    const auto record_at = [&records, &order](std::size_t k) { return records[order[k]].get(); };
-    const PrefetchWalk<decltype(record_at)> prefetch(order.size(), record_at, fields);
-    std::size_t k = 0;
+  // After Sort: the records joining position, in order.
+  const Index* begin(std::size_t position) const { return order_.data() + (position == 0 ? 0 : ends_[position - 1]); }
+  const Index* end(std::size_t position) const { return order_.data() + ends_[position]; }
+  std::size_t size() const { return order_.size(); }
+
+  // After Sort, for each position that has records, in ascending order:
+  // start(position, first, last) with its records [first, last); when that
+  // returns true, join(position, record) for each of them in order. fields
+  // are the RecordFields join reads.
+  template <typename Start, typename Join>
+  void Each(const Records& records, unsigned fields, Start&& start, Join&& join) const {
+    const auto record_at = [&records, this](std::size_t k) { return records[order_[k]].get(); };
+    const PrefetchWalk<decltype(record_at)> prefetch(order_.size(), record_at, fields);
+    const std::size_t positions = ends_.empty() ? 0 : ends_.size() - 1;
     for (std::size_t p = 0; p < positions; ++p) {
-      if (k == ends[p]) continue;
-      begin(p, ends[p] - k);
-      for (; k < ends[p]; ++k) {
+      const std::size_t first = p == 0 ? 0 : ends_[p - 1];
+      if (first == ends_[p] || !start(p, order_.data() + first, order_.data() + ends_[p])) continue;
+      for (std::size_t k = first; k < ends_[p]; ++k) {
         // The list's entries are visited out of order too.
-        if (k + kEntryDistance < order.size()) Prefetch(&records[order[k + kEntryDistance]]);
+        if (k + kEntryDistance < order_.size()) Prefetch(&records[order_[k + kEntryDistance]]);
         prefetch.At(k);
-        join(p, order[k]);
+        join(p, order_[k]);
       }
     }
   }
 
  private:
   static constexpr std::size_t kEntryDistance = 32;
-  using Index = std::uint32_t;
   static constexpr std::size_t kMaxIndex = std::numeric_limits<Index>::max() - 1;
   struct Entry {
     Index position;
     Index record;
   };
   std::vector<Entry> joins_;
+  std::vector<Index> ends_;
+  std::vector<Index> order_;
 };
 
 }  // namespace qorv::postprocessor::detail

@@ -122,11 +122,13 @@ void UtilityFunctions::CollapseAnalysisOutputs(const std::vector<std::shared_ptr
     any_record = true;
     names.insert(record->nodes.begin(), record->nodes.end());
   }
-  joins.Run(
-      out.size(), records, detail::kCount | detail::kNodes | detail::kNodeNames,
-      [&out](std::size_t position, std::size_t count) {
+  joins.Sort(out.size());
+  joins.Each(
+      records, detail::kCount | detail::kNodes | detail::kNodeNames,
+      [&out](std::size_t position, const detail::GroupedJoins::Index* first, const detail::GroupedJoins::Index* last) {
         auto& issues = out[position]->issues;
-        issues.reserve(issues.size() + count);
+        issues.reserve(issues.size() + static_cast<std::size_t>(last - first));
+        return true;
       },
       [&out, &records](std::size_t position, std::size_t i) { out[position]->append(records[i]); });
 

@@ -172,7 +172,9 @@ std::string TokenizedHost::get_merged_hosts(const std::vector<std::string>& host
     tokens.push_back(tokenize(host));
     total += host.size() + 1;
   }
-  std::sort(tokens.begin(), tokens.end(), token_less);
+  // Node sets mostly come sorted already: names of one width sort the same
+  // by text as by number.
+  if (!std::is_sorted(tokens.begin(), tokens.end(), token_less)) std::sort(tokens.begin(), tokens.end(), token_less);
   tokens.erase(std::unique(tokens.begin(), tokens.end(),
                            [](const Token& a, const Token& b) { return a.name == b.name; }),
                tokens.end());

@@ -95,18 +95,29 @@ TEST_F(CategoryMapTest, RunMapIsSharedByCopiesAndRebuiltWhenTheIssuesChange) {
   EXPECT_FALSE(plain->table_mode);
   EXPECT_EQ(CategoryMap::OfRun(copy, false), plain);
 
-  // One map is kept: the other kind replaces it.
+  // The two kinds group these records alike: the map of the other kind
+  // takes the same issues, and both maps are kept.
   const auto tables = CategoryMap::OfRun(copy, true);
   EXPECT_NE(tables, plain);
   EXPECT_TRUE(tables->table_mode);
+  EXPECT_EQ(tables->GetAllIssues(), plain->GetAllIssues());
   EXPECT_EQ(CategoryMap::OfRun(data_, true), tables);
-  EXPECT_NE(CategoryMap::OfRun(data_, false), plain);
+  EXPECT_EQ(CategoryMap::OfRun(data_, false), plain);
 
   data_.issues->push_back(Rec("z", "B", "rack1", {"rack1-n2"}));
   const auto grown = CategoryMap::OfRun(copy, false);
   EXPECT_NE(grown, plain);
   EXPECT_EQ(grown->GetNumIssuesFound(), 3);
   EXPECT_EQ(CategoryMap::OfRun(data_, false), grown);
+
+  // One message under two ids: only the map without tables merges them, so
+  // the maps share nothing and only the last one built is kept.
+  data_.issues->assign({Rec("p", "A", "rack1", {"rack1-n1"}), Rec("q", "A", "rack1", {"rack1-n2"})});
+  data_.issues->back()->message = "p";
+  const auto merged = CategoryMap::OfRun(data_, false);
+  EXPECT_EQ(merged->GetNumIssuesFound(), 1);
+  EXPECT_EQ(CategoryMap::OfRun(data_, true)->GetNumIssuesFound(), 2);
+  EXPECT_NE(CategoryMap::OfRun(data_, false), merged);
 
   PostprocessorExtensionData replaced = data_;
   replaced.issues = std::make_shared<IssueList>();

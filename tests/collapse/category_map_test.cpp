@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "postprocessor/intake/message_table.h"
+#include "tests/collapse/records.h"
 #include "tests/support/capture.h"
 
 namespace qorv::postprocessor {
@@ -12,13 +13,9 @@ using Record = std::shared_ptr<analysis::AnalysisOutput>;
 using Nodes = std::vector<std::string>;
 
 Record Rec(std::string id, std::string category, std::string subcluster, Nodes nodes, bool suppressed = false) {
-  auto record = std::make_shared<analysis::AnalysisOutput>();
-  record->id = std::move(id);
-  record->message = record->id;
+  auto record = qorv::testing::MakeRecord(std::move(id), 0, std::move(nodes), "", suppressed);
   record->category = std::move(category);
   record->subcategory = std::move(subcluster);
-  record->nodes = std::move(nodes);
-  record->suppressed = suppressed;
   return record;
 }
 
@@ -75,8 +72,9 @@ TEST_F(CategoryMapTest, FilesIssuesByCategoryAndSubcluster) {
   EXPECT_FALSE(map_.FoundIssues("C"));
 }
 
-TEST_F(CategoryMapTest, MissingPairsGiveAFreshVectorAndFoundOnesAreShared) {
-  Populate({Rec("x", "A", "rack1", {"n"})});
+TEST_F(CategoryMapTest, AnotherCategoryOrSubclusterIsAnotherIssueAndMissingPairsGiveAFreshVector) {
+  Populate({Rec("x", "A", "rack1", {"n"}), Rec("x", "B", "rack1", {"n"}), Rec("x", "A", "rack2", {"n"})});
+  EXPECT_EQ(Ids("A", "rack1").size() + Ids("B", "rack1").size() + Ids("A", "rack2").size(), 3u);
   auto missing = map_.GetIssuesByCategory("A", "rack9");
   missing->push_back(nullptr);
   EXPECT_TRUE(map_.GetIssuesByCategory("A", "rack9")->empty());
@@ -194,22 +192,6 @@ TEST_F(CategoryMapTest, OverallResultLine) {
             "  Overall Result: 5 issues found - A (2), B (3)");
 }
 
-TEST_F(CategoryMapTest, CollapseOptionsFollowTheMode) {
-  map_.collapser.compare_severity = true;
-  data_.message_tables = {{"disk", {{"Mount", "cell"}}}};
-  CategoryMap::IssueVector out;
-  map_.CollapseIssues(data_, out);
-  EXPECT_TRUE(map_.collapser.compare_secondary && map_.collapser.compare_severity && map_.collapser.compare_category);
-  EXPECT_FALSE(map_.collapser.compare_id || map_.collapser.use_tables);
-
-  map_.table_mode = true;
-  map_.CollapseIssues(data_, out);
-  EXPECT_TRUE(map_.collapser.compare_id && map_.collapser.use_tables && map_.collapser.compare_message);
-  EXPECT_TRUE(map_.collapser.compare_secondary);  // never switched off
-  EXPECT_EQ(MessageTable::table_map, data_.message_tables);
-  MessageTable::table_map.clear();
-}
-
 TEST_F(CategoryMapTest, IssuesAreTiedToTheirDefinitionsAndFiledEvenWhenThatFails) {
   Config config;
   auto fwd = std::make_shared<Fwd>();
@@ -221,7 +203,8 @@ TEST_F(CategoryMapTest, IssuesAreTiedToTheirDefinitionsAndFiledEvenWhenThatFails
   auto observed = Rec("dimm", "A", "rack1", {"n1"});
   observed->severity = 50;
   config.issue_lists[Config::OBSERVATIONS] = {observed};
-  config.issue_lists[Config::ISSUES] = {Rec("slow#1", "A", "rack1", {"n1"}), observed, Rec("unmapped", "B", "rack1", {})};
+  config.issue_lists[Config::ISSUES] = {Rec("slow#1", "A", "rack1", {"n1"}), observed,
+                                        Rec("unmapped", "B", "rack1", {})};
   ASSERT_EQ(UtilityFunctions().fillOutputData(config, data_), 0);
 
   qorv::testing::CaptureOutput capture;

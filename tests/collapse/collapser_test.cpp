@@ -7,6 +7,7 @@
 
 #include "postprocessor/intake/message_table.h"
 #include "postprocessor/intake/message_translator.h"
+#include "tests/collapse/records.h"
 #include "tests/intake/catalog_fixture.h"
 
 namespace qorv::postprocessor {
@@ -17,10 +18,8 @@ using Issue = std::shared_ptr<CollapsedAnalysisOutput>;
 using Rows = std::vector<std::pair<std::vector<std::string>, std::vector<std::string>>>;  // cells, nodes
 
 Record Rec(std::string id, std::vector<std::string> nodes, std::string message = "m", MessageArgs args = {}) {
-  auto record = std::make_shared<analysis::AnalysisOutput>();
-  record->id = std::move(id);
-  record->nodes = std::move(nodes);
-  record->message = std::move(message);
+  auto record = qorv::testing::MakeRecord(std::move(id), 0, std::move(nodes));
+  record->message = std::move(message);  // "" stays empty
   record->message_args = std::move(args);
   return record;
 }
@@ -72,6 +71,12 @@ TEST_F(CollapserTest, ARecordJoinsEveryMatchingIssue) {
   ASSERT_EQ(out.size(), 3u);
   EXPECT_EQ(out[0]->issues.size(), 5u);
   EXPECT_EQ(out[1]->issues.size(), 1u);
+
+  // No record list leaves out as it was.
+  out.push_back(nullptr);
+  const auto before = out;
+  by_id.Collapse(nullptr, out);
+  EXPECT_EQ(out, before);
 }
 
 TEST_F(CollapserTest, TableRecordsMergeRowsByCells) {
@@ -93,57 +98,6 @@ TEST_F(CollapserTest, TableRecordsMergeRowsByCells) {
   EXPECT_EQ(out[3]->get_id(), "plain#2");
 }
 
-TEST_F(CollapserTest, ARecordWithoutSecondaryMessageComparesMessages) {
-  Collapser secondary;
-  secondary.compare_secondary = true;
-  auto with = [](std::string message, std::string second) {
-    auto record = Rec("id", {"n"}, std::move(message));
-    record->secondary_message = std::move(second);
-    return record;
-  };
-  const std::vector<Record> records{with("m", "s"), with("m", ""), with("x", "s"), with("x", ""), with("m", "t")};
-  const auto out = Run(secondary, records);
-  ASSERT_EQ(out.size(), 3u);
-  EXPECT_EQ(out[0]->issues, (std::vector<Record>{records[0], records[1], records[2]}));
-  EXPECT_EQ(out[1]->issues, std::vector<Record>{records[3]});
-  EXPECT_EQ(out[2]->issues, std::vector<Record>{records[4]});
-}
-
-TEST_F(CollapserTest, SuppressedRecordsAreDroppedOrCollapsedLikeOthers) {
-  auto hidden = Rec("a", {"n2"});
-  hidden->suppressed = true;
-  const std::vector<Record> records{Rec("a", {"n1"}), hidden, Rec("a", {"n3"})};
-  Collapser collapser;
-  collapser.compare_suppressed = true;
-  EXPECT_EQ(Run(collapser, records).size(), 2u);
-  collapser.skip_suppressed = true;
-  const auto kept = Run(collapser, records);
-  ASSERT_EQ(kept.size(), 1u);
-  EXPECT_EQ(kept[0]->nodes, (std::set<std::string>{"n1", "n3"}));
-  EXPECT_TRUE(Run(collapser, {hidden}).empty());
-}
-
-TEST_F(CollapserTest, NullsAndIssuesWithoutRecords) {
-  Collapser collapser;
-  collapser.compare_message = true;
-  const auto empty = std::make_shared<CollapsedAnalysisOutput>(OBSERVATION);
-  std::vector<Issue> out{nullptr, empty};
-  collapser.Collapse(nullptr, out);
-  EXPECT_EQ(out, (std::vector<Issue>{nullptr, empty}));
-
-  // An issue without records has the empty message: only a record with an
-  // empty message joins it, and becomes its first record.
-  const auto silent = Rec("a", {"n1"}, "");
-  out = Run(collapser, {nullptr, Rec("b", {"n2"}), silent, Rec("c", {"n3"}, "")}, out);
-  ASSERT_EQ(out.size(), 3u);
-  EXPECT_EQ(out[0], nullptr);
-  EXPECT_EQ(out[1]->get_id(), "a");
-  EXPECT_EQ(out[1]->issues.size(), 2u);
-  EXPECT_EQ(out[2]->get_id(), "b");
-  EXPECT_FALSE(collapser.Compare(nullptr, out[1]));
-  EXPECT_FALSE(collapser.Compare(silent, nullptr));
-}
-
 // The walk the indexed collapse must reproduce, written as plainly as the
 // rules read: every record against every issue of out.
 struct LiteralCollapser {
@@ -155,8 +109,8 @@ struct LiteralCollapser {
     const auto& first = issue->issues.empty() || !issue->issues.front() ? none : *issue->issues.front();
     const UtilityFunctions utility;
     const bool by_usable_id = options.use_tables && issue->is_table;
-    if (options.compare_id && (by_usable_id ? utility.get_usable_id(record->id) != utility.get_usable_id(first.id)
-                                            : record->id != first.id))
+    if (options.compare_id &&
+        (by_usable_id ? utility.get_usable_id(record->id) != utility.get_usable_id(first.id) : record->id != first.id))
       return false;
     if (options.compare_severity && record->severity != first.severity) return false;
     if (options.compare_message && record->message != first.message) return false;
@@ -209,6 +163,8 @@ std::string Describe(const std::vector<Issue>& out) {
     }
     text << "type " << issue->type << " table " << issue->is_table << " records";
     for (const auto& record : issue->issues) text << " " << record.get();
+    text << "\n  nodes";
+    for (const auto& node : issue->nodes) text << " " << node;
     text << "\n  columns";
     for (const auto& header : issue->table.headers) text << " [" << header << "]";
     for (int width : issue->table.widths) text << " " << width;
@@ -243,9 +199,9 @@ TEST_F(CollapserTest, IndexedCollapseMatchesTheLiteralWalkUnderEveryOptionSet) {
 
   for (unsigned combination = 0; combination < 512; ++combination) {
     Collapser options;
-    bool* flags[] = {&options.compare_id,         &options.compare_severity, &options.compare_message,
-                     &options.compare_secondary,  &options.compare_suppressed, &options.compare_category,
-                     &options.compare_subcategory, &options.skip_suppressed,  &options.use_tables};
+    bool* flags[] = {&options.compare_id,          &options.compare_severity,   &options.compare_message,
+                     &options.compare_secondary,   &options.compare_suppressed, &options.compare_category,
+                     &options.compare_subcategory, &options.skip_suppressed,    &options.use_tables};
     for (unsigned bit = 0; bit < 9; ++bit) *flags[bit] = (combination >> bit) & 1U;
 
     for (int round = 0; round < 8; ++round) {
@@ -262,9 +218,10 @@ TEST_F(CollapserTest, IndexedCollapseMatchesTheLiteralWalkUnderEveryOptionSet) {
           prototypes.back()->is_table = random() % 2;
         } else {
           std::vector<Issue> made;
-          const Record first = kind == 2 && !prototypes.empty() && prototypes.back() && !prototypes.back()->issues.empty()
-                                   ? prototypes.back()->issues.front()
-                                   : record();
+          const Record first =
+              kind == 2 && !prototypes.empty() && prototypes.back() && !prototypes.back()->issues.empty()
+                  ? prototypes.back()->issues.front()
+                  : record();
           if (first) LiteralCollapser{Collapser()}.Collapse({first}, made);
           if (made.empty()) continue;
           const Issue& issue = made.front();
@@ -305,8 +262,8 @@ TEST_F(CollapserTest, IndexedCollapseMatchesTheLiteralWalkWithManyIssues) {
   std::mt19937 random(99);
   std::vector<Record> records;
   for (int i = 0; i < 3000; ++i) {
-    auto r = Rec("id" + std::to_string(random() % 7) + (random() % 3 ? "" : "#s"), {"n" + std::to_string(random() % 50)},
-                 "m" + std::to_string(random() % 400));
+    auto r = Rec("id" + std::to_string(random() % 7) + (random() % 3 ? "" : "#s"),
+                 {"n" + std::to_string(random() % 50)}, "m" + std::to_string(random() % 400));
     r->secondary_message = random() % 2 ? "" : "s" + std::to_string(random() % 30);
     r->severity = static_cast<int>(random() % 3) * 40;
     r->category = "C" + std::to_string(random() % 3);

@@ -2,6 +2,7 @@
 
 #include "postprocessor/collapse/collapsed_analysis_output.h"
 #include "postprocessor/utility_functions.h"
+#include "tests/collapse/records.h"
 #include "tests/support/capture.h"
 
 namespace qorv::postprocessor {
@@ -9,15 +10,6 @@ namespace {
 
 using qorv::testing::CaptureOutput;
 using Issue = std::shared_ptr<CollapsedAnalysisOutput>;
-
-std::shared_ptr<analysis::AnalysisOutput> Make(std::string id, int severity, std::string node) {
-  auto record = std::make_shared<analysis::AnalysisOutput>();
-  record->id = std::move(id);
-  record->message = record->id;
-  record->severity = severity;
-  record->nodes = {std::move(node)};
-  return record;
-}
 
 // A cluster whose memory definition covers the sign "mem" and whose cpu
 // definition covers "cpu"; the diagnosis "slow-node" is triggered by the
@@ -46,10 +38,12 @@ class MappingTest : public ::testing::Test {
   }
 
   void Observe(std::string id, int severity, std::string node = "n1") {
-    config_.issue_lists[Config::OBSERVATIONS].push_back(Make(std::move(id), severity, std::move(node)));
+    config_.issue_lists[Config::OBSERVATIONS].push_back(
+        qorv::testing::MakeRecord(std::move(id), severity, {std::move(node)}));
   }
   void Diagnose(std::string id, int severity, std::string node = "n1") {
-    config_.issue_lists[Config::DIAGNOSES].push_back(Make(std::move(id), severity, std::move(node)));
+    config_.issue_lists[Config::DIAGNOSES].push_back(
+        qorv::testing::MakeRecord(std::move(id), severity, {std::move(node)}));
   }
   int Fill() { return UtilityFunctions().fillOutputData(config_, data_); }
   Issue First(unsigned long key) { return data_.collapsed_by_type->at(IssueKey(key)).front(); }
@@ -117,7 +111,8 @@ TEST_F(MappingTest, UnknownIdsStopTheLinkingWithAMessage) {
   Observe("fan-failed", 80);
   CaptureOutput capture;
   EXPECT_EQ(Fill(), 1);
-  EXPECT_EQ(capture.err(), "Error mapping observation fan-failed to the rule/Framework Definition that triggered it.\n");
+  EXPECT_EQ(capture.err(),
+            "Error mapping observation fan-failed to the rule/Framework Definition that triggered it.\n");
 
   config_.issue_lists[Config::OBSERVATIONS].clear();
   Observe("dimm-errors", 80);
@@ -162,8 +157,7 @@ TEST_F(MappingTest, DependencyCycleIsReportedNotFollowed) {
   Observe("dimm-errors", 80);
   CaptureOutput capture;
   EXPECT_EQ(Fill(), 1);
-  EXPECT_EQ(capture.err(),
-            "Error: the Framework Definitions depend on each other in a cycle: a -> b -> memory -> a\n");
+  EXPECT_EQ(capture.err(), "Error: the Framework Definitions depend on each other in a cycle: a -> b -> memory -> a\n");
 }
 
 // A chain of definitions far deeper than a thread's stack would allow for
@@ -194,7 +188,8 @@ TEST_F(MappingTest, DeepDependencyChains) {
     } else {
       EXPECT_EQ(result, 1);
       const std::string expected_end = "d29999 -> memory -> d0\n";
-      EXPECT_EQ(capture.err().rfind("Error: the Framework Definitions depend on each other in a cycle: d0 -> d1 -> ", 0), 0u);
+      EXPECT_EQ(
+          capture.err().rfind("Error: the Framework Definitions depend on each other in a cycle: d0 -> d1 -> ", 0), 0u);
       ASSERT_GE(capture.err().size(), expected_end.size());
       EXPECT_EQ(capture.err().substr(capture.err().size() - expected_end.size()), expected_end);
     }

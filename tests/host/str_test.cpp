@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 
 #include "postprocessor/host/fs.h"
 #include "postprocessor/host/util_extensions.h"
@@ -14,66 +15,47 @@ namespace {
 
 using qorv::testing::TempDir;
 
-TEST(StrTest, PathParts) {
-  EXPECT_EQ(dirname("out/run.log"), "out");
-  EXPECT_EQ(dirname("run.log"), ".");
-  EXPECT_EQ(dirname("/run.log"), "/");
-  EXPECT_EQ(dirname("a/b/"), "a");
-  EXPECT_EQ(dirname("a//b"), "a");
-  EXPECT_EQ(dirname(""), ".");
-  EXPECT_EQ(basename("out/run.log"), "run.log");
-  EXPECT_EQ(basename("a/b/"), "b");
-  EXPECT_EQ(basename("/"), "/");
-  EXPECT_EQ(remove_path("a/b/"), "");
-  EXPECT_EQ(remove_path("a/b/c.so"), "c.so");
-}
-
-TEST(StrTest, LibraryNames) {
-  EXPECT_EQ(get_lib_name("/opt/ext/libcategory_log.so"), "category_log");
-  EXPECT_EQ(get_lib_name("/opt/ext/libcategory_log.so.1.2"), "category_log");
-  EXPECT_EQ(get_lib_name("qorv_json.so"), "qorv_json");
-  EXPECT_EQ(get_lib_name("lib.so"), "lib");
-  EXPECT_EQ(get_lib_name("libreports"), "reports");
-  EXPECT_EQ(get_lib_name("libx.solid.so"), "x.solid");
-  EXPECT_EQ(get_lib_name("libx.so.bak"), "x.so.bak");
-}
-
-TEST(StrTest, SubIds) {
-  EXPECT_EQ(remove_sub_id("disk-full#sda1"), "disk-full");
-  EXPECT_EQ(remove_sub_id("disk-full#a#b"), "disk-full");
-  EXPECT_EQ(remove_sub_id("disk-full"), "disk-full");
-  EXPECT_EQ(remove_sub_id("#x"), "");
-}
-
-TEST(StrTest, TrimSqueezeAndCase) {
-  EXPECT_EQ(strip(" \t a  b \n"), "a  b");
-  EXPECT_EQ(strip("xxaxx", "x"), "a");
-  EXPECT_EQ(rstrip("  a  "), "  a");
-  EXPECT_EQ(fstrip("  a  "), "a  ");
-  EXPECT_EQ(strip("   "), "");
-  EXPECT_EQ(squeeze("a   b  c ", ' '), "a b c ");
-  EXPECT_EQ(upper("Node-7é"), "NODE-7é");
-  EXPECT_EQ(lower("NODE-7"), "node-7");
-}
-
-TEST(StrTest, WordExpansionNeverRunsCommands) {
-  ::setenv("QORV_TEST_DIR", "/data", 1);
-  ::unsetenv("QORV_TEST_UNSET");
-  EXPECT_EQ(wordexp("$QORV_TEST_DIR/run.log"), "/data/run.log");
-  EXPECT_EQ(wordexp("${QORV_TEST_DIR}x"), "/datax");
-  EXPECT_EQ(wordexp("a$QORV_TEST_UNSET.b"), "a.b");
-  EXPECT_EQ(wordexp("${QORV_TEST_DIR"), "${QORV_TEST_DIR");
-  EXPECT_EQ(wordexp("cost$5"), "cost$5");
-  EXPECT_EQ(wordexp("$(rm -rf x)"), "$(rm -rf x)");
-  EXPECT_EQ(wordexp("`id`.log"), "`id`.log");
-  EXPECT_EQ(wordexp("~qorv-no-such-user/x"), "~qorv-no-such-user/x");
-  EXPECT_EQ(wordexp("a b*"), "a b*");
-
+// Each function of one text against rows of {input, expected}; wordexp
+// never runs a command.
+TEST(StrTest, PathsLibraryNamesIdsTrimmingCaseAndExpansion) {
+  const struct {
+    const char* name;
+    std::function<std::string(const std::string&)> fn;
+    std::vector<std::pair<std::string, std::string>> rows;
+  } cases[] = {
+      // clang-format off
+      {"dirname", dirname,
+       {{"out/run.log", "out"}, {"run.log", "."}, {"/run.log", "/"}, {"a/b/", "a"}, {"a//b", "a"}, {"", "."}}},
+      {"basename", basename, {{"out/run.log", "run.log"}, {"a/b/", "b"}, {"/", "/"}}},
+      {"remove_path", remove_path, {{"a/b/", ""}, {"a/b/c.so", "c.so"}}},
+      {"get_lib_name", get_lib_name,
+       {{"/opt/ext/libcategory_log.so", "category_log"}, {"/opt/ext/libcategory_log.so.1.2", "category_log"},
+        {"qorv_json.so", "qorv_json"}, {"lib.so", "lib"}, {"libreports", "reports"},
+        {"libx.solid.so", "x.solid"}, {"libx.so.bak", "x.so.bak"}}},
+      {"remove_sub_id", remove_sub_id,
+       {{"disk-full#sda1", "disk-full"}, {"disk-full#a#b", "disk-full"}, {"disk-full", "disk-full"}, {"#x", ""}}},
+      {"strip", [](const std::string& s) { return strip(s); }, {{" \t a  b \n", "a  b"}, {"   ", ""}}},
+      {"strip x", [](const std::string& s) { return strip(s, "x"); }, {{"xxaxx", "a"}}},
+      {"rstrip", [](const std::string& s) { return rstrip(s); }, {{"  a  ", "  a"}}},
+      {"fstrip", [](const std::string& s) { return fstrip(s); }, {{"  a  ", "a  "}}},
+      {"squeeze", [](const std::string& s) { return squeeze(s, ' '); }, {{"a   b  c ", "a b c "}}},
+      {"upper", upper, {{"Node-7é", "NODE-7é"}}},
+      {"lower", lower, {{"NODE-7", "node-7"}}},
+      {"wordexp", wordexp,
+       {{"$QORV_TEST_DIR/run.log", "/data/run.log"}, {"${QORV_TEST_DIR}x", "/datax"},
+        {"a$QORV_TEST_UNSET.b", "a.b"}, {"${QORV_TEST_DIR", "${QORV_TEST_DIR"}, {"cost$5", "cost$5"},
+        {"$(rm -rf x)", "$(rm -rf x)"}, {"`id`.log", "`id`.log"}, {"a b*", "a b*"},
+        {"~qorv-no-such-user/x", "~qorv-no-such-user/x"}, {"~/out.log", "/home/admin/out.log"},
+        {"~", "/home/admin"}, {"x~", "x~"}}},
+      // clang-format on
+  };
   const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
   ::setenv("HOME", "/home/admin", 1);
-  EXPECT_EQ(wordexp("~/out.log"), "/home/admin/out.log");
-  EXPECT_EQ(wordexp("~"), "/home/admin");
-  EXPECT_EQ(wordexp("x~"), "x~");
+  ::setenv("QORV_TEST_DIR", "/data", 1);
+  ::unsetenv("QORV_TEST_UNSET");
+  for (const auto& c : cases) {
+    for (const auto& [input, expected] : c.rows) EXPECT_EQ(c.fn(input), expected) << c.name << "(\"" << input << "\")";
+  }
   ::setenv("HOME", home.c_str(), 1);
 }
 
@@ -96,12 +78,7 @@ TEST(StrTest, TreeDrawing) {
   b->dependencies = {{d, e}};
   c->dependencies = {{f}};
 
-  const auto lines = a->create_tree({}, true);
-  ASSERT_EQ(lines.size(), 6u);
-  EXPECT_EQ(lines[0], (TreeLine{"A", {true}}));
-  EXPECT_EQ(lines[1], (TreeLine{"B", {true, false}}));
-  EXPECT_EQ(lines[4], (TreeLine{"C", {false, true}}));
-  EXPECT_EQ(format_tree(lines, "   ", "`- ", "|- ", "|  "),
+  EXPECT_EQ(format_tree(a->create_tree({}, true), "   ", "`- ", "|- ", "|  "),
             "A\n"
             "|- B\n"
             "|  |- D\n"

@@ -17,33 +17,26 @@ namespace {
 
 std::string merged(const std::vector<std::string>& hosts) { return TokenizedHost::get_merged_hosts(hosts); }
 
-TEST(TokenizedHostTest, FoldsOnTheLastDigitRunOnly) {
-  EXPECT_EQ(merged({"node001", "login1", "node003", "gpu2-ib", "node002", "node007", "gpu1-ib", "node004", "gpu3-ib"}),
-            "gpu[1-3]-ib,login1,node[001-004,007]");
-  EXPECT_EQ(merged({"rack1-n1", "rack2-n1", "rack1-n2"}), "rack1-n[1-2],rack2-n1");
-  EXPECT_EQ(merged({"7", "5", "6"}), "[5-7]");
-}
-
-TEST(TokenizedHostTest, KeepsPaddingWithinEachRange) {
-  EXPECT_EQ(merged({"node09", "node10"}), "node[09-10]");
-  EXPECT_EQ(merged({"node9", "node10"}), "node[9-10]");
-  EXPECT_EQ(merged({"node09", "node9"}), "node[9,09]");
-  EXPECT_EQ(merged({"node099", "node100"}), "node[099-100]");
-  EXPECT_EQ(merged({"n0998", "n0999", "n1000", "n1001"}), "n[0998-1001]");
-  EXPECT_EQ(merged({"n99", "n100", "n101", "n0", "n00"}), "n[0,00,99-101]");
-  EXPECT_EQ(merged({"n099", "n100", "n101", "n99"}), "n[99-101,099]");
+TEST(TokenizedHostTest, FoldsOnTheLastDigitRunKeepingPaddingWithinEachRange) {
   // Readers refuse a padded range that ends wider than it starts.
-  std::vector<std::string> hosts = {"n09"};
-  for (int i = 10; i <= 100; ++i) hosts.push_back("n" + std::to_string(i));
-  EXPECT_EQ(merged(hosts), "n[09-99,100]");
-}
-
-TEST(TokenizedHostTest, DuplicatesEmptyAndUnfoldableNames) {
-  EXPECT_EQ(merged({}), "");
-  EXPECT_EQ(merged({"", ""}), "");
-  EXPECT_EQ(merged({"a1", "", "a1", "a2", "login", "login"}), "a[1-2],login");
-  EXPECT_EQ(merged({"login2", "login", "login1"}), "login,login[1-2]");
-  EXPECT_EQ(merged({"x[1-2]", "x1", "b,3", "x[1-2]"}), "b,3,x1,x[1-2]");
+  std::vector<std::string> widening = {"n09"};
+  for (int i = 10; i <= 100; ++i) widening.push_back("n" + std::to_string(i));
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      // clang-format off
+      {{"node001", "login1", "node003", "gpu2-ib", "node002", "node007", "gpu1-ib", "node004", "gpu3-ib"},
+       "gpu[1-3]-ib,login1,node[001-004,007]"},
+      {{"rack1-n1", "rack2-n1", "rack1-n2"}, "rack1-n[1-2],rack2-n1"},
+      {{"7", "5", "6"}, "[5-7]"},
+      {{"node09", "node10"}, "node[09-10]"}, {{"node9", "node10"}, "node[9-10]"}, {{"node09", "node9"}, "node[9,09]"},
+      {{"node099", "node100"}, "node[099-100]"}, {{"n0998", "n0999", "n1000", "n1001"}, "n[0998-1001]"},
+      {{"n99", "n100", "n101", "n0", "n00"}, "n[0,00,99-101]"}, {{"n099", "n100", "n101", "n99"}, "n[99-101,099]"},
+      {widening, "n[09-99,100]"},
+      // Duplicates, empty names and names that cannot be folded.
+      {{}, ""}, {{"", ""}, ""}, {{"a1", "", "a1", "a2", "login", "login"}, "a[1-2],login"},
+      {{"login2", "login", "login1"}, "login,login[1-2]"}, {{"x[1-2]", "x1", "b,3", "x[1-2]"}, "b,3,x1,x[1-2]"},
+      // clang-format on
+  };
+  for (const auto& [hosts, expected] : cases) EXPECT_EQ(merged(hosts), expected);
 }
 
 // Random host sets: shared prefixes and suffixes, padded and unpadded numbers

@@ -47,7 +47,8 @@ class IssueProcessorTest : public ::testing::Test {
   std::shared_ptr<Config> config_;
 };
 
-TEST_F(IssueProcessorTest, TranslatesMessagesSecondaryAndRemedy) {
+TEST_F(IssueProcessorTest, TranslatesTextsAndSetsCategoriesByUsableId) {
+  config_->category_map = {{"mem-low", "PERFORMANCE"}};
   auto record = Make("mem-low#dimm", 80, {"n1"});
   record->message_args = {"n1"};
   record->secondary_id = "detail";
@@ -66,6 +67,8 @@ TEST_F(IssueProcessorTest, TranslatesMessagesSecondaryAndRemedy) {
   EXPECT_EQ(untouched->message, "no-such-id");
   EXPECT_EQ(untouched->remedy, "kept remedy");
   EXPECT_EQ(untouched->secondary_message, "kept secondary");
+  EXPECT_EQ(record->category, "PERFORMANCE");
+  EXPECT_EQ(untouched->category, "FUNCTIONALITY");
 }
 
 TEST_F(IssueProcessorTest, IncludeNodesFilterEveryList) {
@@ -154,19 +157,9 @@ TEST(IssueProcessorSort, SameOrderAsStableSortWithCompare) {
   EXPECT_TRUE(std::is_sorted(with_empty.begin(), with_empty.begin() + 3, IssueProcessor::Compare));
 }
 
-TEST_F(IssueProcessorTest, CategoriesByUsableId) {
-  config_->category_map = {{"mem-low", "PERFORMANCE"}};
-  Issues() = {Make("mem-low#dimm3", 10, {"n"}), Make("mem-low", 10, {"n"}), Make("other", 10, {"n"})};
-  process_issues(config_);
-  EXPECT_EQ(Issues()[0]->category, "PERFORMANCE");
-  EXPECT_EQ(Issues()[1]->category, "PERFORMANCE");
-  EXPECT_EQ(Issues()[2]->category, "FUNCTIONALITY");
-}
-
 TEST_F(IssueProcessorTest, ReportMessagesMergeByText) {
-  config_->report_messages["tested"] = {{"report", {"all"}, {"n1", "n2"}, ""},
-                                        {"report", {"all"}, {"n3"}, ""},
-                                        {"report", {"some"}, {"n4"}, ""}};
+  config_->report_messages["tested"] = {
+      {"report", {"all"}, {"n1", "n2"}, ""}, {"report", {"all"}, {"n3"}, ""}, {"report", {"some"}, {"n4"}, ""}};
   config_->report_messages["empty"] = {};
   PostprocessorExtensionData data;
   data.reports = std::make_shared<ReportMap>();

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <exception>
+#include <filesystem>
 #include <sstream>
 
 #include "log/error_log.h"
@@ -19,6 +20,14 @@ using qorv::testing::CaptureOutput;
 using qorv::testing::ReadFile;
 using qorv::testing::TempDir;
 
+const auto kTrunc = std::ios_base::out | std::ios_base::trunc;
+
+unsigned Mode(const std::string& path) {
+  struct stat info {};
+  EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
+  return info.st_mode & 0777;
+}
+
 class OutputLogTest : public ::testing::Test {
  protected:
   void SetUp() override { OutputLog::createInstance(); }
@@ -27,113 +36,83 @@ class OutputLogTest : public ::testing::Test {
     OutputLog::singleton_obj->files.clear();
     OutputLog::singleton_obj->color = -1;
   }
-  // Makes console the only stream, with colour enabled.
-  void UseColourConsole() { OutputLog::singleton_obj->streams = {{&console_, true}}; }
-
-  std::ostringstream console_;
 };
 
-TEST_F(OutputLogTest, ColourWrapsOneMessageOnColourStreamsOnly) {
-  UseColourConsole();
+TEST_F(OutputLogTest, ColourWrapsEachMessageOnColourStreamsOnly) {
+  std::ostringstream console, file;
+  OutputLog::singleton_obj->streams = {{&console, true}};
   OutputLog(OutputLog::YELLOW) << "disk slow";
-  EXPECT_EQ(console_.str(), "\033[0;33mdisk slow\033[0m");
+  { OutputLog empty(OutputLog::GREEN); }  // must not leave the console coloured
+  OutputLog(OutputLog::NO_COLOR) << "plain";
+  EXPECT_EQ(console.str(), "\033[0;33mdisk slow\033[0m\033[0;32m\033[0mplain");
 
-  std::ostringstream file;
   OutputLog::singleton_obj->streams = {{&file, false}};
   OutputLog(OutputLog::RED) << "text";
   EXPECT_EQ(file.str(), "text");
   EXPECT_EQ(OutputLog::singleton_obj->color, -1);
-}
 
-TEST_F(OutputLogTest, EmptyColouredMessageDoesNotLeaveTheConsoleColoured) {
-  UseColourConsole();
-  { OutputLog message(OutputLog::GREEN); }
-  EXPECT_EQ(console_.str(), "\033[0;32m\033[0m");
-  EXPECT_EQ(OutputLog::singleton_obj->color, -1);
-  OutputLog(OutputLog::NO_COLOR) << "plain";
-  EXPECT_EQ(console_.str(), "\033[0;32m\033[0mplain");
-}
-
-TEST_F(OutputLogTest, InvalidColourIsReportedAndThrown) {
-  UseColourConsole();
   CaptureOutput capture;
+  OutputLog::singleton_obj->streams = {{&console, true}};
   EXPECT_THROW(OutputLog(static_cast<OutputLog::Colors>(3)), std::exception);
   EXPECT_EQ(capture.err(), "invalid color 3\n");
-  EXPECT_EQ(console_.str(), "");
+  EXPECT_EQ(console.str(), "\033[0;33mdisk slow\033[0m\033[0;32m\033[0mplain");
 }
 
-TEST_F(OutputLogTest, EmptyNameSelectsStandardOutput) {
-  CaptureOutput capture;
-  EXPECT_TRUE(OutputLog::set_out_streams("", std::ios_base::out | std::ios_base::trunc));
-  OutputLog(OutputLog::GREEN) << "on the console";
-  EXPECT_EQ(capture.out(), "on the console");
-  EXPECT_EQ(capture.err(), "");
-}
-
-TEST_F(OutputLogTest, UnopenableFileFallsBackToStandardOutput) {
+TEST_F(OutputLogTest, WhatCannotBeOpenedFallsBackToStandardOutputAndKeepsItsPermissions) {
   TempDir dir;
-  const std::string file = dir / "missing/report.log";
-  CaptureOutput capture;
-  EXPECT_FALSE(OutputLog::set_out_streams(file, std::ios_base::out | std::ios_base::trunc));
-  OutputLog(OutputLog::NO_COLOR) << "still shown";
-  EXPECT_EQ(capture.err(), "Error opening output file " + file + ".\n  No such file or directory\n");
-  EXPECT_EQ(capture.out(), "still shown");
-}
-
-TEST_F(OutputLogTest, WhatCannotBeOpenedKeepsItsPermissions) {
-  TempDir dir;
-  const std::string directory = dir / "results";
-  ASSERT_EQ(::mkdir(directory.c_str(), 0755), 0);
-  CaptureOutput capture;
-  EXPECT_FALSE(OutputLog::set_out_streams(directory, std::ios_base::out | std::ios_base::trunc));
-  struct stat info {};
-  ASSERT_EQ(::stat(directory.c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0755u);
+  ASSERT_EQ(::mkdir((dir / "results").c_str(), 0755), 0);
+  const struct {
+    std::string file;
+    bool opened;
+    std::string err;
+  } cases[] = {
+      {"", true, ""},
+      {dir / "missing/report.log", false,
+       "Error opening output file " + (dir / "missing/report.log") + ".\n  No such file or directory\n"},
+      {dir / "results", false, "Error opening output file " + (dir / "results") + ".\n  Is a directory\n"},
+  };
+  for (const auto& c : cases) {
+    CaptureOutput capture;
+    EXPECT_EQ(OutputLog::set_out_streams(c.file, kTrunc), c.opened) << c.file;
+    OutputLog(OutputLog::GREEN) << "on the console";
+    EXPECT_EQ(capture.out(), "on the console") << c.file;
+    EXPECT_EQ(capture.err(), c.err);
+  }
+  EXPECT_EQ(Mode(dir / "results"), 0755u);
 }
 
 TEST_F(OutputLogTest, FirstWriterTruncatesLaterWritersAppendWithMode0660) {
   TempDir dir;
   const std::string file = dir.Write("report.log", "old content\n");
   const mode_t old_mask = ::umask(077);
-  ASSERT_TRUE(OutputLog::set_out_streams(file, std::ios_base::out | std::ios_base::trunc));
+  ASSERT_TRUE(OutputLog::set_out_streams(file, kTrunc));
   OutputLog(OutputLog::NO_COLOR) << "first\n";
   ASSERT_TRUE(OutputLog::set_out_streams(file, std::ios_base::out | std::ios_base::app));
   OutputLog(OutputLog::NO_COLOR) << "second\n";
   ::umask(old_mask);
-
   EXPECT_EQ(ReadFile(file), "first\nsecond\n");
-  struct stat info {};
-  ASSERT_EQ(::stat(file.c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0660u);
+  EXPECT_EQ(Mode(file), 0660u);
 }
 
-TEST_F(OutputLogTest, TildeAndVariablesAreExpandedButCommandsNeverRun) {
-  TempDir dir;
+TEST_F(OutputLogTest, NamesAreStrippedAndExpandedButCommandsNeverRun) {
+  TempDir work(true);
   const char* old_home = std::getenv("HOME");
   const std::string saved_home = old_home ? old_home : "";
-  ::setenv("HOME", dir.path().c_str(), 1);
+  ::setenv("HOME", work.path().c_str(), 1);
   ::setenv("QORV_TEST_SUBDIR", "sub", 1);
-  std::filesystem::create_directories(dir / "sub");
-
+  std::filesystem::create_directories("sub");
   EXPECT_TRUE(OutputLog::set_out_streams("  ~/$QORV_TEST_SUBDIR/report.log ", std::ios_base::out));
   OutputLog(OutputLog::NO_COLOR) << "expanded";
+  EXPECT_TRUE(OutputLog::set_out_streams("$(touch pwned).log", std::ios_base::out));
   OutputLog::singleton_obj->files.clear();
-  EXPECT_EQ(ReadFile(dir / "sub/report.log"), "expanded");
-
-  // A command substitution is taken literally and never executed.
-  TempDir work(true);
-  const std::string evil = "$(touch pwned).log";
-  EXPECT_TRUE(OutputLog::set_out_streams(evil, std::ios_base::out));
-  OutputLog::singleton_obj->files.clear();
-  EXPECT_TRUE(std::filesystem::exists(evil));
-  EXPECT_FALSE(std::filesystem::exists("pwned"));
-
   ::setenv("HOME", saved_home.c_str(), 1);
+  EXPECT_EQ(ReadFile("sub/report.log"), "expanded");
+  EXPECT_TRUE(std::filesystem::exists("$(touch pwned).log"));
+  EXPECT_FALSE(std::filesystem::exists("pwned"));
 }
 
-TEST(ErrorLogTest, LevelAgainstLogLevel) {
-  const int saved_level = LOG_LEVEL;
-  const int saved_output = LOG_OUTPUT;
+TEST(ErrorLogTest, WrittenWhenItsLevelIsAtMostLogLevel) {
+  const int saved_level = LOG_LEVEL, saved_output = LOG_OUTPUT;
   LOG_OUTPUT = 0;
   std::string shown;
   for (int level : {5, 6, 7}) {

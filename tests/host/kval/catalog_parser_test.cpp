@@ -103,18 +103,5 @@ TEST_F(CatalogParserTest, RefusesWhatTheFormatDoesNotAllow) {
   }
 }
 
-TEST_F(CatalogParserTest, BundledExampleLoads) {
-  message_catalogs catalogs;
-  const auto result =
-      catalogs.load({std::string(QORV_SOURCE_DIR) + "/examples/catalogs/cluster-health.xml"}, "en");
-  ASSERT_EQ(result.status, 0) << result.text;
-  generic::varg_list args;
-  args.push_back("0", "n042");
-  args.push_back("1", 812);
-  args.push_back("2", 1024);
-  EXPECT_EQ(catalogs.catalog("").message("qorv-memory-low").as_string(args),
-            "Node n042 has 812 MiB of free memory, below the 1024 MiB threshold.");
-}
-
 }  // namespace
 }  // namespace KVAL_2_18::i18n

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <vector>
 
 #include "postprocessor/host/kval/message_catalogs.h"
 #include "tests/support/temp_dir.h"
@@ -24,42 +25,40 @@ message_t parse(const std::string& text) {
   return catalogs.catalog("").message("m");
 }
 
-varg_list args(std::initializer_list<variant> values) {
+varg_list args(const std::vector<variant>& values) {
   varg_list list;
   int index = 0;
   for (const variant& value : values) list.push_back(std::to_string(index++), value);
   return list;
 }
 
-TEST(MessageTest, SubstitutesPlaceholdersByName) {
-  EXPECT_EQ(parse("Node {0} has {1} MiB").as_string(args({"n01", 512})), "Node n01 has 512 MiB");
-  EXPECT_EQ(parse("{1} before {0}, {1} again").as_string(args({"a", "b"})), "b before a, b again");
-  EXPECT_EQ(parse("no arguments").as_string(args({})), "no arguments");
+TEST(MessageTest, SubstitutesNumberedPlaceholders) {
+  const struct {
+    std::string text;
+    std::vector<variant> args;
+    std::string expected;
+  } cases[] = {
+      {"Node {0} has {1} MiB", {"n01", 512}, "Node n01 has 512 MiB"},
+      {"{1} before {0}, {1} again", {"a", "b"}, "b before a, b again"},
+      {"no arguments", {}, "no arguments"},
+      // Missing arguments stay visible; surplus ones are ignored.
+      {"{0} / {2}", {"x"}, "x / {2}"},
+      {"{0} / {2}", {"x", "y", "z", "unused"}, "x / z"},
+      {"{0} / {2}", {}, "{0} / {2}"},
+      // Argument text is not scanned for placeholders; doubled braces are literal.
+      {"{0}-{1}", {"{1}", "{{"}, "{1}-{{"},
+      {"{{0}} is {0}, {{{0}}}", {7}, "{0} is 7, {7}"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(parse(c.text).as_string(args(c.args)), c.expected) << c.text;
 }
 
-TEST(MessageTest, MissingArgumentsStayVisibleAndSurplusOnesAreIgnored) {
-  const message_t message = parse("{0} / {2}");
-  EXPECT_EQ(message.as_string(args({"x"})), "x / {2}");
-  EXPECT_EQ(message.as_string(args({"x", "y", "z", "unused"})), "x / z");
-  EXPECT_EQ(message.as_string(args({})), "{0} / {2}");
-}
-
-TEST(MessageTest, ArgumentTextIsNotScannedForPlaceholders) {
-  EXPECT_EQ(parse("{0}-{1}").as_string(args({"{1}", "{{"})), "{1}-{{");
-}
-
-TEST(MessageTest, DoubledBracesAreLiteral) {
-  const message_t message = parse("{{0}} is {0}, {{{0}}}");
-  EXPECT_EQ(message.as_string(args({7})), "{0} is 7, {7}");
-}
-
-TEST(MessageTest, SizeCountsPartsAndIsZeroForEmptyOrAbsent) {
+// The translator takes a message without parts for a missing one.
+TEST(MessageTest, OnlyEmptyAndAbsentMessagesHaveNoParts) {
   EXPECT_EQ(message_t().size(), 0u);
   EXPECT_EQ(message_t().as_string(args({1})), "");
   EXPECT_EQ(parse("").size(), 0u);
-  EXPECT_EQ(parse("Node {0} is down").size(), 3u);
-  EXPECT_EQ(parse("{0}{1}").size(), 2u);
-  EXPECT_EQ(parse("{{}} and more").size(), 1u);
+  EXPECT_NE(parse("{0}").size(), 0u);
+  EXPECT_NE(parse("{{}}").size(), 0u);
 }
 
 TEST(VargListTest, LastPushedValueWins) {

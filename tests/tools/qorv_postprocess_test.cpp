@@ -84,13 +84,6 @@ std::string SmallRun(const std::string& extra = "", const std::vector<std::strin
   "issues": [)" + issue + "]" + extra + "\n}\n";
 }
 
-// The small run with its definition depending on `on`.
-std::string Depending(const std::string& on) {
-  std::string run = SmallRun();
-  const std::string name = R"("name": "basic",)";
-  return run.replace(run.find(name), name.size(), name + R"( "depends_on": [[")" + on + R"("]],)");
-}
-
 const char kCatalog[] = R"(<message-catalog language="en"><message id="qorv-low">Memory low on {0}.</message></message-catalog>)";
 
 // Every file under dir with its content, to tell whether a run wrote anything.
@@ -190,9 +183,6 @@ TEST(QorvPostprocessBadInput, RefusesOrReportsEachPlainly) {
       {"integer beyond 64 bits", SmallRun(",\n  \"third\": [{\"id\": \"a\", \"args\": [99999999999999999999]}]"), {}, 2,
        {"third[0].args[0]: 99999999999999999999 is out of range"}},
       {"unknown field", SmallRun(",\n  \"fwd\": []"), {}, 2, {"unknown field 'fwd' (did you mean 'fwds'?)"}},
-      {"dependency cycle", Depending("basic"), {}, 2,
-       {"fwds[0].depends_on[0][0]: the Framework Definitions depend on each other in a cycle: basic -> basic"}},
-      {"unknown dependency", Depending("x"), {}, 2, {"no Framework Definition 'x'"}},
       // Every report runs through a long chain and through a ladder of
       // millions of paths, in well under a second each: the walks keep their
       // own stacks and visit each definition once, and the drawn trees are

@@ -47,6 +47,9 @@ TEST(RunFile, RefusesReferencesToWhatIsNotDefined) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {R"({"fwds": [{"name": "t"}], "roots": ["u"]})", "roots[0]: no Framework Definition 'u'"},
       {R"({"fwds": [{"name": "t"}], "roots": ["t", "t"]})", "roots[1]: 't' is listed twice"},
+      {R"({"fwds": [{"name": "t", "depends_on": [["x"]]}]})", "fwds[0].depends_on[0][0]: no Framework Definition 'x'"},
+      {R"({"fwds": [{"name": "t", "depends_on": [["t"]]}]})",
+       "fwds[0].depends_on[0][0]: the Framework Definitions depend on each other in a cycle: t -> t"},
       {R"({"node_groups": [{"name": "g", "excluded_groups": ["h"]}]})", "node_groups[0].excluded_groups[0]: no node group 'h'"},
       {R"({"fwds": [{"name": "t"}], "node_groups": [{"name": "g", "root_fwds": ["t"], "test_exclusions": {"u": []}}]})",
        "'u' is not among the group's root_fwds"},

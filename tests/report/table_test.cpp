@@ -7,14 +7,9 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-TEST(TableTest, BuiltFromHeaders) {
-  Table table({"A", "Temperature"});
-  EXPECT_EQ(table.GetHeaders(), (Lines{"#Nodes", "A", "Temperature", "Nodes"}));
-  EXPECT_EQ(table.widths, (std::vector<int>{7, 2, 12, 6}));
-  EXPECT_TRUE(table.IsValid());
-  EXPECT_TRUE(table.empty());
-  EXPECT_EQ(table.GetTableStrings(), (Lines{"#Nodes A Temperature Nodes "}));
-
+// Rendering of whole tables shows in the golden reports.
+TEST(TableTest, ValidOnlyWithNamedColumns) {
+  EXPECT_TRUE(Table({"A", "Temperature"}).IsValid());
   EXPECT_FALSE(Table({""}).IsValid());
   Table initial;
   EXPECT_FALSE(initial.IsValid());
@@ -57,15 +52,8 @@ TEST(TableTest, SortsByNodeCountThenCellsAsText) {
   EXPECT_EQ(table.GetRows()[2].GetNodes(), (Lines{"a", "b", "h"}));
 }
 
-TEST(TableTest, RendersAlignedColumns) {
-  Table table({"Slot"});
-  table.InsertRow({"A1"}, {"n1"});
-  table.InsertRow({"LONG-SLOT"}, {"n2"});
-  EXPECT_EQ(table.GetTableStrings(), (Lines{"#Nodes Slot      Nodes ",  //
-                                            "1      A1        n1    ",  //
-                                            "1      LONG-SLOT n2    "}));
-
-  // A merged row's node string may outgrow its column: no padding then.
+// A merged row's node string may outgrow its column: no padding then.
+TEST(TableTest, MergedRowMayOutgrowItsColumn) {
   Table grown({"S"});
   grown.InsertRow({"x"}, {"n1"});
   grown.InsertRow({"x"}, {"longer-node-name"});

@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "postprocessor/version.h"
+#include "tests/report/report_fixture.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -65,40 +66,25 @@ Result RunProgram(const std::vector<std::string>& args, const std::string& cwd, 
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
 }
 
-// A small run on one node whose message comes from a catalogue in the
-// run's directory; `extra` adds fields at the top.
-std::string SmallRun(const std::string& extra = "") {
+// A small run whose issue is on every one of `names`, the run's nodes, its
+// message from a catalogue in the run's directory; `extra` adds fields at
+// the top.
+std::string SmallRun(const std::string& extra = "", const std::vector<std::string>& names = {"n1"}) {
+  std::string nodes, list;
+  for (const auto& name : names) {
+    nodes += (nodes.empty() ? "{\"name\": \"" : ", {\"name\": \"") + name + "\"}";
+    list += (list.empty() ? "\"" : ", \"") + name + "\"";
+  }
+  const std::string issue = R"({"id": "qorv-low", "severity": 80, "nodes": [)" + list + R"(], "args": ["n1"]})";
   return R"({
-  "nodes": [{"name": "n1"}],
+  "nodes": [)" + nodes + R"(],
   "fwds": [{"name": "basic", "signs": ["mem"], "catalogs": [{"directory": "./", "files": ["c.xml"]}]}],
   "observation_ids": {"qorv-low": ["mem"]},
-  "observations": [{"id": "qorv-low", "severity": 80, "nodes": ["n1"], "args": ["n1"]}],
-  "issues": [{"id": "qorv-low", "severity": 80, "nodes": ["n1"], "args": ["n1"]}])" +
-         extra + "\n}\n";
-}
-
-// The small run with its definition depending on `on`.
-std::string Depending(const std::string& on) {
-  std::string run = SmallRun();
-  const std::string name = R"("name": "basic",)";
-  return run.replace(run.find(name), name.size(), name + R"( "depends_on": [[")" + on + R"("]],)");
+  "observations": [)" + issue + R"(],
+  "issues": [)" + issue + "]" + extra + "\n}\n";
 }
 
 const char kCatalog[] = R"(<message-catalog language="en"><message id="qorv-low">Memory low on {0}.</message></message-catalog>)";
-
-class QorvPostprocess : public ::testing::Test {
- protected:
-  void SetUp() override { dir.Write("c.xml", kCatalog); }
-
-  // Runs with the build's extensions; the results log is category_log's.
-  Result RunWith(const std::string& run, std::vector<std::string> args) {
-    dir.Write("run.json", run);
-    args.insert(args.begin(), {"run.json", "--extensions", QORV_EXTENSION_DIR});
-    return RunProgram(args, dir.path().string());
-  }
-
-  TempDir dir;
-};
 
 // Every file under dir with its content, to tell whether a run wrote anything.
 std::map<std::string, std::string> Snapshot(const TempDir& dir) {
@@ -121,46 +107,6 @@ bool Complete(const std::string& path) {
          text.back() == '\n';
 }
 
-// Whether every row of a console report fits in `width` columns, or holds
-// a single word after its leading blanks. The driver's closing line is not
-// wrapped.
-bool FitsWidth(const std::string& text, std::size_t width) {
-  std::size_t begin = 0;
-  while (begin < text.size()) {
-    std::size_t end = text.find('\n', begin);
-    if (end == std::string::npos) end = text.size();
-    const std::string row = text.substr(begin, end - begin);
-    std::size_t columns = 0;
-    for (char c : row) columns += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-    const std::size_t word = row.find_first_not_of(' ');
-    const bool closing = row.rfind("See the following files", 0) == 0;
-    if (columns > width && !closing && word != std::string::npos && row.find(' ', word) != std::string::npos) {
-      return false;
-    }
-    begin = end + 1;
-  }
-  return true;
-}
-
-// The small run with its issue on every one of `names`, which are the
-// run's nodes.
-std::string OnNodes(const std::vector<std::string>& names) {
-  std::string nodes, list;
-  for (const auto& name : names) {
-    nodes += (nodes.empty() ? "{\"name\": \"" : ", {\"name\": \"") + name + "\"}";
-    list += (list.empty() ? "\"" : ", \"") + name + "\"";
-  }
-  return R"({
-  "nodes": [)" + nodes + R"(],
-  "fwds": [{"name": "basic", "signs": ["mem"], "catalogs": [{"directory": "./", "files": ["c.xml"]}]}],
-  "observation_ids": {"qorv-low": ["mem"]},
-  "observations": [{"id": "qorv-low", "severity": 80, "nodes": [)" + list + R"(], "args": ["n1"]}],
-  "issues": [{"id": "qorv-low", "severity": 80, "nodes": [)" + list + R"(], "args": ["n1"]}]
-}
-)";
-}
-
-// A chain of definitions, each depending on the next.
 // Definitions in levels of width each, every one depending on all of the
 // level below: width 1 is a chain, width 2 a ladder with 2^levels paths.
 std::string Layered(int levels, int width) {
@@ -194,12 +140,13 @@ struct Case {
   std::vector<std::string> results = {};  // result files that must be there, complete
   std::vector<std::string> out = {};      // each must appear on standard output
   int columns = -1;                       // a terminal this wide on standard input
+  const char* epoch = nullptr;            // SOURCE_DATE_EPOCH
 };
 
-// Bad input of every kind, through the program: each gives its exit status
-// and a message naming the file and the problem, never a crash. A refused
-// run (status 2) leaves every file as it was; any result file a run leaves
-// is complete.
+// Bad input of every kind, and the options, through the program: each gives
+// its exit status and a message naming the file and the problem, never a
+// crash. A refused run (status 2) or one that only processes leaves every
+// file as it was; any result file a run leaves is complete.
 TEST(QorvPostprocessBadInput, RefusesOrReportsEachPlainly) {
   const auto catalog = [](std::string text) { return [text](const TempDir& d) { d.Write("c.xml", text); }; };
   const auto third = [](const std::string& severity) {
@@ -219,6 +166,8 @@ TEST(QorvPostprocessBadInput, RefusesOrReportsEachPlainly) {
   const std::vector<Case> cases = {
       {"pass", SmallRun(), {"-e", "category_log"}, 0, {}, nullptr, {kResults}},
       // The run file.
+      {"run file missing", SmallRun(), {}, 2, {"qorv-postprocess: run.json: cannot open the run file: No such file"},
+       [](const TempDir& d) { std::filesystem::remove(d / "run.json"); }},
       {"malformed json", "{\n  \"nodes\": [\n    {\"name\": \"n1\"},,\n  ]\n}\n", {}, 2,
        {"run.json:3:20: expected a value"}},
       {"file ends early", "{\"nodes\": [", {}, 2, {"run.json:1:12: the file ends early"}},
@@ -234,9 +183,6 @@ TEST(QorvPostprocessBadInput, RefusesOrReportsEachPlainly) {
       {"integer beyond 64 bits", SmallRun(",\n  \"third\": [{\"id\": \"a\", \"args\": [99999999999999999999]}]"), {}, 2,
        {"third[0].args[0]: 99999999999999999999 is out of range"}},
       {"unknown field", SmallRun(",\n  \"fwd\": []"), {}, 2, {"unknown field 'fwd' (did you mean 'fwds'?)"}},
-      {"dependency cycle", Depending("basic"), {}, 2,
-       {"fwds[0].depends_on[0][0]: the Framework Definitions depend on each other in a cycle: basic -> basic"}},
-      {"unknown dependency", Depending("x"), {}, 2, {"no Framework Definition 'x'"}},
       // Every report runs through a long chain and through a ladder of
       // millions of paths, in well under a second each: the walks keep their
       // own stacks and visit each definition once, and the drawn trees are
@@ -254,12 +200,14 @@ TEST(QorvPostprocessBadInput, RefusesOrReportsEachPlainly) {
       // Issues and nodes.
       {"empty issue lists", R"({"nodes": [{"name": "n1"}], "diagnoses": [], "observations": [], "third": [], "issues": []})",
        {}, 0, {}, nullptr, all},
-      {"odd node names", OnNodes({"n[1]", "a,b", "node 7", "n\u0153ud-\u00e91", "n2"}), {}, 0, {}, nullptr, all},
-      {"one issue on 100,000 nodes", OnNodes(many_nodes), {"-e", "category_log"}, 0, {}, nullptr, {kResults}},
+      {"odd node names", SmallRun("", {"n[1]", "a,b", "node 7", "n\u0153ud-\u00e91", "n2"}), {}, 0, {}, nullptr, all},
+      {"one issue on 100,000 nodes", SmallRun("", many_nodes), {"-e", "category_log"}, 0, {}, nullptr, {kResults}},
       {"sign map missing a diagnosis",
        SmallRun(",\n  \"diagnoses\": [{\"id\": \"qorv-unmapped\", \"severity\": 80, \"nodes\": [\"n1\"]}]"), {}, 1,
        {"qorv-unmapped"}, nullptr, all},
       // Result files.
+      {"output option places the results", SmallRun(), {"-e", "category_log", "--output", "out/run.log"}, 0, {},
+       nullptr, {"out/run.log"}, {"See the following files for more information: out/run.log"}},
       {"output directory cannot be created", SmallRun(), {"--output", "blocker/sub/run.log"}, 0,
        {"blocker/sub", "run.log"}, [](const TempDir& d) { d.Write("blocker", "a file\n"); },
        {"run.log", "run.json", kWarnings}},
@@ -298,6 +246,14 @@ TEST(QorvPostprocessBadInput, RefusesOrReportsEachPlainly) {
       {"terminal width 10,000", SmallRun(), {"-e", "category_summary"}, 0, {}, nullptr, {}, {"\nNodes tested: n1\n"},
        10000},
       // Options.
+      {"help", SmallRun(), {"--help"}, 0, {}, nullptr, {}, {"Usage: qorv-postprocess"}},
+      {"version", SmallRun(), {"--version"}, 0, {}, nullptr, {},
+       {std::string("qorv-postprocess (Quorvane) ") + qorv::postprocessor::kProductVersion + "\n"}},
+      // The option wins over a malformed SOURCE_DATE_EPOCH, which is then not read.
+      {"process only", SmallRun(), {"--process-only", "--timestamp", "1700000000"}, 0, {}, nullptr, {}, {}, -1,
+       "yesterday"},
+      {"SOURCE_DATE_EPOCH malformed", SmallRun(), {"--process-only"}, 2, {"SOURCE_DATE_EPOCH: '0' is not a time stamp"},
+       nullptr, {}, {}, -1, "0"},
       {"fail level option out of range", SmallRun(), {"--fail-level", "101"}, 2,
        {"--fail-level: '101' is not a severity from 0 to 100", "Try 'qorv-postprocess --help'"}},
       {"time stamp option malformed", SmallRun(), {"--timestamp=soon"}, 2, {"--timestamp: 'soon' is not a time stamp"}},
@@ -314,75 +270,34 @@ TEST(QorvPostprocessBadInput, RefusesOrReportsEachPlainly) {
     const auto before = Snapshot(dir);
     std::vector<std::string> args = {"run.json", "--extensions", QORV_EXTENSION_DIR};
     args.insert(args.end(), c.args.begin(), c.args.end());
-    const Result result = RunProgram(args, dir.path().string(), nullptr, c.columns);
+    const Result result = RunProgram(args, dir.path().string(), c.epoch, c.columns);
 
     EXPECT_EQ(result.status, c.status) << result.err;
     for (const auto& text : c.err) EXPECT_NE(result.err.find(text), std::string::npos) << result.err;
     for (const auto& text : c.out) EXPECT_NE(result.out.find(text), std::string::npos) << result.out;
     if (c.status == 2) {
-      // One line (plus the hint for usage errors), and nothing written.
+      // One line (plus the hint for usage errors).
       EXPECT_LE(std::count(result.err.begin(), result.err.end(), '\n'), 2) << result.err;
+    }
+    const bool process_only = std::find(c.args.begin(), c.args.end(), "--process-only") != c.args.end();
+    if (c.status == 2 || process_only) {
       EXPECT_EQ(Snapshot(dir), before);
     }
     for (const auto& file : c.results) EXPECT_TRUE(Complete(dir / file)) << file << ":\n" << ReadFile(dir / file);
-    if (c.columns >= 0) {
-      EXPECT_TRUE(FitsWidth(result.out, c.columns > 0 && c.columns <= 512 ? c.columns : 80)) << result.out;
+    if (c.columns >= 0) {  // the driver's closing line is not wrapped
+      qorv::testing::ExpectFits(result.out.substr(0, result.out.rfind("See the following files")),
+                                c.columns > 0 && c.columns <= 512 ? c.columns : 80);
     }
     EXPECT_EQ(result.err.find("Sanitizer"), std::string::npos) << result.err;
     EXPECT_FALSE(std::filesystem::exists(dir / "pwned")) << "a command in a file name was run";
   }
 }
 
-TEST_F(QorvPostprocess, HelpVersionAndMissingFiles) {
-  const Result help = RunProgram({"--help"}, dir.path().string());
-  EXPECT_EQ(help.status, 0);
-  EXPECT_EQ(help.out.rfind("Usage: qorv-postprocess", 0), 0u);
-  const Result version = RunProgram({"--version"}, dir.path().string());
-  EXPECT_EQ(version.status, 0);
-  EXPECT_EQ(version.out, std::string("qorv-postprocess (Quorvane) ") + qorv::postprocessor::kProductVersion + "\n");
-
+TEST(QorvPostprocess, NoRunFileGiven) {
+  TempDir dir;
   const Result none = RunProgram({}, dir.path().string());
   EXPECT_EQ(none.status, 2);
   EXPECT_NE(none.err.find("no run file given"), std::string::npos);
-  const Result missing = RunProgram({"absent.json"}, dir.path().string());
-  EXPECT_EQ(missing.status, 2);
-  EXPECT_EQ(missing.err, "qorv-postprocess: absent.json: cannot open the run file: No such file or directory\n");
-}
-
-TEST_F(QorvPostprocess, OutputOptionPlacesTheResults) {
-  const Result result = RunWith(SmallRun(), {"-e", "category_log", "--output", "out/run.log"});
-  EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_NE(ReadFile(dir / "out/run.log").find("Memory low on n1."), std::string::npos);
-  EXPECT_FALSE(std::filesystem::exists(dir / "qorv_results.log"));
-  EXPECT_NE(result.out.find("See the following files for more information: out/run.log"), std::string::npos);
-}
-
-TEST_F(QorvPostprocess, ProcessOnlyWritesNothing) {
-  // The option wins over a malformed SOURCE_DATE_EPOCH, which is then not read.
-  dir.Write("run.json", SmallRun());
-  const Result result =
-      RunProgram({"run.json", "--process-only", "--timestamp", "1700000000", "--extensions", QORV_EXTENSION_DIR},
-          dir.path().string(), "yesterday");
-  EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.err, "");
-  std::size_t files = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path())) ++files;
-  EXPECT_EQ(files, 2u);  // run.json and c.xml
-
-  const Result bad_epoch = RunProgram({"run.json", "--process-only"}, dir.path().string(), "0");
-  EXPECT_EQ(bad_epoch.status, 2);
-  EXPECT_NE(bad_epoch.err.find("SOURCE_DATE_EPOCH: '0' is not a time stamp"), std::string::npos);
-}
-
-TEST(QorvPostprocessSample, TheBundledSampleRunsCleanly) {
-  TempDir work;
-  const Result result = RunProgram({std::string(QORV_SOURCE_DIR) + "/examples/sample/run.json", "--extensions",
-                             QORV_EXTENSION_DIR, "--timestamp", "1765000000"},
-                            work.path().string());
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.err, "");
-  EXPECT_TRUE(std::filesystem::exists(work / "qorv_results.log"));
 }
 
 }  // namespace

@@ -36,7 +36,9 @@ class ResultsDiffTest : public ::testing::Test {
   std::string printed_;
 };
 
-TEST_F(ResultsDiffTest, NewResolvedAndPersistingIssuesAndNodes) {
+// The layout of both forms shows in the installed program's golden diff
+// files; here, how issues are matched and how nodes come clean.
+TEST_F(ResultsDiffTest, IssuesAreMatchedByIdAndSeverityGroup) {
   const std::string old_run = Results(Issue("disk", "\"WARNING\"", true, "\"n1\", \"n2\"") + "," +
                                       Issue("fan", "\"CRITICAL\"", true, "\"n3\"") + "," +
                                       Issue("bios", "\"INFORMATIONAL\"", false, "\"n4\""));
@@ -50,18 +52,9 @@ TEST_F(ResultsDiffTest, NewResolvedAndPersistingIssuesAndNodes) {
                     "  2. NO SEVERITY GROUP: odd\n"))
       << printed_;
   EXPECT_TRUE(Shows("Resolved issues: 2\n  1. CRITICAL, contributes to FAIL: fan\n")) << printed_;
-  EXPECT_TRUE(Shows("Still present: 1\n  1. WARNING, contributes to FAIL: disk\n     m\n"
-                    "     Nodes: 2 nodes: n[2,5]\n     Before: 2 nodes: n[1-2]\n"))
-      << printed_;
+  EXPECT_TRUE(Shows("Still present: 1\n  1. WARNING, contributes to FAIL: disk\n")) << printed_;
   EXPECT_TRUE(Shows("Nodes with new issues: 2 nodes: n[5-6]\nNodes clean again: 2 nodes: n[1,4]\n")) << printed_;
-
   EXPECT_EQ(Diff(new_run, old_run, true), 1) << "fan as a critical FAIL issue is new";
-  EXPECT_TRUE(Shows("\"new_issues_contributing_to_fail\": 1")) << printed_;
-  EXPECT_TRUE(Shows("\"persisting_issues\": [\n    {\"id\": \"disk\", \"severity_group\": \"WARNING\", \"message\": "
-                    "\"m\", \"contributes_to_fail\": true, \"nodes\": {\"range\": \"n[1-2]\""))
-      << printed_;
-  EXPECT_EQ(Diff(old_run, old_run), 0);
-  EXPECT_TRUE(Shows("New issues: 0\n\nResolved issues: 0\n\nStill present: 3\n")) << printed_;
 }
 
 TEST_F(ResultsDiffTest, WhatIsNotAResultsDocumentIsRefusedByName) {

@@ -1,10 +1,16 @@
 #include "postprocessor/collapse/collapser.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 
 #include "postprocessor/collapse/collapse_plan.h"
 #include "postprocessor/collapse/issue_index.h"
@@ -26,36 +32,44 @@ const AnalysisOutput& FirstRecord(const CollapsedAnalysisOutput& issue) {
   return issue.issues.empty() || !issue.issues.front() ? kNoRecord : *issue.issues.front();
 }
 
-// Appends one field to an encoded key: its length, then its bytes, so two
-// keys are equal exactly when every field is.
+// Appends one field to an encoded key: its length (seven bits a byte, the
+// high bit set on all but the last), then its bytes, so two keys are equal
+// exactly when every field is.
 void AppendField(std::string& key, std::string_view text) {
-  const std::uint64_t size = text.size();
-  key.append(reinterpret_cast<const char*>(&size), sizeof size);
+  std::size_t size = text.size();
+  for (; size >= 0x80; size >>= 7) key.push_back(static_cast<char>((size & 0x7F) | 0x80));
+  key.push_back(static_cast<char>(size));
   key.append(text);
 }
 
-// The positions of the candidates under one key, ascending. Most keys have
-// one candidate, kept in the entry itself.
+// The positions of the candidates under one key, ascending: the first, and
+// those after it (null when there are none; most keys have one candidate).
 struct Positions {
   std::size_t first = 0;
-  std::vector<std::size_t> more;
+  const std::vector<std::size_t>* more = nullptr;
 };
 
 // Positions by encoded key, in open addressing: a lookup reads one slot of
 // hashes, and only on a hash match the key, which lies with the others in
-// one buffer. At a million records a node-based map spends most of the
-// collapse waiting for memory.
+// a few large blocks. At a million records a node-based map spends most of
+// the collapse waiting for memory. Entries are kept small and keys are
+// stored without the slack of a growing buffer: a run has as many keys as
+// distinct issues, and the table lives beside the run's other data.
 class KeyTable {
  public:
-  // The positions filed under key, or null. Valid until the next Add.
-  const Positions* Find(std::string_view key) const {
-    if (slots_.empty()) return nullptr;
+  // The positions filed under key into found; false when there are none.
+  // Valid until the next Add.
+  bool Find(std::string_view key, Positions& found) const {
+    if (slots_.empty()) return false;
     const std::size_t hash = std::hash<std::string_view>()(key);
     for (std::size_t i = hash & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
       const Slot& slot = slots_[i];
-      if (slot.entry == 0) return nullptr;
+      if (slot.entry == 0) return false;
       const Entry& entry = entries_[slot.entry - 1];
-      if (slot.hash == hash && KeyOf(entry) == key) return &entry.positions;
+      if (slot.hash == hash && KeyOf(entry) == key) {
+        found = {entry.first, entry.more == kNoMore ? nullptr : &more_[entry.more]};
+        return true;
+      }
     }
   }
 
@@ -67,27 +81,49 @@ class KeyTable {
     for (; slots_[i].entry != 0; i = (i + 1) & (slots_.size() - 1)) {
       Entry& entry = entries_[slots_[i].entry - 1];
       if (slots_[i].hash == hash && KeyOf(entry) == key) {
-        entry.positions.more.push_back(position);
+        if (entry.more == kNoMore) {
+          if (more_.size() >= kNoMore) throw std::length_error("too many issues to collapse");
+          entry.more = static_cast<std::uint32_t>(more_.size());
+          more_.emplace_back();
+        }
+        more_[entry.more].push_back(position);
         return;
       }
     }
-    entries_.push_back({keys_.size(), key.size(), {position, {}}});
-    keys_.append(key);
+    if (key.size() > std::numeric_limits<std::uint32_t>::max()) throw std::length_error("issue too large to collapse");
+    entries_.push_back({Store(key), position, static_cast<std::uint32_t>(key.size()), kNoMore});
     slots_[i] = {hash, entries_.size()};
   }
 
  private:
+  static constexpr std::uint32_t kNoMore = std::numeric_limits<std::uint32_t>::max();
+  static constexpr std::size_t kBlock = std::size_t{1} << 20;
+
   struct Slot {
     std::size_t hash = 0;
     std::size_t entry = 0;  // 1 + index into entries_; 0 for a free slot
   };
   struct Entry {
-    std::size_t offset;  // of the key in keys_
-    std::size_t size;
-    Positions positions;
+    const char* key;
+    std::size_t first;
+    std::uint32_t size;
+    std::uint32_t more;  // index into more_, or kNoMore
   };
 
-  std::string_view KeyOf(const Entry& entry) const { return std::string_view(keys_).substr(entry.offset, entry.size); }
+  static std::string_view KeyOf(const Entry& entry) { return std::string_view(entry.key, entry.size); }
+
+  // A copy of key that stays where it is: in the current block, or a new one.
+  const char* Store(std::string_view key) {
+    if (blocks_.empty() || block_used_ + key.size() > block_size_) {
+      block_size_ = std::max(kBlock, key.size());
+      blocks_.push_back(std::make_unique<char[]>(block_size_));
+      block_used_ = 0;
+    }
+    char* copy = blocks_.back().get() + block_used_;
+    if (!key.empty()) std::memcpy(copy, key.data(), key.size());
+    block_used_ += key.size();
+    return copy;
+  }
 
   void Grow() {
     std::vector<Slot> old = std::move(slots_);
@@ -102,7 +138,10 @@ class KeyTable {
 
   std::vector<Slot> slots_;
   std::vector<Entry> entries_;
-  std::string keys_;
+  std::vector<std::vector<std::size_t>> more_;
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  std::size_t block_size_ = 0;
+  std::size_t block_used_ = 0;
 };
 
 // The candidates of a collapse by the key Compare would accept them under,
@@ -138,8 +177,8 @@ class CandidateIndex {
 
   // The positions, ascending, of the candidates the record matches: in
   // exact those keyed by exact id, in usable the table candidates keyed by
-  // usable id; either may be null. Valid until the next Add.
-  void Find(const AnalysisOutput& record, const Positions*& exact, const Positions*& usable) {
+  // usable id, each with whether there are any. Valid until the next Add.
+  void Find(const AnalysisOutput& record, bool& exact_found, Positions& exact, bool& usable_found, Positions& usable) {
     const int layer = options_.compare_secondary && record.secondary_message.empty() ? 1 : 0;
     // A layer is keyed when a record first looks in it: most runs have
     // secondary messages on all records or on none, and never need the other.
@@ -148,11 +187,11 @@ class CandidateIndex {
       layer_built_[layer] = true;
     }
     KeyOf(record, record.id, layer == 1, key_);
-    exact = Lookup(buckets_[0][layer], key_);
-    usable = nullptr;
+    exact_found = buckets_[0][layer].Find(key_, exact);
+    usable_found = false;
     if (by_usable_id_) {
       KeyOf(record, detail::UsableId(record.id), layer == 1, key_);
-      usable = Lookup(buckets_[1][layer], key_);
+      usable_found = buckets_[1][layer].Find(key_, usable);
     }
   }
 
@@ -188,7 +227,6 @@ class CandidateIndex {
     if (options_.compare_subcategory) AppendField(key, record.subcategory);
   }
 
-  static const Positions* Lookup(const Buckets& buckets, const std::string& key) { return buckets.Find(key); }
 
   const Collapser& options_;
   const bool by_usable_id_;
@@ -246,37 +284,45 @@ CollapsePlan::CollapsePlan(const Collapser& options, const Records& records, Col
     : options_(options), records_(records), out_(out), reuse_(reuse), existing_(out.size()), joins_(records.size()) {
   // Which issues each record joins, decided in list order; the records are
   // appended in Finish, issue by issue, once the index is gone.
-  CandidateIndex index(options);
-  for (std::size_t i = 0; i < out.size(); ++i) {
-    if (out[i]) index.Add(i, FirstRecord(*out[i]), out[i]->is_table);
-  }
-  const RecordPrefetch prefetch(records, kId | kCategory | kMessage | kSecondary | kSeverity | kSubcategory | kMessageText);
-  for (std::size_t i = 0; i < records.size(); ++i) {
-    prefetch.At(i);
-    const auto& record = records[i];
-    if (!record || (options.skip_suppressed && record->suppressed)) continue;
-
-    const Positions* exact = nullptr;
-    const Positions* usable = nullptr;
-    index.Find(*record, exact, usable);
-    // The two lists never share a position, and joining one issue does not
-    // touch another, so taking them one after the other gives what the walk
-    // in out order gives.
-    for (const Positions* positions : {exact, usable}) {
-      if (!positions) continue;
-      joins_.Add(positions->first, i);
-      for (std::size_t position : positions->more) joins_.Add(position, i);
+  {
+    CandidateIndex index(options);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+      if (out[i]) index.Add(i, FirstRecord(*out[i]), out[i]->is_table);
     }
+    const RecordPrefetch prefetch(records, kId | kCategory | kMessage | kSecondary | kSeverity | kSubcategory | kMessageText);
+    for (std::size_t i = 0; i < records.size(); ++i) {
+      prefetch.At(i);
+      const auto& record = records[i];
+      if (!record || (options.skip_suppressed && record->suppressed)) continue;
 
-    if (!exact && !usable) {
-      // The record will be the new issue's first.
-      const bool table = TableId(record->id);
-      index.Add(out.size(), *record, table);
-      joins_.Add(out.size(), i);
-      out.push_back(nullptr);
-      new_table_.push_back(table);
+      bool exact_found = false;
+      bool usable_found = false;
+      Positions exact;
+      Positions usable;
+      index.Find(*record, exact_found, exact, usable_found, usable);
+      // The two lists never share a position, and joining one issue does not
+      // touch another, so taking them one after the other gives what the walk
+      // in out order gives.
+      for (const auto& [found, positions] : {std::pair{exact_found, exact}, std::pair{usable_found, usable}}) {
+        if (!found) continue;
+        joins_.Add(positions.first, i);
+        if (positions.more) {
+          for (std::size_t position : *positions.more) joins_.Add(position, i);
+        }
+      }
+
+      if (!exact_found && !usable_found) {
+        // The record will be the new issue's first.
+        const bool table = TableId(record->id);
+        index.Add(out.size(), *record, table);
+        joins_.Add(out.size(), i);
+        out.push_back(nullptr);
+        new_table_.push_back(table);
+      }
     }
   }
+  // The index is gone before the joins are ordered, so that the two are
+  // not held at once.
   joins_.Sort(out.size());
 
   taken_.assign(out.size() - existing_, CollapseGroups::kNone);

@@ -26,32 +26,52 @@ class GroupedJoins {
   // take; a list of four billion records would not fit in memory anyway.
   using Index = std::uint32_t;
 
-  explicit GroupedJoins(std::size_t expected) { joins_.reserve(expected); }
+  // For a list of records records long.
+  explicit GroupedJoins(std::size_t records) {
+    if (records > kMaxIndex) throw std::length_error("too many issues to collapse");
+    first_.assign(records, kNone);
+  }
 
   // The record at index record (of the list given to Each) joins the issue
   // at position. Called in list order, before Sort.
   void Add(std::size_t position, std::size_t record) {
-    if (position > kMaxIndex || record > kMaxIndex) throw std::length_error("too many issues to collapse");
-    joins_.push_back({static_cast<Index>(position), static_cast<Index>(record)});
+    if (position > kMaxIndex) throw std::length_error("too many issues to collapse");
+    // Most records join one issue: that join is kept in the record's slot,
+    // any further ones beside.
+    if (first_[record] == kNone) {
+      first_[record] = static_cast<Index>(position);
+    } else {
+      more_.push_back({static_cast<Index>(position), static_cast<Index>(record)});
+    }
+    ++joins_;
   }
 
   // Orders the joins by position, keeping each position's records in the
   // order they were added. Positions must all be below positions.
   void Sort(std::size_t positions) {
-    // A stable counting sort: count, then place.
+    // A stable counting sort: count, then place record by record.
     ends_.assign(positions + 1, 0);
-    for (const Entry& entry : joins_) ++ends_[entry.position + 1];
+    for (Index position : first_) {
+      if (position != kNone) ++ends_[position + 1];
+    }
+    for (const Entry& entry : more_) ++ends_[entry.position + 1];
     for (std::size_t p = 1; p <= positions; ++p) ends_[p] += ends_[p - 1];
-    order_.resize(joins_.size());
-    for (const Entry& entry : joins_) order_[ends_[entry.position]++] = entry.record;
-    joins_ = {};
+    order_.resize(joins_);
+    auto more = more_.begin();
+    for (std::size_t record = 0; record < first_.size(); ++record) {
+      if (first_[record] == kNone) continue;
+      order_[ends_[first_[record]]++] = static_cast<Index>(record);
+      for (; more != more_.end() && more->record == record; ++more) order_[ends_[more->position]++] = more->record;
+    }
+    first_ = {};
+    more_ = {};
     // ends_[p] is now where position p's records end.
   }
 
   // After Sort: the records joining position, in order.
   const Index* begin(std::size_t position) const { return order_.data() + (position == 0 ? 0 : ends_[position - 1]); }
   const Index* end(std::size_t position) const { return order_.data() + ends_[position]; }
-  std::size_t size() const { return order_.size(); }
+  std::size_t size() const { return joins_; }
 
   // After Sort, for each position that has records, in ascending order:
   // start(position, first, last) with its records [first, last); when that
@@ -76,12 +96,15 @@ class GroupedJoins {
 
  private:
   static constexpr std::size_t kEntryDistance = 32;
-  static constexpr std::size_t kMaxIndex = std::numeric_limits<Index>::max() - 1;
+  static constexpr Index kNone = std::numeric_limits<Index>::max();
+  static constexpr std::size_t kMaxIndex = kNone - 1;
   struct Entry {
     Index position;
     Index record;
   };
-  std::vector<Entry> joins_;
+  std::vector<Index> first_;  // per record: the position it joined first, or kNone
+  std::vector<Entry> more_;   // further joins, in record order
+  std::size_t joins_ = 0;
   std::vector<Index> ends_;
   std::vector<Index> order_;
 };

@@ -39,7 +39,11 @@ std::shared_ptr<CategoryMap> CategoryMap::OfRun(const PostprocessorExtensionData
   const bool same_list = kept.issues.lock() == data.issues && kept.count == count;
   if (same_list) {
     if (kept.map && kept.map->table_mode == tables) return kept.map;
-    if (kept.other && kept.other->table_mode == tables) return kept.other;
+    // Which ids are table messages decides how a map groups them: the
+    // earlier map serves only while the table definitions are those it saw.
+    if (kept.other && kept.other->table_mode == tables && kept.other->tables_seen_ == MessageTable::table_map) {
+      return kept.other;
+    }
   }
   std::shared_ptr<CategoryMap> previous = same_list ? kept.map : nullptr;
   kept = KeptCategoryMap{};
@@ -62,6 +66,7 @@ std::shared_ptr<CategoryMap> CategoryMap::OfRun(const PostprocessorExtensionData
   map->PopulateSubclusters(data);
   map->PopulateIssuesSharing(data, previous, true);
   map->frozen_ = true;
+  if (previous && previous->tables_seen_ != MessageTable::table_map) previous.reset();
   kept = {map, data.issues, count, previous};
   return map;
 }
@@ -80,6 +85,7 @@ void CategoryMap::PopulateIssuesSharing(const PostprocessorExtensionData& data, 
                                         bool keep_groups) {
   static const IssueList kNoIssues;
   SetCollapseOptions(data);
+  tables_seen_ = MessageTable::table_map;
   IssueVector collapsed;
   std::vector<bool> reused;
   {

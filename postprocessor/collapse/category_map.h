@@ -152,6 +152,8 @@ class QORV_EXPORT CategoryMap {
   // The issues of the last collapse of a map OfRun built, for a map of the
   // other kind to share; null otherwise.
   std::shared_ptr<detail::CollapseGroups> groups_;
+  // The table definitions (MessageTable::table_map) the last collapse saw.
+  std::map<std::string, std::vector<std::pair<std::string, std::string>>> tables_seen_;
 
   // Issues filed under the category in the subclusters of subcluster_map.
   std::size_t CountInSubclusters(const std::string& category) const;

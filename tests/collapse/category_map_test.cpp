@@ -125,6 +125,24 @@ TEST_F(CategoryMapTest, RunMapIsSharedByCopiesAndRebuiltWhenTheIssuesChange) {
   EXPECT_NE(CategoryMap::OfRun(replaced, false), CategoryMap::OfRun(replaced, false));
 }
 
+// A map without tables still shows a table message's first row when the
+// table definitions are known; the map with tables makes them known. The
+// earlier map, built without them, is not served after that.
+TEST_F(CategoryMapTest, RunMapWithoutTablesIsBuiltAgainOnceTablesAreKnown) {
+  MessageTable::table_map.clear();
+  data_.message_tables = {{"disk", {{"Device", "cell"}}}};
+  // Enough other issues that the two maps share nearly all their records.
+  data_.issues->assign({Rec("disk#1", "A", "rack1", {"rack1-n1"})});
+  for (int i = 0; i < 20; ++i) data_.issues->push_back(Rec("x" + std::to_string(i), "A", "rack1", {"rack1-n2"}));
+  const auto before = CategoryMap::OfRun(data_, false);
+  EXPECT_FALSE(before->GetAllIssues().front()->is_table);
+  EXPECT_TRUE(CategoryMap::OfRun(data_, true)->GetAllIssues().front()->is_table);
+  const auto after = CategoryMap::OfRun(data_, false);
+  EXPECT_NE(after, before);
+  EXPECT_TRUE(after->GetAllIssues().front()->is_table);
+  MessageTable::table_map.clear();
+}
+
 TEST_F(CategoryMapTest, SubclustersFromNodesOrFromNodeGroups) {
   map_.PopulateSubclusters(data_);
   EXPECT_EQ(map_.GetSubclusters(), (std::set<std::string>{"rack1", "rack2"}));

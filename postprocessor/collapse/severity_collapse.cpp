@@ -106,21 +106,22 @@ void UtilityFunctions::CollapseAnalysisOutputs(const std::vector<std::shared_ptr
   // Which issue each record joins is decided in list order; the records
   // are appended afterwards, issue by issue.
   detail::GroupedJoins joins(records.size());
-  const detail::RecordPrefetch prefetch(
-      records, detail::kId | detail::kSeverity | detail::kMessage | detail::kMessageText | detail::kNodes | detail::kNodeNames);
+  // A record's nodes are read when it is appended; only those of suppressed
+  // records, which join no issue, are gathered here.
+  const detail::RecordPrefetch prefetch(records, detail::kId | detail::kSeverity | detail::kMessage | detail::kMessageText);
   for (std::size_t i = 0; i < records.size(); ++i) {
     prefetch.At(i);
     const auto& record = records[i];
     if (!record) continue;
     if (record->suppressed) {
       ++data.suppressed_count;
+      names.insert(record->nodes.begin(), record->nodes.end());
     } else {
       const std::size_t position = first_with.Insert(detail::IssueIdentity::Of(*record), out.size());
       if (position == out.size()) out.push_back(std::make_shared<CollapsedAnalysisOutput>(type));
       joins.Add(position, i);
     }
     any_record = true;
-    names.insert(record->nodes.begin(), record->nodes.end());
   }
   joins.Sort(out.size());
   joins.Each(
@@ -130,7 +131,11 @@ void UtilityFunctions::CollapseAnalysisOutputs(const std::vector<std::shared_ptr
         issues.reserve(issues.size() + static_cast<std::size_t>(last - first));
         return true;
       },
-      [&out, &records](std::size_t position, std::size_t i) { out[position]->append(records[i]); });
+      [&out, &records, &names](std::size_t position, std::size_t i) {
+        const auto& record = records[i];
+        out[position]->append(record);
+        names.insert(record->nodes.begin(), record->nodes.end());
+      });
 
   if (!any_record) return;
   if (!data.collapsed_names) data.collapsed_names = std::make_shared<std::set<std::string>>();

@@ -66,7 +66,6 @@ std::shared_ptr<CategoryMap> CategoryMap::OfRun(const PostprocessorExtensionData
   map->PopulateSubclusters(data);
   map->PopulateIssuesSharing(data, previous, true);
   map->frozen_ = true;
-  if (previous && previous->tables_seen_ != MessageTable::table_map) previous.reset();
   kept = {map, data.issues, count, previous};
   return map;
 }
@@ -86,6 +85,8 @@ void CategoryMap::PopulateIssuesSharing(const PostprocessorExtensionData& data, 
   static const IssueList kNoIssues;
   SetCollapseOptions(data);
   tables_seen_ = MessageTable::table_map;
+  // A map built under other table definitions would not be served again.
+  if (previous && previous->tables_seen_ != tables_seen_) previous.reset();
   IssueVector collapsed;
   std::vector<bool> reused;
   {

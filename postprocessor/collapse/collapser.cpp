@@ -209,8 +209,9 @@ class CandidateIndex {
   int Layers() const { return options_.compare_secondary ? 2 : 1; }
 
   void File(const Candidate& candidate, int layer) {
-    const std::string_view id = candidate.table ? detail::UsableId(candidate.first->id) : std::string_view(candidate.first->id);
-    KeyOf(*candidate.first, id, layer == 1, key_);
+    const std::string& id = candidate.first->id;
+    const std::string_view keyed_id = candidate.table ? detail::UsableId(id) : std::string_view(id);
+    KeyOf(*candidate.first, keyed_id, layer == 1, key_);
     buckets_[candidate.table][layer].Add(key_, candidate.position);
   }
 
@@ -226,7 +227,6 @@ class CandidateIndex {
     if (options_.compare_category) AppendField(key, record.category);
     if (options_.compare_subcategory) AppendField(key, record.subcategory);
   }
-
 
   const Collapser& options_;
   const bool by_usable_id_;
@@ -289,7 +289,8 @@ CollapsePlan::CollapsePlan(const Collapser& options, const Records& records, Col
     for (std::size_t i = 0; i < out.size(); ++i) {
       if (out[i]) index.Add(i, FirstRecord(*out[i]), out[i]->is_table);
     }
-    const RecordPrefetch prefetch(records, kId | kCategory | kMessage | kSecondary | kSeverity | kSubcategory | kMessageText);
+    const RecordPrefetch prefetch(records,
+                                  kId | kCategory | kMessage | kSecondary | kSeverity | kSubcategory | kMessageText);
     for (std::size_t i = 0; i < records.size(); ++i) {
       prefetch.At(i);
       const auto& record = records[i];
@@ -364,7 +365,9 @@ void CollapsePlan::Finish(std::vector<bool>& reused, CollapseGroups* groups) {
       records_, kCount | kNodes | kNodeNames,
       [&](std::size_t position, const GroupedJoins::Index* first, const GroupedJoins::Index* last) {
         if (groups) {
-          for (const GroupedJoins::Index* k = first; k != last; ++k) groups->of_record[*k] = static_cast<std::uint32_t>(position);
+          for (const GroupedJoins::Index* k = first; k != last; ++k) {
+            groups->of_record[*k] = static_cast<std::uint32_t>(position);
+          }
         }
         creating = position >= existing_;
         if (creating) {

@@ -108,7 +108,8 @@ void UtilityFunctions::CollapseAnalysisOutputs(const std::vector<std::shared_ptr
   detail::GroupedJoins joins(records.size());
   // A record's nodes are read when it is appended; only those of suppressed
   // records, which join no issue, are gathered here.
-  const detail::RecordPrefetch prefetch(records, detail::kId | detail::kSeverity | detail::kMessage | detail::kMessageText);
+  const detail::RecordPrefetch prefetch(records,
+                                        detail::kId | detail::kSeverity | detail::kMessage | detail::kMessageText);
   for (std::size_t i = 0; i < records.size(); ++i) {
     prefetch.At(i);
     const auto& record = records[i];

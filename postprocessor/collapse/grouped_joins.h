@@ -35,7 +35,7 @@ class GroupedJoins {
   // The record at index record (of the list given to Each) joins the issue
   // at position. Called in list order, before Sort.
   void Add(std::size_t position, std::size_t record) {
-    if (position > kMaxIndex) throw std::length_error("too many issues to collapse");
+    if (position > kMaxIndex || joins_ >= kMaxIndex) throw std::length_error("too many issues to collapse");
     // Most records join one issue: that join is kept in the record's slot,
     // any further ones beside.
     if (first_[record] == kNone) {

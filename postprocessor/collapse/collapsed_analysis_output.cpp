@@ -3,6 +3,8 @@
 namespace qorv::postprocessor {
 
 void CollapsedAnalysisOutput::append(const std::shared_ptr<analysis::AnalysisOutput>& issue) {
+  // A null entry would stop every reader of the first record.
+  if (!issue) return;
   issues.push_back(issue);
   // Records mostly arrive in node order (the lists are sorted by node after
   // severity and id): a hint at the end makes each such insert constant.

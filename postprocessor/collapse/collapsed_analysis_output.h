@@ -33,7 +33,8 @@ class QORV_EXPORT CollapsedAnalysisOutput {
   CollapsedAnalysisOutput& operator=(const CollapsedAnalysisOutput&) = default;
   ~CollapsedAnalysisOutput() = default;
 
-  // Adds a raw record and its node names; nothing else changes.
+  // Adds a raw record and its node names; nothing else changes. A null
+  // record adds nothing.
   void append(const std::shared_ptr<analysis::AnalysisOutput>& issue);
 
   // Fields of the first record: "" (or severity 0) when there is none.

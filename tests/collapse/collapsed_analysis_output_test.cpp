@@ -30,6 +30,8 @@ TEST(CollapsedIssueTest, LinesComeFromTheFirstRecordTheNodeSetAndTheDefinitions)
   EXPECT_EQ(issue.get_long_node_string("- "), "- 1 node: n1\n");
   issue.append(Record({"n2", "n1"}, "other", "Replace the DIMM"));
   issue.append(Record({"n2", "n1"}));
+  issue.append(nullptr);  // no record: nothing to add
+  EXPECT_EQ(issue.issues.size(), 3u);
   EXPECT_EQ(issue.get_nodes(), (std::vector<std::string>{"n1", "n2", "n1", "n2", "n1"}));
   EXPECT_EQ(issue.get_long_node_string("- "), "- 2 nodes: " + TokenizedHost::get_merged_hosts({"n1", "n2"}) + "\n");
   EXPECT_EQ(issue.get_message_string("    "), "    Message: Memorylow\n");

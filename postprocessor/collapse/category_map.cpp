@@ -1,6 +1,7 @@
 #include "postprocessor/collapse/category_map.h"
 
 #include <algorithm>
+#include <optional>
 #include <sstream>
 #include <string_view>
 #include <unordered_set>
@@ -107,8 +108,10 @@ void CategoryMap::PopulateIssuesSharing(const PostprocessorExtensionData& data, 
   if (previous) previous->groups_.reset();
 
   // Tying issues to their definitions leaves collapsed_by_type as it is, so
-  // one index serves every lookup of triggering observations.
-  const detail::UsableIdIndex::Scope index(data.collapsed_by_type);
+  // one index serves every lookup of triggering observations; none is
+  // needed when every issue was taken from the earlier map.
+  std::optional<detail::UsableIdIndex::Scope> index;
+  if (std::find(reused.begin(), reused.end(), false) != reused.end()) index.emplace(data.collapsed_by_type);
   for (std::size_t position = 0; position < collapsed.size(); ++position) {
     const auto& issue = collapsed[position];
     const auto* first = FirstRecord(*issue);

@@ -1,7 +1,8 @@
 // The severity collapse on 100,000 to 1,000,000 records with 10% distinct
 // issues, diagnoses and observations, and sign maps that make the linking
-// run: UtilityFunctions::SortType alone, and fillOutputData, which adds the
-// Framework Definition verdicts.
+// run: UtilityFunctions::SortType alone, fillOutputData, which adds the
+// Framework Definition verdicts, and the category maps the default reports
+// build from its result.
 #include <benchmark/benchmark.h>
 
 #include <cstddef>
@@ -9,6 +10,7 @@
 #include <optional>
 
 #include "bench/cluster_records.h"
+#include "postprocessor/collapse/category_map.h"
 #include "postprocessor/intake/issue_processor.h"
 #include "postprocessor/utility_functions.h"
 
@@ -17,6 +19,7 @@ namespace {
 using qorv::Config;
 using qorv::bench::CollapseConfig;
 using qorv::bench::CollapseShape;
+using qorv::postprocessor::CategoryMap;
 using qorv::postprocessor::IdMap;
 using qorv::postprocessor::IssueProcessor;
 using qorv::postprocessor::PostprocessorExtensionData;
@@ -92,19 +95,44 @@ void BM_FillOutputData(benchmark::State& state) {
   Report(state, config);
 }
 
-BENCHMARK(BM_SortType)
-    ->Arg(100000)
-    ->Arg(200000)
-    ->Arg(400000)
-    ->Arg(1000000)
-    ->Unit(benchmark::kMillisecond)
-    ->Complexity(benchmark::oN);
-BENCHMARK(BM_FillOutputData)
-    ->Arg(100000)
-    ->Arg(200000)
-    ->Arg(400000)
-    ->Arg(1000000)
-    ->Unit(benchmark::kMillisecond)
-    ->Complexity(benchmark::oN);
+// The category maps the default reports ask for, in their order: without
+// tables (console summary), with tables (results log), without tables again
+// (warnings log, JSON). Timed from the run data fillOutputData leaves.
+void BM_CategoryMapsOfRun(benchmark::State& state) {
+  const Config& config = Workload(static_cast<std::size_t>(state.range(0)));
+  // The category report's list: every record of the typed lists, sorted as
+  // the intake sorts it.
+  auto issues = std::make_shared<qorv::IssueList>();
+  for (std::size_t list = 0; list < Config::ISSUES; ++list) {
+    issues->insert(issues->end(), config.issue_lists[list].begin(), config.issue_lists[list].end());
+  }
+  IssueProcessor::SortIssues(*issues);
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::optional<PostprocessorExtensionData> data(std::in_place);
+    if (UtilityFunctions().fillOutputData(config, *data) != 0) {
+      state.SkipWithError("fillOutputData failed");
+      break;
+    }
+    data->issues = issues;
+    state.ResumeTiming();
+    for (const bool tables : {false, true, false}) benchmark::DoNotOptimize(CategoryMap::OfRun(*data, tables));
+    state.PauseTiming();
+    data.reset();
+    state.ResumeTiming();
+  }
+  Report(state, config);
+}
+
+// 100k to 1M records, in milliseconds, with the growth fitted to N.
+void Sizes(benchmark::internal::Benchmark* sizes) {
+  sizes->Arg(100000)->Arg(200000)->Arg(400000)->Arg(1000000);
+  sizes->Unit(benchmark::kMillisecond)->Complexity(benchmark::oN);
+}
+
+BENCHMARK(BM_SortType)->Apply(Sizes);
+BENCHMARK(BM_FillOutputData)->Apply(Sizes);
+// Each iteration rebuilds the run data untimed, so few are taken.
+BENCHMARK(BM_CategoryMapsOfRun)->Apply(Sizes)->Iterations(3);
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "postprocessor/collapse/collapse_plan.h"
 #include "postprocessor/collapse/issue_index.h"
 #include "postprocessor/intake/message_table.h"
+#include "postprocessor/open_addressing.h"
 #include "postprocessor/record_prefetch.h"
 #include "postprocessor/utility_functions.h"
 
@@ -126,14 +127,7 @@ class KeyTable {
   }
 
   void Grow() {
-    std::vector<Slot> old = std::move(slots_);
-    slots_.assign(old.empty() ? 64 : old.size() * 2, Slot{});
-    for (const Slot& slot : old) {
-      if (slot.entry == 0) continue;
-      std::size_t i = slot.hash & (slots_.size() - 1);
-      while (slots_[i].entry != 0) i = (i + 1) & (slots_.size() - 1);
-      slots_[i] = slot;
-    }
+    detail::Rehash(slots_, slots_.empty() ? 64 : slots_.size() * 2, [](const Slot& slot) { return slot.entry == 0; });
   }
 
   std::vector<Slot> slots_;

@@ -14,6 +14,7 @@
 
 #include "postprocessor/collapse/collapsed_analysis_output.h"
 #include "postprocessor/issue_key.h"
+#include "postprocessor/open_addressing.h"
 #include "postprocessor/postprocessor_extension_data.h"
 #include "postprocessor/utility_functions.h"
 
@@ -104,14 +105,7 @@ class IdentityTable {
   void Resize(std::size_t at_least) {
     std::size_t size = 64;
     while (size < at_least) size *= 2;
-    std::vector<Slot> old = std::move(slots_);
-    slots_.assign(size, Slot{});
-    for (const Slot& slot : old) {
-      if (!slot.filled) continue;
-      std::size_t i = slot.hash & (size - 1);
-      while (slots_[i].filled) i = (i + 1) & (size - 1);
-      slots_[i] = slot;
-    }
+    Rehash(slots_, size, [](const Slot& slot) { return !slot.filled; });
   }
 
   std::vector<Slot> slots_;

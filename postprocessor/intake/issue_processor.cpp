@@ -8,6 +8,8 @@
 #include <unordered_set>
 #include <utility>
 
+#include "postprocessor/open_addressing.h"
+
 namespace qorv::postprocessor {
 
 std::vector<std::string> IssueProcessor::include_nodes;
@@ -95,14 +97,8 @@ class TextNumbers {
   }
 
   void Grow() {
-    std::vector<Slot> old = std::move(slots_);
-    slots_.assign(old.empty() ? 64 : old.size() * 2, Slot{});
-    for (const Slot& slot : old) {
-      if (slot.number == kFree) continue;
-      std::size_t i = slot.hash & (slots_.size() - 1);
-      while (slots_[i].number != kFree) i = (i + 1) & (slots_.size() - 1);
-      slots_[i] = slot;
-    }
+    detail::Rehash(slots_, slots_.empty() ? 64 : slots_.size() * 2,
+                   [](const Slot& slot) { return slot.number == kFree; });
   }
 
   std::vector<Slot> slots_;

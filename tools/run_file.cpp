@@ -224,6 +224,17 @@ class Reader {
 
   std::string String(od::value value) {
     const char* at = At(value);
+    std::string_view raw;
+    if (RawString(value, raw)) return std::string(raw);
+    return std::string(Get(value.get_string(), at));
+  }
+
+  // A string without escapes, as the file writes it, in `text`; false,
+  // with the value left unread, when it has escapes. Taken from the file
+  // rather than through the parser's string buffer, which would grow by
+  // every string of the file (and must not unescape a string twice).
+  bool RawString(od::value& value, std::string_view& text) {
+    const char* at = At(value);
     Expect(value, od::json_type::string);
     // The fast parser lets raw control characters through; JSON does not.
     bool escaped = false;
@@ -236,12 +247,10 @@ class Reader {
         FailSyntax(simdjson::UNESCAPED_CHARS, at);
       }
     }
-    if (escaped) return std::string(Get(value.get_string(), at));
-    // Without escapes the text is the string: take it from the file rather
-    // than through the parser's string buffer, which would grow by every
-    // string of the file.
+    if (escaped) return false;
     Get(value.get_raw_json_string(), at);
-    return std::string(at + 1, p);
+    text = std::string_view(at + 1, static_cast<std::size_t>(p - at - 1));
+    return true;
   }
 
   // A field's key: as written when it has no escapes, else unescaped.
@@ -291,12 +300,21 @@ class Reader {
   }
 
   KVAL_2_18::types::variant Argument(od::value value) {
-    const char* at = At(value);
+    if (ArgumentType(value) == od::json_type::string) return String(value);
+    return NumberArgument(value);
+  }
+
+  // The type of a message argument: a string or a number.
+  od::json_type ArgumentType(od::value& value) {
     const auto type = TypeOf(value);
-    if (type == od::json_type::string) return String(value);
-    if (type != od::json_type::number) {
-      Fail(at, std::string("expected a string or a number, found ") + TypeName(type));
+    if (type != od::json_type::string && type != od::json_type::number) {
+      Fail(At(value), std::string("expected a string or a number, found ") + TypeName(type));
     }
+    return type;
+  }
+
+  KVAL_2_18::types::variant NumberArgument(od::value& value) {
+    const char* at = At(value);
     od::number number;
     if (value.get_number().get(number)) {
       Fail(at, Token(value) + " is out of range (a whole number of at most 64 bits, or a decimal number)");
@@ -361,24 +379,69 @@ class Reader {
   // the set of fields present, one bit per index.
   template <std::size_t N, typename Each>
   std::uint64_t Record(od::value value, const FieldNames<N>& names, Each&& each) {
-    static_assert(N <= 64, "one bit per field");
     const char* at = At(value);
+    od::object object = Object(value);
+    return Fields(object, at, names, each);
+  }
+
+  od::object Object(od::value& value) {
     Expect(value, od::json_type::object);
-    od::object object = Get(value.get_object(), at);
+    return Get(value.get_object(), At(value));
+  }
+
+  // Back to the first field of an object read in part.
+  void Rewind(od::object& object, const char* at) { Get(object.reset(), at); }
+
+  // Record's walk over the fields of an object at `at`.
+  template <std::size_t N, typename Each>
+  std::uint64_t Fields(od::object& object, const char* at, const FieldNames<N>& names, Each&& each) {
+    static_assert(N <= 64, "one bit per field");
     std::uint64_t present = 0;
     for (auto field_result : object) {
       od::field field = Get(std::move(field_result), at);
-      const char* key_at = field.key().raw() - 1;
-      const std::string_view key = Key(field, key_at);
-      std::size_t index = 0;
-      while (index < N && names[index] != key) ++index;
-      if (index == N) Fail(key_at, UnknownField(key, names));
-      if (present & (std::uint64_t{1} << index)) Fail(key_at, "field '" + std::string(key) + "' is given twice");
-      present |= std::uint64_t{1} << index;
+      const std::size_t index = FieldIndex(field, names, present);
       Scope scope(*this, {Step::kField, names[index], 0});
       each(index, field.value());
     }
     return present;
+  }
+
+  // The index in names of a field's key, marked in present; an unknown or
+  // repeated field fails.
+  template <std::size_t N>
+  std::size_t FieldIndex(od::field& field, const FieldNames<N>& names, std::uint64_t& present) {
+    const char* key_at = field.key().raw() - 1;
+    const std::string_view key = Key(field, key_at);
+    std::size_t index = 0;
+    while (index < N && names[index] != key) ++index;
+    if (index == N) Fail(key_at, UnknownField(key, names));
+    if (present & (std::uint64_t{1} << index)) Fail(key_at, "field '" + std::string(key) + "' is given twice");
+    present |= std::uint64_t{1} << index;
+    return index;
+  }
+
+  static bool KeyEscaped(od::field& field) {
+    for (const char* p = field.key().raw(); *p != '"'; ++p) {
+      if (*p == '\\') return true;
+    }
+    return false;
+  }
+
+  // Whether an array has `size` elements, each accepted by same(index,
+  // element). Stops at the first that is not, leaving the rest unread.
+  template <typename Same>
+  bool ArrayIs(od::value value, std::size_t size, Same&& same) {
+    const char* at = At(value);
+    Expect(value, od::json_type::array);
+    od::array array = Get(value.get_array(), at);
+    std::size_t index = 0;
+    for (auto element : array) {
+      od::value item = Get(std::move(element), at);
+      if (index == size) return false;
+      Scope scope(*this, {Step::kIndex, {}, index});
+      if (!same(index++, item)) return false;
+    }
+    return index == size;
   }
 
   template <std::size_t N>
@@ -416,6 +479,33 @@ class Reader {
     // Allocated once, at its size: a million records hold a list each.
     ArrayCounted(value, [&](std::size_t n) { args.reserve(n); }, [&](od::value item) { args.push_back(Argument(item)); });
     return args;
+  }
+
+  // Whether a string, or a list of strings or of message arguments, reads
+  // as the one given, compared without building it. No for a string with
+  // escapes, which is left unread: a caller that reads it after all must
+  // not have it unescaped twice.
+  bool StringIs(od::value value, std::string_view expected) {
+    std::string_view raw;
+    return RawString(value, raw) && raw == expected;
+  }
+
+  bool StringsAre(od::value value, const std::vector<std::string>& expected) {
+    return ArrayIs(value, expected.size(), [&](std::size_t i, od::value item) { return StringIs(item, expected[i]); });
+  }
+
+  bool ArgumentsAre(od::value value, const MessageArgs& expected) {
+    return ArrayIs(value, expected.size(), [&](std::size_t i, od::value item) {
+      if (ArgumentType(item) == od::json_type::string) {
+        return expected[i].kind() == KVAL_2_18::types::variant::Kind::kText && StringIs(item, expected[i].to_string());
+      }
+      return SameArgument(NumberArgument(item), expected[i]);
+    });
+  }
+
+  // Arguments are the same when they print the same: 0.0 and -0.0 differ.
+  static bool SameArgument(const KVAL_2_18::types::variant& a, const KVAL_2_18::types::variant& b) {
+    return a == b && (a.kind() != KVAL_2_18::types::variant::Kind::kReal || a.to_string() == b.to_string());
   }
 
   Reference Name(od::value value) {
@@ -698,69 +788,129 @@ class RunFileParser {
   }
 
   void Issues(od::value value, IssueList& issues) {
-    static constexpr FieldNames<11> kFields = {"id",        "severity",    "nodes",       "args",
-                                               "secondary_id", "secondary_args", "remedy_id", "remedy_args",
-                                               "sort_value", "suppressed",  "subcategory"};
-    constexpr auto kInt32Min = std::numeric_limits<std::int32_t>::min();
-    constexpr auto kInt32Max = std::numeric_limits<std::int32_t>::max();
+    const bool repeats_typed = &issues == &config_->issue_lists[Config::ISSUES];
     r_.ArrayCounted(value, [&](std::size_t n) { issues.reserve(issues.size() + n); }, [&](od::value item) {
       const char* at = Reader::At(item);
       r_.Release(at);
-      analysis::AnalysisOutput i;
-      const auto present = r_.Record(item, kFields, [&](std::size_t field, od::value v) {
-        switch (field) {
-          case 0: {
-            const char* id_at = Reader::At(v);
-            i.id = r_.String(v);
-            if (i.id.empty()) r_.Fail(id_at, "the message id is empty");
-            break;
+      od::object object = r_.Object(item);
+      if (repeats_typed) {
+        // Most records repeat the next typed one: compared first without
+        // building them, and read in full only when they differ.
+        if (const auto* candidate = NextTyped()) {
+          if (Repeats(object, at, **candidate)) {
+            issues.push_back(*candidate);
+            ++shared_next_;
+            return;
           }
-          case 1: i.severity = static_cast<std::int32_t>(r_.Integer(v, 0, 100)); break;
-          case 2: i.nodes = r_.Strings(v); break;
-          case 3: i.message_args = r_.Arguments(v); break;
-          case 4: i.secondary_id = r_.String(v); break;
-          case 5: i.secondary_args = r_.Arguments(v); break;
-          case 6: i.remedy_id = r_.String(v); break;
-          case 7: i.remedy_args = r_.Arguments(v); break;
-          case 8: i.sort_value = static_cast<std::int32_t>(r_.Integer(v, kInt32Min, kInt32Max)); break;
-          case 9: i.suppressed = r_.Bool(v); break;
-          case 10: i.subcategory = r_.String(v); break;
-        }
-      });
-      r_.Require(present, 0, kFields, at);
-      if (&issues == &config_->issue_lists[Config::ISSUES]) {
-        if (auto same = NextOfTypedLists(i)) {
-          issues.push_back(std::move(same));
-          return;
+          r_.Rewind(object, at);
         }
       }
-      issues.push_back(std::make_shared<analysis::AnalysisOutput>(std::move(i)));
+      auto record = std::make_shared<analysis::AnalysisOutput>();
+      Issue(object, at, *record);
+      if (repeats_typed) {
+        if (auto same = NextOfTypedLists(*record)) record = std::move(same);
+      }
+      issues.push_back(std::move(record));
     });
+  }
+
+  static constexpr FieldNames<11> kIssueFields = {"id",        "severity",    "nodes",       "args",
+                                                 "secondary_id", "secondary_args", "remedy_id", "remedy_args",
+                                                 "sort_value", "suppressed",  "subcategory"};
+  static constexpr auto kInt32Min = std::numeric_limits<std::int32_t>::min();
+  static constexpr auto kInt32Max = std::numeric_limits<std::int32_t>::max();
+
+  void Issue(od::object& object, const char* at, analysis::AnalysisOutput& i) {
+    const auto present = r_.Fields(object, at, kIssueFields, [&](std::size_t field, od::value v) {
+      switch (field) {
+        case 0: {
+          const char* id_at = Reader::At(v);
+          i.id = r_.String(v);
+          if (i.id.empty()) r_.Fail(id_at, "the message id is empty");
+          break;
+        }
+        case 1: i.severity = static_cast<std::int32_t>(r_.Integer(v, 0, 100)); break;
+        case 2: i.nodes = r_.Strings(v); break;
+        case 3: i.message_args = r_.Arguments(v); break;
+        case 4: i.secondary_id = r_.String(v); break;
+        case 5: i.secondary_args = r_.Arguments(v); break;
+        case 6: i.remedy_id = r_.String(v); break;
+        case 7: i.remedy_args = r_.Arguments(v); break;
+        case 8: i.sort_value = static_cast<std::int32_t>(r_.Integer(v, kInt32Min, kInt32Max)); break;
+        case 9: i.suppressed = r_.Bool(v); break;
+        case 10: i.subcategory = r_.String(v); break;
+      }
+    });
+    r_.Require(present, 0, kIssueFields, at);
+  }
+
+  // Whether the record at object reads as `record` (SameRecord), found
+  // without building it. No on any doubt (a key with escapes, a missing id):
+  // the caller then rewinds and reads the record in full, and that reports
+  // what is wrong. A value that is wrong fails here as it would there, since
+  // the fields before it were read alike.
+  bool Repeats(od::object& object, const char* at, const analysis::AnalysisOutput& record) {
+    std::uint64_t present = 0;
+    for (auto field_result : object) {
+      od::field field = r_.Get(std::move(field_result), at);
+      if (Reader::KeyEscaped(field)) return false;
+      const std::size_t index = r_.FieldIndex(field, kIssueFields, present);
+      Reader::Scope scope(r_, {Reader::Step::kField, kIssueFields[index], 0});
+      od::value v = field.value();
+      bool same = false;
+      switch (index) {
+        case 0: same = r_.StringIs(v, record.id); break;
+        case 1: same = r_.Integer(v, 0, 100) == record.severity; break;
+        case 2: same = r_.StringsAre(v, record.nodes); break;
+        case 3: same = r_.ArgumentsAre(v, record.message_args); break;
+        case 4: same = r_.StringIs(v, record.secondary_id); break;
+        case 5: same = r_.ArgumentsAre(v, record.secondary_args); break;
+        case 6: same = r_.StringIs(v, record.remedy_id); break;
+        case 7: same = r_.ArgumentsAre(v, record.remedy_args); break;
+        case 8: same = r_.Integer(v, kInt32Min, kInt32Max) == record.sort_value; break;
+        case 9: same = r_.Bool(v) == record.suppressed; break;
+        case 10: same = r_.StringIs(v, record.subcategory); break;
+      }
+      if (!same) return false;
+    }
+    // The fields left out hold their defaults in a record read in full; so
+    // do those a run file does not give.
+    const auto absent = [&](std::size_t index) { return !(present & (std::uint64_t{1} << index)); };
+    return !absent(0) && (!absent(1) || record.severity == 0) && (!absent(2) || record.nodes.empty()) &&
+           (!absent(3) || record.message_args.empty()) && (!absent(4) || record.secondary_id.empty()) &&
+           (!absent(5) || record.secondary_args.empty()) && (!absent(6) || record.remedy_id.empty()) &&
+           (!absent(7) || record.remedy_args.empty()) && (!absent(8) || record.sort_value == 0) &&
+           (!absent(9) || !record.suppressed) && (!absent(10) || record.subcategory.empty()) &&
+           record.category.empty() && record.message.empty() && record.secondary_message.empty() &&
+           record.remedy.empty();
   }
 
   // The category report's list usually repeats the records of the typed
   // lists (diagnoses, observations, third) in their order. Such a record is
   // taken as the same record, as the host hands it over, rather than held
-  // twice: the next record of the typed lists not taken yet, when it is
-  // equal in every field, else null.
-  std::shared_ptr<analysis::AnalysisOutput> NextOfTypedLists(const analysis::AnalysisOutput& record) {
+  // twice.
+
+  // The next record of the typed lists not taken yet, or null.
+  const std::shared_ptr<analysis::AnalysisOutput>* NextTyped() {
     auto& lists = config_->issue_lists;
     while (shared_list_ < Config::ISSUES && shared_next_ >= lists[shared_list_].size()) {
       ++shared_list_;
       shared_next_ = 0;
     }
     if (shared_list_ >= Config::ISSUES) return nullptr;
-    const auto& candidate = lists[shared_list_][shared_next_];
-    if (!SameRecord(*candidate, record)) return nullptr;
+    return &lists[shared_list_][shared_next_];
+  }
+
+  // That record, taken, when it is equal to `record` in every field; else null.
+  std::shared_ptr<analysis::AnalysisOutput> NextOfTypedLists(const analysis::AnalysisOutput& record) {
+    const auto* candidate = NextTyped();
+    if (!candidate || !SameRecord(**candidate, record)) return nullptr;
     ++shared_next_;
-    return candidate;
+    return *candidate;
   }
 
   static bool SameArguments(const MessageArgs& a, const MessageArgs& b) {
-    // Numbers as written: 0.0 and -0.0 print differently.
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](const auto& x, const auto& y) {
-             return x == y && (x.kind() != KVAL_2_18::types::variant::Kind::kReal || x.to_string() == y.to_string());
-           });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), Reader::SameArgument);
   }
 
   static bool SameRecord(const analysis::AnalysisOutput& a, const analysis::AnalysisOutput& b) {

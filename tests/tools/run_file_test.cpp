@@ -43,6 +43,34 @@ TEST(RunFile, ReadsWhatTheSampleLeavesOut) {
   EXPECT_FALSE(ReadRunFile(dir.Write("plain.json", R"({"fwds": [{"name": "t"}]})")).names_extensions);
 }
 
+// The category report's list mostly repeats the typed lists: a record
+// equal in every field to the next typed one not taken is that record.
+TEST(RunFile, SharesTheRecordsTheIssuesListRepeats) {
+  TempDir dir;
+  const auto run = ReadRunFile(dir.Write("run.json", R"({
+    "observations": [
+      {"id": "a", "severity": 5, "nodes": ["n1"], "args": ["x", 1]},
+      {"id": "b", "nodes": ["n2"]},
+      {"id": "c", "args": [-0.0]}
+    ],
+    "issues": [
+      {"args": ["x", 1], "suppressed": false, "nodes": ["n1"], "severity": 5, "id": "a"},
+      {"id": "b", "nodes": ["n2"], "subcategory": "g"},
+      {"id": "\u0062", "nodes": ["n\u0032"]},
+      {"id": "c", "args": [0.0]}
+    ]
+  })"));
+  const auto& typed = run.config->issue_lists[qorv::Config::OBSERVATIONS];
+  const auto& issues = run.config->issue_lists[qorv::Config::ISSUES];
+  ASSERT_EQ(issues.size(), 4u);
+  EXPECT_EQ(issues[0], typed[0]);  // fields in another order, a default given
+  EXPECT_NE(issues[1], typed[1]);  // differs in its last field only
+  EXPECT_EQ(issues[1]->subcategory, "g");
+  EXPECT_EQ(issues[2], typed[1]);  // the same once unescaped
+  EXPECT_NE(issues[3], typed[2]);  // 0.0 and -0.0 print differently
+  EXPECT_EQ(issues[3]->message_args.at(0).to_string(), "0");
+}
+
 TEST(RunFile, RefusesReferencesToWhatIsNotDefined) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {R"({"fwds": [{"name": "t"}], "roots": ["u"]})", "roots[0]: no Framework Definition 'u'"},
@@ -56,6 +84,11 @@ TEST(RunFile, RefusesReferencesToWhatIsNotDefined) {
       {R"({"nodes": [{"name": "a"}, {"name": "a"}]})", "nodes[1].name: node 'a' is listed twice"},
       {R"({"fwds": [{"name": "t"}, {"name": "t"}]})", "fwds[1].name: Framework Definition 't' is defined twice"},
       {R"({"issues": [{"severity": 3}]})", "issues[0]: missing field 'id'"},
+      // A record that repeats a typed one so far is still checked in full.
+      {R"({"observations": [{"id": "a", "severity": 1}], "issues": [{"id": "a", "severity": 101}]})",
+       "issues[0].severity: 101 is out of range"},
+      {R"({"observations": [{"id": "a"}], "issues": [{"id": "a", "nodes": ["n", 2]}]})",
+       "issues[0].nodes[1]: expected a string, found a number"},
       {R"({"sorting": [{"field": "colour"}]})", "unknown sort field 'colour'"},
       {"{\"command_line\": \"a\tb\"}", "control character in a string"},
       {"{\"command_line\": \"a\xff\"}", "invalid UTF-8 in a string"},

@@ -163,6 +163,7 @@ class CandidateIndex {
   // candidate's first record and is_table must not change while the index
   // is in use.
   void Add(std::size_t position, const AnalysisOutput& first, bool is_table) {
+    last_.valid = false;
     candidates_.push_back({position, &first, by_usable_id_ && is_table});
     for (int layer = 0; layer < Layers(); ++layer) {
       if (layer_built_[layer]) File(candidates_.back(), layer);
@@ -181,12 +182,29 @@ class CandidateIndex {
       layer_built_[layer] = true;
     }
     KeyOf(record, record.id, layer == 1, key_);
+    // Sorted lists hold an issue's records one after the other: a record
+    // keyed like the one before finds what it found, as long as no
+    // candidate came in between.
+    if (last_.valid && last_.layer == layer && last_.key == key_) {
+      exact_found = last_.exact_found;
+      exact = last_.exact;
+      usable_found = last_.usable_found;
+      usable = last_.usable;
+      return;
+    }
     exact_found = buckets_[0][layer].Find(key_, exact);
+    last_.key.assign(key_);
     usable_found = false;
     if (by_usable_id_) {
       KeyOf(record, detail::UsableId(record.id), layer == 1, key_);
       usable_found = buckets_[1][layer].Find(key_, usable);
     }
+    last_.valid = true;
+    last_.layer = layer;
+    last_.exact_found = exact_found;
+    last_.exact = exact;
+    last_.usable_found = usable_found;
+    last_.usable = usable;
   }
 
  private:
@@ -222,8 +240,20 @@ class CandidateIndex {
     if (options_.compare_subcategory) AppendField(key, record.subcategory);
   }
 
+  // The last lookup: its layer, exact key and results. Valid until the next Add.
+  struct Lookup {
+    bool valid = false;
+    int layer = 0;
+    std::string key;
+    bool exact_found = false;
+    Positions exact;
+    bool usable_found = false;
+    Positions usable;
+  };
+
   const Collapser& options_;
   const bool by_usable_id_;
+  Lookup last_;
   std::vector<Candidate> candidates_;
   bool layer_built_[2] = {false, false};
   Buckets buckets_[2][2];

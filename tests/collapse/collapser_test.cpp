@@ -235,8 +235,20 @@ TEST_F(CollapserTest, IndexedCollapseMatchesTheLiteralWalkUnderEveryOptionSet) {
           prototypes.push_back(issue);
         }
       }
+      // Some records repeat the one before on another node, as in a sorted
+      // list, and some repeat it after an issue was opened in between.
       std::vector<Record> records;
-      for (int i = static_cast<int>(random() % 30); i > 0; --i) records.push_back(record());
+      for (int i = static_cast<int>(random() % 30); i > 0; --i) {
+        const unsigned repeat = random() % 4;
+        const std::size_t back = repeat == 1 ? 1 : 3;
+        if (repeat < 2 && records.size() >= back && records[records.size() - back]) {
+          auto copy = std::make_shared<analysis::AnalysisOutput>(*records[records.size() - back]);
+          copy->nodes = {"n" + std::to_string(random() % 5)};
+          records.push_back(copy);
+        } else {
+          records.push_back(record());
+        }
+      }
 
       std::vector<Issue> expected, actual;
       for (const auto& prototype : prototypes) {

@@ -110,6 +110,12 @@ void UtilityFunctions::CollapseAnalysisOutputs(const std::vector<std::shared_ptr
   // records, which join no issue, are gathered here.
   const detail::RecordPrefetch prefetch(records,
                                         detail::kId | detail::kSeverity | detail::kMessage | detail::kMessageText);
+  // Sorted lists hold an issue's records one after the other: a record
+  // with the identity of the one before joins where that one did. The
+  // table never moves an identity once filed, so no lookup is needed.
+  detail::IssueIdentity last_identity;
+  std::size_t last_position = 0;
+  bool have_last = false;
   for (std::size_t i = 0; i < records.size(); ++i) {
     prefetch.At(i);
     const auto& record = records[i];
@@ -118,9 +124,14 @@ void UtilityFunctions::CollapseAnalysisOutputs(const std::vector<std::shared_ptr
       ++data.suppressed_count;
       names.insert(record->nodes.begin(), record->nodes.end());
     } else {
-      const std::size_t position = first_with.Insert(detail::IssueIdentity::Of(*record), out.size());
-      if (position == out.size()) out.push_back(std::make_shared<CollapsedAnalysisOutput>(type));
-      joins.Add(position, i);
+      const detail::IssueIdentity identity = detail::IssueIdentity::Of(*record);
+      if (!have_last || !(identity == last_identity)) {
+        last_position = first_with.Insert(identity, out.size());
+        last_identity = identity;
+        have_last = true;
+        if (last_position == out.size()) out.push_back(std::make_shared<CollapsedAnalysisOutput>(type));
+      }
+      joins.Add(last_position, i);
     }
     any_record = true;
   }

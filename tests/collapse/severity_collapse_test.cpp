@@ -127,6 +127,14 @@ void LiteralCollapse(const std::vector<Record>& records, std::vector<Issue>& out
 std::vector<Record> RandomRecords(std::mt19937& random, int count, unsigned messages = 3) {
   std::vector<Record> records;
   for (int i = 0; i < count; ++i) {
+    // One in three repeats the issue before it on another node, as sorted
+    // lists do.
+    if (!records.empty() && random() % 3 == 0) {
+      const auto& last = *records.back();
+      records.push_back(MakeRecord(last.id, last.severity, {"n" + std::to_string(random() % 6)}, last.message,
+                                   random() % 7 == 0));
+      continue;
+    }
     records.push_back(MakeRecord("id" + std::to_string(random() % 4), static_cast<int>(random() % 3) * 40,
                                  {"n" + std::to_string(random() % 6)}, "m" + std::to_string(random() % messages),
                                  random() % 7 == 0));

@@ -12,13 +12,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <random>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "postprocessor/collapse/collapsed_analysis_output.h"
 #include "postprocessor/host/config.h"
+#include "postprocessor/record_prefetch.h"
 
 namespace qorv::bench {
 
@@ -171,6 +174,50 @@ inline std::shared_ptr<Config> CollapseConfig(const CollapseShape& shape) {
     config->issue_lists[diagnosis ? Config::DIAGNOSES : Config::OBSERVATIONS].push_back(std::move(record));
   }
   return config;
+}
+
+// The records of a list grouped by key(record), groups in the order of their
+// first record and records in list order within each: the walk a collapse
+// appends them in once it knows which issue each joins, and the size of
+// each group. Null records are left out.
+template <typename Key>
+std::pair<IssueList, std::vector<std::size_t>> GroupedWalk(const IssueList& records, Key key) {
+  std::map<std::string, std::size_t> group_of;
+  std::vector<IssueList> groups;
+  for (const auto& record : records) {
+    if (!record) continue;
+    const auto [at, added] = group_of.emplace(key(*record), groups.size());
+    if (added) groups.emplace_back();
+    groups[at->second].push_back(record);
+  }
+  std::pair<IssueList, std::vector<std::size_t>> walk;
+  for (auto& group : groups) {
+    walk.first.insert(walk.first.end(), group.begin(), group.end());
+    walk.second.push_back(group.size());
+  }
+  return walk;
+}
+
+// The least any collapse into CollapsedAnalysisOutput does once its
+// grouping is known: a new issue for each group of the walk, its records
+// appended in turn, prefetched as the library's walks prefetch them.
+// Nothing is compared, hashed or looked up.
+inline std::vector<std::shared_ptr<postprocessor::CollapsedAnalysisOutput>> AppendGroups(
+    const IssueList& walk, const std::vector<std::size_t>& sizes, postprocessor::Type type) {
+  namespace detail = postprocessor::detail;
+  std::vector<std::shared_ptr<postprocessor::CollapsedAnalysisOutput>> out;
+  out.reserve(sizes.size());
+  const detail::RecordPrefetch prefetch(walk, detail::kCount | detail::kNodes | detail::kNodeNames);
+  std::size_t i = 0;
+  for (const std::size_t size : sizes) {
+    auto& issue = *out.emplace_back(std::make_shared<postprocessor::CollapsedAnalysisOutput>(type));
+    issue.issues.reserve(size);
+    for (const std::size_t end = i + size; i < end; ++i) {
+      prefetch.At(i);
+      issue.append(walk[i]);
+    }
+  }
+  return out;
 }
 
 }  // namespace qorv::bench

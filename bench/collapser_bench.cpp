@@ -5,15 +5,14 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <map>
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "bench/cluster_records.h"
 #include "postprocessor/collapse/collapser.h"
 #include "postprocessor/intake/message_table.h"
-#include "postprocessor/record_prefetch.h"
 
 namespace {
 
@@ -87,46 +86,21 @@ void Run(benchmark::State& state, bool intake_order) {
 }
 
 // The least any collapse of these records does with the collapsed-issue
-// type: each record appended to its issue, issue by issue, with the
-// grouping given (worked out untimed) and the records prefetched as the
-// collapser prefetches them. Nothing is compared, hashed or looked up, and
-// no table row is built.
+// type (see AppendGroups), with the grouping worked out untimed; no table
+// row is built.
 void Floor(benchmark::State& state, bool intake_order) {
   const auto records = Records(static_cast<std::size_t>(state.range(0)), intake_order);
-  std::map<std::string, std::size_t> position_of;
-  std::vector<std::vector<std::size_t>> groups;
-  for (std::size_t i = 0; i < records->size(); ++i) {
-    const auto& record = *(*records)[i];
-    const std::string key = record.id + '\n' + record.message + '\n' + record.subcategory;
-    const auto [at, added] = position_of.emplace(key, groups.size());
-    if (added) groups.emplace_back();
-    groups[at->second].push_back(i);
-  }
-  qorv::postprocessor::detail::Records walk;
-  walk.reserve(records->size());
-  for (const auto& group : groups) {
-    for (std::size_t i : group) walk.push_back((*records)[i]);
-  }
-  namespace detail = qorv::postprocessor::detail;
+  const auto [walk, sizes] = qorv::bench::GroupedWalk(*records, [](const AnalysisOutput& record) {
+    // Table records join by usable id.
+    return record.id.substr(0, record.id.find('#')) + '\n' + record.message + '\n' + record.subcategory;
+  });
   for (auto _ : state) {
-    std::vector<std::shared_ptr<CollapsedAnalysisOutput>> out;
-    out.reserve(groups.size());
-    const detail::RecordPrefetch prefetch(walk, detail::kCount | detail::kNodes | detail::kNodeNames);
-    std::size_t i = 0;
-    for (const auto& group : groups) {
-      auto& issue = *out.emplace_back(std::make_shared<CollapsedAnalysisOutput>(qorv::postprocessor::COLLAPSED));
-      issue.issues.reserve(group.size());
-      for (std::size_t end = i + group.size(); i < end; ++i) {
-        prefetch.At(i);
-        issue.append(walk[i]);
-      }
-    }
+    auto out = qorv::bench::AppendGroups(walk, sizes, qorv::postprocessor::COLLAPSED);
     benchmark::DoNotOptimize(out.data());
     state.PauseTiming();
     out.clear();
     state.ResumeTiming();
   }
-  state.SetComplexityN(state.range(0));
 }
 
 void BM_CollapseIntakeOrder(benchmark::State& state) { Run(state, true); }

@@ -70,7 +70,13 @@ class CollapsePlan {
   std::vector<bool> new_table_;
   std::vector<std::uint32_t> taken_;
   std::size_t reused_records_ = 0;
+  // Whether a usable id is a table message, and the last one asked about.
   std::unordered_map<std::string_view, bool> is_table_;
+  struct {
+    bool known = false;
+    std::string_view usable;
+    bool table = false;
+  } last_table_;
 };
 
 }  // namespace qorv::postprocessor::detail

@@ -193,7 +193,7 @@ class CandidateIndex {
       return;
     }
     exact_found = buckets_[0][layer].Find(key_, exact);
-    last_.key.assign(key_);
+    last_.key.swap(key_);  // key_ is rebuilt before its next use
     usable_found = false;
     if (by_usable_id_) {
       KeyOf(record, detail::UsableId(record.id), layer == 1, key_);
@@ -426,11 +426,16 @@ void CollapsePlan::Finish(std::vector<bool>& reused, CollapseGroups* groups) {
   if (groups) groups->issues = out_;
 }
 
-// Whether an id is a table message depends on the id alone; runs have few
-// ids and many records.
+// Whether an id is a table message depends on its usable id alone; runs have
+// few of those and many records, and an issue's records, whatever their
+// sub-ids, mostly come one after the other.
 bool CollapsePlan::TableId(const std::string& id) {
-  auto known = is_table_.find(id);
-  if (known == is_table_.end()) known = is_table_.emplace(id, MessageTable::IsTable(id)).first;
+  if (MessageTable::table_map.empty()) return false;
+  const std::string_view usable = UsableId(id);
+  if (last_table_.known && usable == last_table_.usable) return last_table_.table;
+  auto known = is_table_.find(usable);
+  if (known == is_table_.end()) known = is_table_.emplace(usable, MessageTable::IsTable(id)).first;
+  last_table_ = {true, usable, known->second};
   return known->second;
 }
 

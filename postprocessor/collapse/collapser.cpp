@@ -182,9 +182,10 @@ class CandidateIndex {
       layer_built_[layer] = true;
     }
     KeyOf(record, record.id, layer == 1, key_);
-    // Sorted lists hold an issue's records one after the other: a record
-    // keyed like the one before finds what it found, as long as no
-    // candidate came in between.
+    // Where an id is one issue, a list sorted by id holds the issue's
+    // records one after the other: a record keyed like the one before
+    // finds what it found, as long as no candidate came in between. The
+    // check costs one comparison where it fails.
     if (last_.valid && last_.layer == layer && last_.key == key_) {
       exact_found = last_.exact_found;
       exact = last_.exact;

@@ -110,9 +110,10 @@ void UtilityFunctions::CollapseAnalysisOutputs(const std::vector<std::shared_ptr
   // records, which join no issue, are gathered here.
   const detail::RecordPrefetch prefetch(records,
                                         detail::kId | detail::kSeverity | detail::kMessage | detail::kMessageText);
-  // Sorted lists hold an issue's records one after the other: a record
-  // with the identity of the one before joins where that one did. The
-  // table never moves an identity once filed, so no lookup is needed.
+  // Where an id is one issue, a list sorted by id holds the issue's records
+  // one after the other: a record with the identity of the one before
+  // joins where that one did. The table never moves an identity once
+  // filed, so no lookup is needed.
   detail::IssueIdentity last_identity;
   std::size_t last_position = 0;
   bool have_last = false;

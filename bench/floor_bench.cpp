@@ -35,16 +35,15 @@
 #include <string>
 #include <vector>
 
+#include "bench/cluster_records.h"
 #include "postprocessor/collapse/collapsed_analysis_output.h"
 #include "postprocessor/host/analysis_output.h"
-#include "postprocessor/record_prefetch.h"
 
 namespace {
 
 using qorv::MessageArgs;
 using qorv::analysis::AnalysisOutput;
 using qorv::postprocessor::CollapsedAnalysisOutput;
-namespace detail = qorv::postprocessor::detail;
 
 // Bytes of result files a default run writes at a million records.
 constexpr std::size_t kOutputBytesPerRecord = 125;
@@ -61,10 +60,10 @@ struct Workload {
   std::vector<Issue> issues;
   // (node, issue) of each record, in node order.
   std::vector<std::pair<std::uint32_t, std::uint32_t>> records;
-  // Record positions in issue order, then node order, and the issue of
-  // each, so that the walk reads them in order.
+  // Record positions in issue order, then node order, and the number of
+  // records of each issue along that walk.
   std::vector<std::uint32_t> walk;
-  std::vector<std::uint32_t> walk_issue;
+  std::vector<std::size_t> group_sizes;
 };
 
 std::string Format(const char* pattern, std::size_t number) {
@@ -124,7 +123,11 @@ Workload Make(std::size_t count) {
   std::stable_sort(work.walk.begin(), work.walk.end(), [&work](std::uint32_t a, std::uint32_t b) {
     return work.records[a].second < work.records[b].second;
   });
-  for (std::uint32_t i : work.walk) work.walk_issue.push_back(work.records[i].second);
+  for (std::size_t i = 0; i < work.walk.size(); ++i) {
+    const bool fresh = i == 0 || work.records[work.walk[i]].second != work.records[work.walk[i - 1]].second;
+    if (fresh) work.group_sizes.push_back(0);
+    ++work.group_sizes.back();
+  }
   return work;
 }
 
@@ -169,17 +172,7 @@ void BM_PrescribedTypesFloor(benchmark::State& state) {
     state.counters["walk"] = Since(start);
 
     for (auto& collapsed : collapses) {
-      std::uint32_t last = UINT32_MAX;
-      // The collapses prefetch as the library's do: without it each record
-      // costs two cache misses one after the other.
-      const detail::RecordPrefetch prefetch(sorted, detail::kCount | detail::kNodes | detail::kNodeNames);
-      for (std::size_t i = 0; i < sorted.size(); ++i) {
-        prefetch.At(i);
-        const std::uint32_t issue = work.walk_issue[i];
-        if (issue != last) collapsed.push_back(std::make_shared<CollapsedAnalysisOutput>(qorv::postprocessor::OBSERVATION));
-        collapsed.back()->append(sorted[i]);
-        last = issue;
-      }
+      collapsed = qorv::bench::AppendGroups(sorted, work.group_sizes, qorv::postprocessor::OBSERVATION);
     }
     state.counters["collapses"] = Since(start);
 

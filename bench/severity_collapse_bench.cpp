@@ -97,21 +97,23 @@ void BM_SortTypeFloor(benchmark::State& state) {
   const auto diagnoses = qorv::bench::GroupedWalk(config.issue_lists[Config::DIAGNOSES], identity);
   const auto observations = qorv::bench::GroupedWalk(config.issue_lists[Config::OBSERVATIONS], identity);
   for (auto _ : state) {
-    // Names are gathered unordered and added to the sorted set once each.
+    // Names are gathered unordered, as views into the issues' node sets,
+    // and added to the sorted set once each.
     std::unordered_set<std::string_view> seen;
+    std::vector<std::vector<std::shared_ptr<qorv::postprocessor::CollapsedAnalysisOutput>>> collapsed;
     for (const auto* walk : {&diagnoses, &observations}) {
-      auto out = qorv::bench::AppendGroups(walk->first, walk->second, qorv::postprocessor::OBSERVATION);
-      for (const auto& issue : out) seen.insert(issue->nodes.begin(), issue->nodes.end());
-      benchmark::DoNotOptimize(out.data());
-      state.PauseTiming();
-      out.clear();
-      state.ResumeTiming();
+      collapsed.push_back(qorv::bench::AppendGroups(walk->first, walk->second, qorv::postprocessor::OBSERVATION));
+      for (const auto& issue : collapsed.back()) seen.insert(issue->nodes.begin(), issue->nodes.end());
     }
     std::vector<std::string_view> sorted(seen.begin(), seen.end());
     std::sort(sorted.begin(), sorted.end());
     auto names = std::make_shared<std::set<std::string>>();
     for (const std::string_view name : sorted) names->emplace_hint(names->end(), name);
     benchmark::DoNotOptimize(names.get());
+    state.PauseTiming();
+    collapsed.clear();
+    names.reset();
+    state.ResumeTiming();
   }
   Report(state, config);
 }

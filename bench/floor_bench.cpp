@@ -38,6 +38,7 @@
 #include "bench/cluster_records.h"
 #include "postprocessor/collapse/collapsed_analysis_output.h"
 #include "postprocessor/host/analysis_output.h"
+#include "tools/issue_spread.h"
 
 namespace {
 
@@ -91,23 +92,7 @@ Workload Make(std::size_t count) {
     work.issues.push_back(std::move(issue));
   }
 
-  // Issue r on about a / r nodes, a chosen so that the counts add up.
-  std::vector<std::size_t> counts(distinct);
-  double low = 0;
-  double high = static_cast<double>(count) + 1;
-  const auto fill = [&](double a) {
-    std::size_t total = 0;
-    for (std::size_t r = 0; r < distinct; ++r) {
-      counts[r] = std::clamp<std::size_t>(static_cast<std::size_t>(a / static_cast<double>(r + 1)), 1, node_count);
-      total += counts[r];
-    }
-    return total;
-  };
-  for (int step = 0; step < 100; ++step) {
-    const double middle = (low + high) / 2;
-    (fill(middle) > count ? high : low) = middle;
-  }
-  fill(low);
+  const std::vector<std::size_t> counts = qorv::tools::IssueSpread(count, node_count, distinct);
 
   std::mt19937_64 rng(1);
   std::vector<std::vector<std::uint32_t>> on_node(node_count);

@@ -33,6 +33,7 @@
 #include <nlohmann/json.hpp>
 
 #include "postprocessor/intake/message_translator.h"
+#include "tools/issue_spread.h"
 
 namespace {
 
@@ -271,41 +272,11 @@ const CheckInfo& PickCheck(Random& random) {
 }
 
 // The records mode: options.records raw records, one node each, over
-// options.nodes nodes and options.distinct distinct issues. Issue r (from
-// 1) is found on about A / r nodes, capped at every node and at least one,
-// with A chosen so that the counts add up to the records: a few issues on
-// most nodes, most issues on a node or two. An issue's text names no node,
-// so its records collapse into one issue; each issue sits on a run of
-// consecutive nodes from a random start, and the records are written node
-// by node, as a host collects them.
-std::vector<std::size_t> IssueSpread(std::size_t records, std::size_t nodes, std::size_t distinct) {
-  std::vector<std::size_t> counts(distinct);
-  const auto fill = [&](double a) {
-    std::size_t total = 0;
-    for (std::size_t r = 0; r < distinct; ++r) {
-      const double wanted = a / static_cast<double>(r + 1);
-      counts[r] = std::clamp<std::size_t>(static_cast<std::size_t>(wanted), 1, nodes);
-      total += counts[r];
-    }
-    return total;
-  };
-  double low = 0;
-  double high = static_cast<double>(records) + 1;
-  for (int step = 0; step < 100; ++step) {
-    const double middle = (low + high) / 2;
-    (fill(middle) > records ? high : low) = middle;
-  }
-  std::size_t total = fill(low);
-  // The floor leaves a remainder below one record per issue: spread it over
-  // the most frequent issues that are not on every node yet.
-  for (std::size_t r = 0; total < records && r < distinct; ++r) {
-    if (counts[r] < nodes) {
-      ++counts[r];
-      ++total;
-    }
-  }
-  return counts;
-}
+// options.nodes nodes and options.distinct distinct issues, spread as
+// IssueSpread says. An issue's text names no node, so its records collapse
+// into one issue; each issue sits on a run of consecutive nodes from a
+// random start, and the records are written node by node, as a host
+// collects them.
 
 // Issue number k of the records mode: a catalogue message whose node
 // argument is the word "node" and whose other arguments make its text
@@ -404,7 +375,7 @@ void GenerateRecords(const Options& options, const std::vector<Group>& groups, s
   Random random(options.seed);
   const std::vector<Node> nodes = MakeNodes(options.nodes, groups);
   const std::size_t distinct = options.distinct > 0 ? options.distinct : std::max<std::size_t>(1, options.records * 10 / 104);
-  const std::vector<std::size_t> counts = IssueSpread(options.records, nodes.size(), distinct);
+  const std::vector<std::size_t> counts = qorv::tools::IssueSpread(options.records, nodes.size(), distinct);
 
   // Which issues each node has, in issue order.
   std::vector<std::vector<std::uint32_t>> on_node(nodes.size());

@@ -32,6 +32,14 @@ inline const std::vector<int>& Severities() {
   return values;
 }
 
+// pattern (one %zu conversion) filled in with number; texts of the
+// benchmarks' records are short.
+inline std::string Format(const char* pattern, std::size_t number) {
+  char buffer[128];
+  std::snprintf(buffer, sizeof buffer, pattern, number);
+  return buffer;
+}
+
 // "rack017-node042": 64 nodes a rack, as node lists of real clusters look.
 inline std::string NodeName(std::size_t index) {
   char buffer[32];

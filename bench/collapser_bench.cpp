@@ -20,12 +20,7 @@ using qorv::analysis::AnalysisOutput;
 using qorv::postprocessor::CollapsedAnalysisOutput;
 using qorv::postprocessor::Collapser;
 using qorv::postprocessor::MessageTable;
-
-std::string Format(const char* pattern, std::size_t number) {
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, pattern, number);
-  return buffer;
-}
+using qorv::bench::Format;
 
 // Ten records per distinct issue, each from its own node, issue after issue
 // (record i belongs to issue i modulo the number of issues). Every tenth

@@ -44,6 +44,7 @@ namespace {
 
 using qorv::MessageArgs;
 using qorv::analysis::AnalysisOutput;
+using qorv::bench::Format;
 using qorv::postprocessor::CollapsedAnalysisOutput;
 
 // Bytes of result files a default run writes at a million records.
@@ -66,12 +67,6 @@ struct Workload {
   std::vector<std::uint32_t> walk;
   std::vector<std::size_t> group_sizes;
 };
-
-std::string Format(const char* pattern, std::size_t number) {
-  char buffer[128];
-  std::snprintf(buffer, sizeof buffer, pattern, number);
-  return buffer;
-}
 
 Workload Make(std::size_t count) {
   Workload work;

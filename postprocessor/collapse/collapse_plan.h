@@ -12,8 +12,8 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "postprocessor/collapse/collapser.h"
@@ -70,13 +70,16 @@ class CollapsePlan {
   std::vector<bool> new_table_;
   std::vector<std::uint32_t> taken_;
   std::size_t reused_records_ = 0;
-  // Whether a usable id is a table message, and the last one asked about.
-  std::unordered_map<std::string_view, bool> is_table_;
-  struct {
-    bool known = false;
-    std::string_view usable;
-    bool table = false;
-  } last_table_;
+  // The usable ids of the table messages, in open addressing, made at the
+  // first question: it is asked once per new issue and once per record
+  // joining a table issue, and a lookup in the definitions themselves makes
+  // a string and walks a tree. Empty when there are no table messages.
+  struct TableSlot {
+    std::size_t hash = 0;
+    const std::string* usable = nullptr;
+  };
+  std::vector<TableSlot> table_ids_;
+  bool table_ids_made_ = false;
 };
 
 }  // namespace qorv::postprocessor::detail

@@ -9,7 +9,6 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 
 #include "postprocessor/collapse/collapse_plan.h"
@@ -427,17 +426,32 @@ void CollapsePlan::Finish(std::vector<bool>& reused, CollapseGroups* groups) {
   if (groups) groups->issues = out_;
 }
 
-// Whether an id is a table message depends on its usable id alone; runs have
-// few of those and many records, and an issue's records, whatever their
-// sub-ids, mostly come one after the other.
+// Whether an id is a table message depends on its usable id alone. The
+// definitions do not change during a collapse.
 bool CollapsePlan::TableId(const std::string& id) {
-  if (MessageTable::table_map.empty()) return false;
+  if (!table_ids_made_) {
+    table_ids_made_ = true;
+    const auto& tables = MessageTable::table_map;
+    if (!tables.empty()) {
+      std::size_t size = 16;
+      while (size < tables.size() * 2) size *= 2;
+      table_ids_.assign(size, TableSlot{});
+      for (const auto& table : tables) {
+        const std::size_t hash = std::hash<std::string_view>()(table.first);
+        std::size_t i = hash & (size - 1);
+        while (table_ids_[i].usable) i = (i + 1) & (size - 1);
+        table_ids_[i] = {hash, &table.first};
+      }
+    }
+  }
+  if (table_ids_.empty()) return false;
   const std::string_view usable = UsableId(id);
-  if (last_table_.known && usable == last_table_.usable) return last_table_.table;
-  auto known = is_table_.find(usable);
-  if (known == is_table_.end()) known = is_table_.emplace(usable, MessageTable::IsTable(id)).first;
-  last_table_ = {true, usable, known->second};
-  return known->second;
+  const std::size_t hash = std::hash<std::string_view>()(usable);
+  for (std::size_t i = hash & (table_ids_.size() - 1);; i = (i + 1) & (table_ids_.size() - 1)) {
+    const TableSlot& slot = table_ids_[i];
+    if (!slot.usable) return false;
+    if (slot.hash == hash && *slot.usable == usable) return true;
+  }
 }
 
 }  // namespace detail

@@ -49,25 +49,30 @@ struct Positions {
   const std::vector<std::size_t>* more = nullptr;
 };
 
-// Positions by encoded key, in open addressing: a lookup reads one slot of
-// hashes, and only on a hash match the key, which lies with the others in
-// a few large blocks. At a million records a node-based map spends most of
-// the collapse waiting for memory. Entries are kept small and keys are
-// stored without the slack of a growing buffer: a run has as many keys as
-// distinct issues, and the table lives beside the run's other data.
+// Positions by encoded key, in open addressing: a lookup reads one slot,
+// which holds the key's hash and positions, and only on a hash match the
+// key, which lies with the others in a few large blocks. At a million
+// records a node-based map spends most of the collapse waiting for memory.
+// Keys are stored without the slack of a growing buffer: a run has as many
+// keys as distinct issues, and the table lives beside the run's other data.
 class KeyTable {
  public:
-  // The positions filed under key into found; false when there are none.
-  // Valid until the next Add.
-  bool Find(std::string_view key, Positions& found) const {
+  static std::size_t Hash(std::string_view key) { return std::hash<std::string_view>()(key); }
+
+  // A hint that a lookup of a key of this hash follows soon.
+  void Prefetch(std::size_t hash) const {
+    if (!slots_.empty()) detail::Prefetch(&slots_[hash & (slots_.size() - 1)]);
+  }
+
+  // The positions filed under key, whose hash is hash, into found; false
+  // when there are none. Valid until the next Add.
+  bool Find(std::string_view key, std::size_t hash, Positions& found) const {
     if (slots_.empty()) return false;
-    const std::size_t hash = std::hash<std::string_view>()(key);
     for (std::size_t i = hash & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
       const Slot& slot = slots_[i];
-      if (slot.entry == 0) return false;
-      const Entry& entry = entries_[slot.entry - 1];
-      if (slot.hash == hash && KeyOf(entry) == key) {
-        found = {entry.first, entry.more == kNoMore ? nullptr : &more_[entry.more]};
+      if (slot.key == nullptr) return false;
+      if (slot.hash == hash && KeyOf(slot) == key) {
+        found = {slot.first, slot.more == kNoMore ? nullptr : &more_[slot.more]};
         return true;
       }
     }
@@ -75,24 +80,24 @@ class KeyTable {
 
   // Files position under key, after the positions already there.
   void Add(std::string_view key, std::size_t position) {
-    if ((entries_.size() + 1) * 2 > slots_.size()) Grow();
-    const std::size_t hash = std::hash<std::string_view>()(key);
+    if ((keys_ + 1) * 2 > slots_.size()) Grow();
+    const std::size_t hash = Hash(key);
     std::size_t i = hash & (slots_.size() - 1);
-    for (; slots_[i].entry != 0; i = (i + 1) & (slots_.size() - 1)) {
-      Entry& entry = entries_[slots_[i].entry - 1];
-      if (slots_[i].hash == hash && KeyOf(entry) == key) {
-        if (entry.more == kNoMore) {
+    for (; slots_[i].key != nullptr; i = (i + 1) & (slots_.size() - 1)) {
+      Slot& slot = slots_[i];
+      if (slot.hash == hash && KeyOf(slot) == key) {
+        if (slot.more == kNoMore) {
           if (more_.size() >= kNoMore) throw std::length_error("too many issues to collapse");
-          entry.more = static_cast<std::uint32_t>(more_.size());
+          slot.more = static_cast<std::uint32_t>(more_.size());
           more_.emplace_back();
         }
-        more_[entry.more].push_back(position);
+        more_[slot.more].push_back(position);
         return;
       }
     }
     if (key.size() > std::numeric_limits<std::uint32_t>::max()) throw std::length_error("issue too large to collapse");
-    entries_.push_back({Store(key), position, static_cast<std::uint32_t>(key.size()), kNoMore});
-    slots_[i] = {hash, entries_.size()};
+    slots_[i] = {hash, Store(key), static_cast<std::uint32_t>(key.size()), kNoMore, position};
+    ++keys_;
   }
 
  private:
@@ -101,18 +106,16 @@ class KeyTable {
 
   struct Slot {
     std::size_t hash = 0;
-    std::size_t entry = 0;  // 1 + index into entries_; 0 for a free slot
-  };
-  struct Entry {
-    const char* key;
-    std::size_t first;
-    std::uint32_t size;
-    std::uint32_t more;  // index into more_, or kNoMore
+    const char* key = nullptr;  // null for a free slot
+    std::uint32_t size = 0;
+    std::uint32_t more = kNoMore;  // index into more_, or kNoMore
+    std::size_t first = 0;
   };
 
-  static std::string_view KeyOf(const Entry& entry) { return std::string_view(entry.key, entry.size); }
+  static std::string_view KeyOf(const Slot& slot) { return std::string_view(slot.key, slot.size); }
 
-  // A copy of key that stays where it is: in the current block, or a new one.
+  // A copy of key that stays where it is, never null: in the current
+  // block, or a new one.
   const char* Store(std::string_view key) {
     if (blocks_.empty() || block_used_ + key.size() > block_size_) {
       block_size_ = std::max(kBlock, key.size());
@@ -126,11 +129,11 @@ class KeyTable {
   }
 
   void Grow() {
-    detail::Rehash(slots_, slots_.empty() ? 64 : slots_.size() * 2, [](const Slot& slot) { return slot.entry == 0; });
+    detail::Rehash(slots_, slots_.empty() ? 64 : slots_.size() * 2, [](const Slot& slot) { return slot.key == nullptr; });
   }
 
   std::vector<Slot> slots_;
-  std::vector<Entry> entries_;
+  std::size_t keys_ = 0;
   std::vector<std::vector<std::size_t>> more_;
   std::vector<std::unique_ptr<char[]>> blocks_;
   std::size_t block_size_ = 0;
@@ -169,42 +172,63 @@ class CandidateIndex {
     }
   }
 
-  // The positions, ascending, of the candidates the record matches: in
-  // exact those keyed by exact id, in usable the table candidates keyed by
-  // usable id, each with whether there are any. Valid until the next Add.
-  void Find(const AnalysisOutput& record, bool& exact_found, Positions& exact, bool& usable_found, Positions& usable) {
-    const int layer = options_.compare_secondary && record.secondary_message.empty() ? 1 : 0;
+  // What a record looks up: its layer and keys, with their hashes. A walk
+  // works them out a few records ahead of the lookup and announces the
+  // slots they will read: at a million records the slots lie far apart,
+  // and each lookup would otherwise wait for memory.
+  struct Probe {
+    int layer = 0;
+    std::string key;
+    std::size_t hash = 0;
+    std::string usable_key;  // only where table candidates are keyed by usable id
+    std::size_t usable_hash = 0;
+  };
+
+  void Prepare(const AnalysisOutput& record, Probe& probe) const {
+    probe.layer = options_.compare_secondary && record.secondary_message.empty() ? 1 : 0;
+    KeyOf(record, record.id, probe.layer == 1, probe.key);
+    probe.hash = Buckets::Hash(probe.key);
+    // A layer not yet keyed has no slots to announce.
+    if (layer_built_[probe.layer]) buckets_[0][probe.layer].Prefetch(probe.hash);
+    if (by_usable_id_) {
+      KeyOf(record, detail::UsableId(record.id), probe.layer == 1, probe.usable_key);
+      probe.usable_hash = Buckets::Hash(probe.usable_key);
+      if (layer_built_[probe.layer]) buckets_[1][probe.layer].Prefetch(probe.usable_hash);
+    }
+  }
+
+  // The positions, ascending, of the candidates the record of probe
+  // matches: in exact those keyed by exact id, in usable the table
+  // candidates keyed by usable id, each with whether there are any. Valid
+  // until the next Add.
+  void Find(const Probe& probe, bool& exact_found, Positions& exact, bool& usable_found, Positions& usable) {
+    const int layer = probe.layer;
     // A layer is keyed when a record first looks in it: most runs have
     // secondary messages on all records or on none, and never need the other.
     if (!layer_built_[layer]) {
       for (const Candidate& candidate : candidates_) File(candidate, layer);
       layer_built_[layer] = true;
     }
-    KeyOf(record, record.id, layer == 1, key_);
     // Where an id is one issue, a list sorted by id holds the issue's
     // records one after the other: a record keyed like the one before
     // finds what it found, as long as no candidate came in between. The
     // check costs one comparison where it fails.
-    if (last_.valid && last_.layer == layer && last_.key == key_) {
+    if (last_.valid && last_.layer == layer && last_.key == probe.key) {
       exact_found = last_.exact_found;
       exact = last_.exact;
       usable_found = last_.usable_found;
       usable = last_.usable;
-      return;
+    } else {
+      exact_found = buckets_[0][layer].Find(probe.key, probe.hash, exact);
+      usable_found = by_usable_id_ && buckets_[1][layer].Find(probe.usable_key, probe.usable_hash, usable);
+      last_.valid = true;
+      last_.layer = layer;
+      last_.key.assign(probe.key);
+      last_.exact_found = exact_found;
+      last_.exact = exact;
+      last_.usable_found = usable_found;
+      last_.usable = usable;
     }
-    exact_found = buckets_[0][layer].Find(key_, exact);
-    last_.key.swap(key_);  // key_ is rebuilt before its next use
-    usable_found = false;
-    if (by_usable_id_) {
-      KeyOf(record, detail::UsableId(record.id), layer == 1, key_);
-      usable_found = buckets_[1][layer].Find(key_, usable);
-    }
-    last_.valid = true;
-    last_.layer = layer;
-    last_.exact_found = exact_found;
-    last_.exact = exact;
-    last_.usable_found = usable_found;
-    last_.usable = usable;
   }
 
  private:
@@ -315,16 +339,27 @@ CollapsePlan::CollapsePlan(const Collapser& options, const Records& records, Col
     }
     const RecordPrefetch prefetch(records,
                                   kId | kCategory | kMessage | kSecondary | kSeverity | kSubcategory | kMessageText);
+    const auto skipped = [&](const std::shared_ptr<AnalysisOutput>& record) {
+      return !record || (options.skip_suppressed && record->suppressed);
+    };
+    // Each record's probe is prepared kProbeAhead records before its lookup.
+    constexpr std::size_t kProbeAhead = 4;
+    std::vector<CandidateIndex::Probe> probes(kProbeAhead + 1);
+    const auto prepare = [&](std::size_t i) {
+      if (i < records.size() && !skipped(records[i])) index.Prepare(*records[i], probes[i % probes.size()]);
+    };
+    for (std::size_t i = 0; i < kProbeAhead; ++i) prepare(i);
     for (std::size_t i = 0; i < records.size(); ++i) {
       prefetch.At(i);
+      prepare(i + kProbeAhead);
       const auto& record = records[i];
-      if (!record || (options.skip_suppressed && record->suppressed)) continue;
+      if (skipped(record)) continue;
 
       bool exact_found = false;
       bool usable_found = false;
       Positions exact;
       Positions usable;
-      index.Find(*record, exact_found, exact, usable_found, usable);
+      index.Find(probes[i % probes.size()], exact_found, exact, usable_found, usable);
       // The two lists never share a position, and joining one issue does not
       // touch another, so taking them one after the other gives what the walk
       // in out order gives.

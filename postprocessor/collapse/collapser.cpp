@@ -180,7 +180,10 @@ class CandidateIndex {
     int layer = 0;
     std::string key;
     std::size_t hash = 0;
-    std::string usable_key;  // only where table candidates are keyed by usable id
+    // Only where table candidates are keyed by usable id, and only for an
+    // id with a sub-id: otherwise the usable key is key.
+    std::string usable_key;
+    bool usable_is_key = true;
     std::size_t usable_hash = 0;
   };
 
@@ -191,8 +194,13 @@ class CandidateIndex {
     // A layer not yet keyed has no slots to announce.
     if (layer_built_[probe.layer]) buckets_[0][probe.layer].Prefetch(probe.hash);
     if (by_usable_id_) {
-      KeyOf(record, detail::UsableId(record.id), probe.layer == 1, probe.usable_key);
-      probe.usable_hash = Buckets::Hash(probe.usable_key);
+      const std::string_view usable_id = detail::UsableId(record.id);
+      probe.usable_is_key = usable_id.size() == record.id.size();
+      probe.usable_hash = probe.hash;
+      if (!probe.usable_is_key) {
+        KeyOf(record, usable_id, probe.layer == 1, probe.usable_key);
+        probe.usable_hash = Buckets::Hash(probe.usable_key);
+      }
       if (layer_built_[probe.layer]) buckets_[1][probe.layer].Prefetch(probe.usable_hash);
     }
   }
@@ -220,7 +228,8 @@ class CandidateIndex {
       usable = last_.usable;
     } else {
       exact_found = buckets_[0][layer].Find(probe.key, probe.hash, exact);
-      usable_found = by_usable_id_ && buckets_[1][layer].Find(probe.usable_key, probe.usable_hash, usable);
+      usable_found = by_usable_id_ && buckets_[1][layer].Find(probe.usable_is_key ? probe.key : probe.usable_key,
+                                                              probe.usable_hash, usable);
       last_.valid = true;
       last_.layer = layer;
       last_.key.assign(probe.key);

@@ -4,12 +4,12 @@
 #include <optional>
 #include <sstream>
 #include <string_view>
-#include <unordered_set>
 
 #include "postprocessor/collapse/collapse_plan.h"
 #include "postprocessor/collapse/issue_index.h"
 #include "postprocessor/intake/message_table.h"
 #include "postprocessor/record_prefetch.h"
+#include "postprocessor/text_numbers.h"
 
 namespace qorv::postprocessor {
 
@@ -229,7 +229,7 @@ std::set<std::string> CategoryMap::GetIssueNodes() {
   if (issue_nodes_gathered_) return issue_nodes;
   // Names are gathered without order first and merged into the sorted set
   // once, in order: a node has many records, and each would cost a search.
-  std::unordered_set<std::string_view> names;
+  detail::TextNumbers names;
   auto collect = [this, &names](const std::string& category, const std::string& subcluster) {
     const auto found = issue_map.find({category, subcluster});
     if (found == issue_map.end() || !found->second) return;
@@ -239,11 +239,12 @@ std::set<std::string> CategoryMap::GetIssueNodes() {
         // A map OfRun built holds in each issue's node set exactly its
         // records' nodes, and that set lies together in memory where the
         // records are scattered.
-        names.insert(issue->nodes.begin(), issue->nodes.end());
+        for (const auto& name : issue->nodes) names.Number(name);
         continue;
       }
       for (const auto& record : issue->issues) {
-        if (record) names.insert(record->nodes.begin(), record->nodes.end());
+        if (!record) continue;
+        for (const auto& name : record->nodes) names.Number(name);
       }
     }
   };
@@ -256,10 +257,8 @@ std::set<std::string> CategoryMap::GetIssueNodes() {
       collect(category, "");
     }
   }
-  std::vector<std::string_view> sorted(names.begin(), names.end());
-  std::sort(sorted.begin(), sorted.end());
   auto hint = issue_nodes.begin();
-  for (std::string_view name : sorted) hint = std::next(issue_nodes.emplace_hint(hint, name));
+  for (std::string_view name : names.Sorted()) hint = std::next(issue_nodes.emplace_hint(hint, name));
   issue_nodes_gathered_ = frozen_;
   return issue_nodes;
 }

@@ -4,12 +4,12 @@
 #include <array>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "postprocessor/collapse/collapsed_analysis_output.h"
 #include "postprocessor/collapse/grouped_joins.h"
 #include "postprocessor/collapse/issue_index.h"
 #include "postprocessor/record_prefetch.h"
+#include "postprocessor/text_numbers.h"
 #include "postprocessor/utility_functions.h"
 
 namespace qorv::postprocessor {
@@ -94,7 +94,7 @@ void UtilityFunctions::CollapseAnalysisOutputs(const std::vector<std::shared_ptr
                                                PostprocessorExtensionData& data, Type type) const {
   // Node names are gathered without order first and merged into the sorted
   // set once, in order: far fewer comparisons than one insert per record.
-  std::unordered_set<std::string_view> names;
+  detail::TextNumbers names;
   bool any_record = false;
 
   // The first issue of out with a given identity, as the walk would find it.
@@ -123,7 +123,7 @@ void UtilityFunctions::CollapseAnalysisOutputs(const std::vector<std::shared_ptr
     if (!record) continue;
     if (record->suppressed) {
       ++data.suppressed_count;
-      names.insert(record->nodes.begin(), record->nodes.end());
+      for (const auto& name : record->nodes) names.Number(name);
     } else {
       const detail::IssueIdentity identity = detail::IssueIdentity::Of(*record);
       if (!have_last || !(identity == last_identity)) {
@@ -147,15 +147,13 @@ void UtilityFunctions::CollapseAnalysisOutputs(const std::vector<std::shared_ptr
       [&out, &records, &names](std::size_t position, std::size_t i) {
         const auto& record = records[i];
         out[position]->append(record);
-        names.insert(record->nodes.begin(), record->nodes.end());
+        for (const auto& name : record->nodes) names.Number(name);
       });
 
   if (!any_record) return;
   if (!data.collapsed_names) data.collapsed_names = std::make_shared<std::set<std::string>>();
-  std::vector<std::string_view> sorted(names.begin(), names.end());
-  std::sort(sorted.begin(), sorted.end());
   auto hint = data.collapsed_names->begin();
-  for (std::string_view name : sorted) hint = std::next(data.collapsed_names->emplace_hint(hint, name));
+  for (std::string_view name : names.Sorted()) hint = std::next(data.collapsed_names->emplace_hint(hint, name));
 }
 
 int UtilityFunctions::PopulateCollapsedOutput(std::shared_ptr<CollapsedAnalysisOutput> issue, Type type,

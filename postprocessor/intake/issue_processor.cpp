@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "postprocessor/open_addressing.h"
+#include "postprocessor/text_numbers.h"
 
 namespace qorv::postprocessor {
 
@@ -50,61 +51,8 @@ int BitWidth(std::uint64_t largest) {
   return bits;
 }
 
+using detail::TextNumbers;
 using SortKey = std::pair<std::uint64_t, std::uint32_t>;  // packed ranks, position in the list
-
-// Distinct texts numbered in order of first appearance. Their bytes are
-// copied into one buffer, so a lookup compares against that buffer rather
-// than against a text in another record, which would be one more cache miss.
-class TextNumbers {
- public:
-  std::uint32_t Number(std::string_view text) {
-    if ((offsets_.size() + 1) * 2 > slots_.size()) Grow();
-    const std::size_t hash = std::hash<std::string_view>()(text);
-    for (std::size_t i = hash & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
-      Slot& slot = slots_[i];
-      if (slot.number == kFree) {
-        slot = {hash, static_cast<std::uint32_t>(offsets_.size())};
-        offsets_.push_back(bytes_.size());
-        bytes_.append(text);
-        return slot.number;
-      }
-      if (slot.hash == hash && Text(slot.number) == text) return slot.number;
-    }
-  }
-
-  // Each number's rank among the texts in ascending order.
-  std::vector<std::uint32_t> Ranks() const {
-    std::vector<std::uint32_t> order(offsets_.size());
-    for (std::uint32_t n = 0; n < order.size(); ++n) order[n] = n;
-    std::sort(order.begin(), order.end(), [this](std::uint32_t a, std::uint32_t b) { return Text(a) < Text(b); });
-    std::vector<std::uint32_t> rank_of(order.size());
-    for (std::uint32_t r = 0; r < order.size(); ++r) rank_of[order[r]] = r;
-    return rank_of;
-  }
-
-  std::size_t size() const { return offsets_.size(); }
-
- private:
-  static constexpr std::uint32_t kFree = UINT32_MAX;
-  struct Slot {
-    std::size_t hash = 0;
-    std::uint32_t number = kFree;
-  };
-
-  std::string_view Text(std::uint32_t number) const {
-    const std::size_t end = number + 1 < offsets_.size() ? offsets_[number + 1] : bytes_.size();
-    return std::string_view(bytes_).substr(offsets_[number], end - offsets_[number]);
-  }
-
-  void Grow() {
-    detail::Rehash(slots_, slots_.empty() ? 64 : slots_.size() * 2,
-                   [](const Slot& slot) { return slot.number == kFree; });
-  }
-
-  std::vector<Slot> slots_;
-  std::vector<std::size_t> offsets_;  // of each text in bytes_, by number
-  std::string bytes_;
-};
 
 // Each record's criteria folded into one integer whose order is Compare's:
 // per criterion the record's value becomes its rank among the values of

@@ -108,8 +108,12 @@ std::string fstrip(const std::string& text, const std::string& chars) {
 }
 
 std::string squeeze(std::string text, char c) {
-  std::size_t size = 0;
-  for (const char ch : text) {
+  // Most texts have no run to squeeze: find the first before copying any byte.
+  const char pair[2] = {c, c};
+  const std::size_t run = text.find(pair, 0, 2);
+  if (run == std::string::npos) return text;
+  std::size_t size = run + 1;
+  for (const char ch : std::string_view(text).substr(run + 1)) {
     if (ch == c && size > 0 && text[size - 1] == c) continue;
     text[size++] = ch;
   }

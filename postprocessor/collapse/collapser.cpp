@@ -129,7 +129,8 @@ class KeyTable {
   }
 
   void Grow() {
-    detail::Rehash(slots_, slots_.empty() ? 64 : slots_.size() * 2, [](const Slot& slot) { return slot.key == nullptr; });
+    detail::Rehash(slots_, slots_.empty() ? 64 : slots_.size() * 2,
+                   [](const Slot& slot) { return slot.key == nullptr; });
   }
 
   std::vector<Slot> slots_;

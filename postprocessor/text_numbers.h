@@ -69,8 +69,7 @@ class TextNumbers {
   }
 
   void Grow() {
-    Rehash(slots_, slots_.empty() ? 64 : slots_.size() * 2,
-                   [](const Slot& slot) { return slot.number == kFree; });
+    Rehash(slots_, slots_.empty() ? 64 : slots_.size() * 2, [](const Slot& slot) { return slot.number == kFree; });
   }
 
   std::vector<Slot> slots_;

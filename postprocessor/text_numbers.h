@@ -35,6 +35,17 @@ class TextNumbers {
     }
   }
 
+  // Whether text has a number.
+  bool Contains(std::string_view text) const {
+    if (slots_.empty()) return false;
+    const std::size_t hash = std::hash<std::string_view>()(text);
+    for (std::size_t i = hash & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
+      const Slot& slot = slots_[i];
+      if (slot.number == kFree) return false;
+      if (slot.hash == hash && Text(slot.number) == text) return true;
+    }
+  }
+
   // Each number's rank among the texts in ascending order.
   std::vector<std::uint32_t> Ranks() const {
     std::vector<std::uint32_t> order(offsets_.size());

@@ -12,12 +12,11 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
-#include <string>
-#include <string_view>
 #include <vector>
 
 #include "postprocessor/collapse/collapser.h"
 #include "postprocessor/collapse/grouped_joins.h"
+#include "postprocessor/text_numbers.h"
 
 namespace qorv::postprocessor::detail {
 
@@ -70,15 +69,11 @@ class CollapsePlan {
   std::vector<bool> new_table_;
   std::vector<std::uint32_t> taken_;
   std::size_t reused_records_ = 0;
-  // The usable ids of the table messages, in open addressing, made at the
-  // first question: it is asked once per new issue and once per record
-  // joining a table issue, and a lookup in the definitions themselves makes
-  // a string and walks a tree. Empty when there are no table messages.
-  struct TableSlot {
-    std::size_t hash = 0;
-    const std::string* usable = nullptr;
-  };
-  std::vector<TableSlot> table_ids_;
+  // The usable ids of the table messages, made at the first question: it
+  // is asked once per new issue and once per record joining a table issue,
+  // and a lookup in the definitions themselves makes a string and walks a
+  // tree. Empty when there are no table messages.
+  TextNumbers table_ids_;
   bool table_ids_made_ = false;
 };
 

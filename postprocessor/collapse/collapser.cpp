@@ -476,27 +476,9 @@ void CollapsePlan::Finish(std::vector<bool>& reused, CollapseGroups* groups) {
 bool CollapsePlan::TableId(const std::string& id) {
   if (!table_ids_made_) {
     table_ids_made_ = true;
-    const auto& tables = MessageTable::table_map;
-    if (!tables.empty()) {
-      std::size_t size = 16;
-      while (size < tables.size() * 2) size *= 2;
-      table_ids_.assign(size, TableSlot{});
-      for (const auto& table : tables) {
-        const std::size_t hash = std::hash<std::string_view>()(table.first);
-        std::size_t i = hash & (size - 1);
-        while (table_ids_[i].usable) i = (i + 1) & (size - 1);
-        table_ids_[i] = {hash, &table.first};
-      }
-    }
+    for (const auto& table : MessageTable::table_map) table_ids_.Number(table.first);
   }
-  if (table_ids_.empty()) return false;
-  const std::string_view usable = UsableId(id);
-  const std::size_t hash = std::hash<std::string_view>()(usable);
-  for (std::size_t i = hash & (table_ids_.size() - 1);; i = (i + 1) & (table_ids_.size() - 1)) {
-    const TableSlot& slot = table_ids_[i];
-    if (!slot.usable) return false;
-    if (slot.hash == hash && *slot.usable == usable) return true;
-  }
+  return table_ids_.Contains(UsableId(id));
 }
 
 }  // namespace detail

@@ -23,27 +23,18 @@ class TextNumbers {
   std::uint32_t Number(std::string_view text) {
     if ((offsets_.size() + 1) * 2 > slots_.size()) Grow();
     const std::size_t hash = std::hash<std::string_view>()(text);
-    for (std::size_t i = hash & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
-      Slot& slot = slots_[i];
-      if (slot.number == kFree) {
-        slot = {hash, static_cast<std::uint32_t>(offsets_.size())};
-        offsets_.push_back(bytes_.size());
-        bytes_.append(text);
-        return slot.number;
-      }
-      if (slot.hash == hash && Text(slot.number) == text) return slot.number;
+    Slot& slot = slots_[SlotOf(text, hash)];
+    if (slot.number == kFree) {
+      slot = {hash, static_cast<std::uint32_t>(offsets_.size())};
+      offsets_.push_back(bytes_.size());
+      bytes_.append(text);
     }
+    return slot.number;
   }
 
   // Whether text has a number.
   bool Contains(std::string_view text) const {
-    if (slots_.empty()) return false;
-    const std::size_t hash = std::hash<std::string_view>()(text);
-    for (std::size_t i = hash & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
-      const Slot& slot = slots_[i];
-      if (slot.number == kFree) return false;
-      if (slot.hash == hash && Text(slot.number) == text) return true;
-    }
+    return !slots_.empty() && slots_[SlotOf(text, std::hash<std::string_view>()(text))].number != kFree;
   }
 
   // Each number's rank among the texts in ascending order.
@@ -73,6 +64,15 @@ class TextNumbers {
     std::size_t hash = 0;
     std::uint32_t number = kFree;
   };
+
+  // The slot of text, whose hash is hash, or the free slot where it would
+  // go. There must be slots, one of them free.
+  std::size_t SlotOf(std::string_view text, std::size_t hash) const {
+    for (std::size_t i = hash & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
+      const Slot& slot = slots_[i];
+      if (slot.number == kFree || (slot.hash == hash && Text(slot.number) == text)) return i;
+    }
+  }
 
   std::string_view Text(std::uint32_t number) const {
     const std::size_t end = number + 1 < offsets_.size() ? offsets_[number + 1] : bytes_.size();

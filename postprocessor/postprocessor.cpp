@@ -26,6 +26,7 @@
 #include "postprocessor/host/util_extensions.h"
 #include "postprocessor/intake/issue_processor.h"
 #include "postprocessor/postprocessor_extension.h"
+#include "postprocessor/run_facts.h"
 #include "postprocessor/utility_functions.h"
 
 namespace qorv::postprocessor {
@@ -138,6 +139,21 @@ std::string FileKey(const std::string& file) {
   return key;
 }
 
+// The verdict the reports state: the run's own when the host states none;
+// the host's otherwise, with a warning when the run contradicts it.
+void SettleVerdict(const RunOptions& options, PostprocessorExtensionData& data) {
+  const bool derived = RunFacts::DerivedPassed(data);
+  if (options.derive_verdict) {
+    data.passed = derived;
+    return;
+  }
+  if (data.passed == derived) return;
+  std::cerr << "Warning: the verdict " << (data.passed ? "PASS" : "FAIL") << " stated for this run is kept, but "
+            << (data.passed ? "issues contribute to FAIL or a Framework Definition that ran did not pass."
+                            : "no issue contributes to FAIL and every Framework Definition that ran passed.")
+            << std::endl;
+}
+
 // Loads, creates, runs and destroys one extension. Returns 0 or 1.
 int RunExtension(const std::string& path, PostprocessorExtensionData& data) {
   // RTLD_NODELETE keeps the code mapped after dlclose: an extension may leave
@@ -188,6 +204,11 @@ int RunExtension(const std::string& path, PostprocessorExtensionData& data) {
 }  // namespace
 
 int run_postprocessor(std::shared_ptr<Config>& config) {
+  RunOutcome outcome;
+  return run_postprocessor(config, RunOptions{}, outcome);
+}
+
+int run_postprocessor(std::shared_ptr<Config>& config, const RunOptions& options, RunOutcome& outcome) {
   if (!config) {
     std::cerr << "The postprocessor was given no configuration." << std::endl;
     return 1;
@@ -199,6 +220,8 @@ int run_postprocessor(std::shared_ptr<Config>& config) {
 
   int result = 0;
   if (UtilityFunctions().fillOutputData(*config, data) == 1) result = 1;
+  SettleVerdict(options, data);
+  outcome.passed = data.passed;
 
   std::vector<std::string> libraries = CollectExtensions(*config);
   if (libraries.empty()) {
@@ -208,6 +231,9 @@ int run_postprocessor(std::shared_ptr<Config>& config) {
   }
   RemoveDuplicates(libraries);
   const int terminal_width = TerminalWidth();
+  // The run's facts are taken before any extension runs, so that none can
+  // change what a later one reports.
+  RunFacts::Of(data);
 
   std::vector<std::string> opened_files;  // as first named, for the closing line
   // Each opened file by key: whether it holds the JSON results, and its name.

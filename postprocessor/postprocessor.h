@@ -8,6 +8,12 @@
 // file that cannot be opened stops the run. A message catalogue that fails
 // to load throws std::runtime_error before any extension runs.
 //
+// The overload with RunOptions lets a host that states no verdict have the
+// run's own (RunFacts::derived_passed) in the reports, and tells the host
+// the verdict the reports state. When the host states one that the run
+// contradicts (PASS with issues contributing to FAIL, or the reverse), the
+// host's verdict is kept and one warning line says so on standard error.
+//
 // process_issues does only the issue processing (translation, filter,
 // categories, order) and writes no output; it throws as above.
 #pragma once
@@ -19,7 +25,18 @@
 
 namespace qorv::postprocessor {
 
+struct RunOptions {
+  // Config::passed is not the host's verdict: the run's own is reported.
+  bool derive_verdict = false;
+};
+
+struct RunOutcome {
+  // The verdict the reports state.
+  bool passed = true;
+};
+
 QORV_EXPORT int run_postprocessor(std::shared_ptr<Config>& config);
+QORV_EXPORT int run_postprocessor(std::shared_ptr<Config>& config, const RunOptions& options, RunOutcome& outcome);
 QORV_EXPORT void process_issues(std::shared_ptr<Config>& config);
 
 }  // namespace qorv::postprocessor

@@ -24,7 +24,6 @@
 
 namespace qorv::postprocessor {
 
-class CategoryMap;
 class CollapsedAnalysisOutput;
 
 using TypeCounts = std::map<IssueKey, std::int32_t, CompareBitset>;
@@ -34,17 +33,6 @@ using CollapsedByType = std::map<IssueKey, CollapsedIssues, CompareBitset>;
 using ReportMap = std::map<std::string, std::map<std::string, std::set<std::string>>>;
 using MessageTables = std::map<std::string, std::vector<std::pair<std::string, std::string>>>;
 using IdMap = std::map<std::string, std::vector<std::string>>;
-
-// The category maps a run was last classified into (see
-// CategoryMap::OfRun), with the issue list they were built from: map, the
-// last one built, and other, of the other kind, kept only while the two
-// share nearly all their issues (each issue holds a copy of its node names).
-struct KeptCategoryMap {
-  std::shared_ptr<CategoryMap> map;
-  std::weak_ptr<IssueList> issues;
-  std::size_t count = 0;
-  std::shared_ptr<CategoryMap> other;
-};
 
 class QORV_EXPORT PostprocessorExtensionData {
  public:
@@ -76,9 +64,6 @@ class QORV_EXPORT PostprocessorExtensionData {
   std::shared_ptr<ReportMap> reports;
   MessageTables message_tables;
   std::vector<std::map<std::string, std::vector<ProviderOptionset>>> provider_optionsets;
-  // Shared by every copy, so that extensions of one run asking one after
-  // the other for the same kind of category map classify its issues once.
-  std::shared_ptr<KeptCategoryMap> kept_category_map = std::make_shared<KeptCategoryMap>();
 
   PostprocessorExtensionData() = default;
   PostprocessorExtensionData(const PostprocessorExtensionData& other) = default;

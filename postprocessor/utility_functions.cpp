@@ -4,6 +4,7 @@
 
 #include "postprocessor/collapse/issue_index.h"
 #include "postprocessor/host/str.h"
+#include "postprocessor/run_share.h"
 
 namespace qorv::postprocessor {
 
@@ -37,7 +38,7 @@ int UtilityFunctions::fillOutputData(const Config& config, PostprocessorExtensio
   data.diagnosis_ids = std::make_shared<IdMap>(config.diagnosis_ids);
   data.observation_ids = std::make_shared<IdMap>(config.observation_ids);
   data.tested_names = config.tested_names;
-  data.issues = std::make_shared<IssueList>(config.issue_lists[Config::ISSUES]);
+  data.issues = detail::NewSharedIssueList(config.issue_lists[Config::ISSUES]);
   data.include_nodes = std::make_shared<std::vector<std::string>>(config.include_nodes);
 
   if (data.node_groups->size() == 1) {

@@ -114,23 +114,26 @@ class QORV_EXPORT UtilityFunctions {
   // The overall result, the tested nodes (print_nodes), the skipped
   // definitions, the issues contributing to FAIL and the other issues by
   // severity group (PrintIssueCount), the suppression note and a closing
-  // rule. Counts are of collapsed issues. Throws std::out_of_range when
+  // rule. Counts are of collapsed issues, the nodes with issues those of
+  // the run's facts (RunFacts). Throws std::out_of_range when
   // type_counts lacks one of the keys 0, 3, 16 and 19 that fillOutputData
   // creates.
   void Summarize(const PostprocessorExtensionData& data) const;
   // "Nodes tested: " with the nodes in range form and, for a failed run
-  // without a node filter, "Nodes with issues found: ". Nothing when nodes
-  // is null.
+  // without a node filter, "Nodes with issues found: " with the run's
+  // nodes with issues (RunFacts). Nothing when nodes is null.
   void print_nodes(const PostprocessorExtensionData& data) const;
-  // One line per listed severity group, highest first: the groups wholly at
-  // or above the FAIL level (other false) or wholly below it (other true),
-  // each with its collapsed diagnoses and observations. A group the FAIL
-  // level falls strictly inside is in neither list.
+  // One line per listed severity group, highest first: the groups that
+  // reach the FAIL level, i.e. whose upper bound is at or above it (other
+  // false), or the rest (other true), each with its collapsed diagnoses and
+  // observations, as the FAIL total counts them.
   void PrintIssueCount(const PostprocessorExtensionData& data, bool other) const;
-  // The closing block: a rule, product and version, the run's time in UTC
-  // (left out when it cannot be converted), the node file when there is
-  // one, and the databases without their surrounding double quotes.
+  // The closing block: a rule, then PrintVersionBlock.
   void PrintEnd(const PostprocessorExtensionData& data) const;
+  // Product and version, the run's time in UTC (left out when it cannot be
+  // converted), the node file when there is one, and the databases without
+  // their surrounding double quotes.
+  void PrintVersionBlock(const PostprocessorExtensionData& data) const;
   // "Solution Validation Results" with each solution validation's verdict,
   // in definition-name order; nothing when no definition stands for one.
   void print_validation(const PostprocessorExtensionData& data) const;

@@ -21,12 +21,12 @@ class CategorySummary : public PostprocessorExtension {
   using PostprocessorExtension::PostprocessorExtension;
 
   int run() override {
-    const auto categories = qorv::postprocessor::CategoryMap::OfRun(data, false);
+    const auto categories = qorv::postprocessor::CategoryMap::OfRun(data, true);
     qorv::postprocessor::CategoryPrinting printer(categories.get(), data);
     printer.Summarize(data);
     printer.PrintSummary();
     printer.PrintValidation();
-    printer.PrintEnd(data);
+    printer.PrintVersionBlock(data);
     return 0;
   }
 };

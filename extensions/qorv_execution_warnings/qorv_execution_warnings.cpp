@@ -35,7 +35,7 @@ class ExecutionWarnings : public PostprocessorExtension {
   using PostprocessorExtension::PostprocessorExtension;
 
   int run() override {
-    const auto categories = qorv::postprocessor::CategoryMap::OfRun(data, false);
+    const auto categories = qorv::postprocessor::CategoryMap::OfRun(data, true);
     CategoryPrinting printer(categories.get(), data, true);
     Write(qorv::str::word_wrap("EXECUTION WARNINGS\nProblems of the run itself rather than of the nodes: tests "
                                "that could not run, problems the run reported, and its report messages.\n" +

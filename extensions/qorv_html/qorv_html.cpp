@@ -25,6 +25,7 @@
 #include "postprocessor/host/str.h"
 #include "postprocessor/issue_key.h"
 #include "postprocessor/postprocessor_extension.h"
+#include "postprocessor/run_facts.h"
 #include "postprocessor/report/string_interface.h"
 #include "postprocessor/utility_functions.h"
 #include "postprocessor/version.h"
@@ -56,6 +57,7 @@ class HtmlReport : public PostprocessorExtension {
 
   int run() override {
     categories_ = qorv::postprocessor::CategoryMap::OfRun(data, true);
+    facts_ = qorv::postprocessor::RunFacts::Of(data);
     const auto page = [this](AtomicFileWriter& file) {
       file_ = &file;
       Page();
@@ -136,7 +138,7 @@ class HtmlReport : public PostprocessorExtension {
       if (!categories_->IsNonIssueCategory(category)) Category(category);
     }
     Raw("</section>\n");
-    if (CountIssues("INFORMATIONAL") > 0) {
+    if (ListedIssues("INFORMATIONAL") > 0) {
       Raw("<section id=\"informational\">\n");
       Category("INFORMATIONAL");
       Raw("</section>\n");
@@ -150,27 +152,16 @@ class HtmlReport : public PostprocessorExtension {
     Raw("<script>").Raw(qorv::html_report::kScript).Raw("</script>\n</body>\n</html>\n");
   }
 
-  int Count(unsigned long key) const {
-    const auto found = data.type_counts.find(IssueKey(key));
-    return found == data.type_counts.end() ? 0 : found->second;
-  }
-  std::size_t Collapsed(unsigned long key) const {
-    if (!data.collapsed_by_type) return 0;
-    const auto found = data.collapsed_by_type->find(IssueKey(key & 0x1FUL));
-    return found == data.collapsed_by_type->end() ? 0 : found->second.size();
-  }
-  static std::string Breakdown(int diagnoses, int observations) {
+  static std::string Breakdown(std::size_t diagnoses, std::size_t observations) {
     return std::to_string(diagnoses + observations) + " (" + Plural(diagnoses, "diagnosis", "diagnoses") + ", " +
            Plural(observations, "observation", "observations") + ")";
   }
 
   void OverallResult(const std::string& verdict) {
-    using qorv::postprocessor::kAnyObservation;
-    using qorv::postprocessor::kFailBit;
     Raw("<header id=\"overall\" class=\"result " + std::string(data.passed ? "pass" : "fail") + "\">\n")
         .Raw("<h1>Overall Result: <span class=\"verdict\">" + verdict + "</span></h1>\n<dl class=\"facts\">\n");
-    Fact("Issues contributing to FAIL", Breakdown(Count(kFailBit), Count(kFailBit | kAnyObservation)));
-    Fact("Other issues", Breakdown(Count(0), Count(kAnyObservation)));
+    Fact("Issues contributing to FAIL", Breakdown(facts_->failing_diagnoses, facts_->failing_observations));
+    Fact("Other issues", Breakdown(facts_->other_diagnoses, facts_->other_observations));
     const std::string level = strings_.get_severity_string(data.fail_level);
     Fact("FAIL level", (level.empty() ? std::string() : level + ", ") + "severity " + std::to_string(data.fail_level) +
                            " and above" + (data.fail_level_set ? "" : " (default)"));
@@ -178,15 +169,14 @@ class HtmlReport : public PostprocessorExtension {
     Nodes(TestedNodes());
     Raw("</dd>\n");
     const bool filtered = data.include_nodes && !data.include_nodes->empty();
-    if (!filtered && !data.passed && data.collapsed_names) {
+    if (!filtered && !data.passed) {
       Raw("<dt>Nodes with issues found</dt><dd>");
-      Nodes(*data.collapsed_names);
+      Nodes(facts_->nodes_with_issues);
       Raw("</dd>\n");
     }
-    std::size_t skipped = 0;
-    for (const auto& entry : Definitions().fwds) skipped += entry.second && entry.second->skipped ? 1 : 0;
+    const std::size_t skipped = facts_->skipped_definitions.size();
     if (skipped > 0) Fact("Framework Definitions skipped", std::to_string(skipped));
-    if (data.suppressed_count > 0) Fact("Issues not shown (suppressed)", std::to_string(data.suppressed_count));
+    if (facts_->suppressed > 0) Fact("Issues not shown (suppressed)", std::to_string(facts_->suppressed));
     Raw("</dl>\n");
 
     // Collapsed issues by severity group, split by their FAIL contribution.
@@ -194,21 +184,13 @@ class HtmlReport : public PostprocessorExtension {
         "<thead><tr><th scope=\"col\">Severity group</th><th scope=\"col\">Counts to FAIL</th>"
         "<th scope=\"col\">Diagnoses</th><th scope=\"col\">Observations</th><th scope=\"col\">Total</th></tr></thead>"
         "\n<tbody>\n");
-    for (const char* group : kGroups) {
-      const auto found = qorv::postprocessor::severity_groups.find(qorv::str::lower(group));
-      if (found == qorv::postprocessor::severity_groups.end()) continue;
-      const unsigned long code = static_cast<unsigned long>(std::get<2>(found->second));
-      for (const bool fail : {true, false}) {
-        const unsigned long base = code | (fail ? kFailBit : 0UL);
-        const std::size_t diagnoses = Collapsed(base | qorv::postprocessor::DIAGNOSIS);
-        const std::size_t observations =
-            Collapsed(base | qorv::postprocessor::OBSERVATION) + Collapsed(base | qorv::postprocessor::THIRD_LIST);
-        if (diagnoses + observations == 0) continue;
-        Raw("<tr><th scope=\"row\"><span class=\"badge " + std::string(group) + "\">" + group + "</span></th><td>" +
-            (fail ? "yes" : "no") + "</td><td class=\"num\">" + std::to_string(diagnoses) +
-            "</td><td class=\"num\">" + std::to_string(observations) + "</td><td class=\"num\">" +
-            std::to_string(diagnoses + observations) + "</td></tr>\n");
-      }
+    for (const auto& group : facts_->groups) {
+      if (group.total() == 0) continue;
+      const std::string name = qorv::str::upper(group.name);
+      Raw("<tr><th scope=\"row\"><span class=\"badge " + name + "\">" + name + "</span></th><td>" +
+          (group.contributes_to_fail ? "yes" : "no") + "</td><td class=\"num\">" + std::to_string(group.diagnoses) +
+          "</td><td class=\"num\">" + std::to_string(group.observations) + "</td><td class=\"num\">" +
+          std::to_string(group.total()) + "</td></tr>\n");
     }
     Raw("</tbody>\n</table></div>\n</header>\n");
   }
@@ -218,7 +200,7 @@ class HtmlReport : public PostprocessorExtension {
         "<li><a href=\"#summary\">Summary</a></li><li><a href=\"#node-counts\">Nodes</a></li>");
     if (ShowNodeGroups()) Raw("<li><a href=\"#node-groups\">Node groups</a></li>");
     Raw("<li><a href=\"#categories\">Issues</a></li>");
-    if (CountIssues("INFORMATIONAL") > 0) Raw("<li><a href=\"#informational\">Information</a></li>");
+    if (ListedIssues("INFORMATIONAL") > 0) Raw("<li><a href=\"#informational\">Information</a></li>");
     Raw("<li><a href=\"#runtime-errors\">Runtime errors</a></li>"
         "<li><a href=\"#dependencies\">Dependencies</a></li></ul></nav>\n");
   }
@@ -277,15 +259,13 @@ class HtmlReport : public PostprocessorExtension {
       tests += (tests.empty() ? "" : ", ") + strings_.get_short_name(root->fwd->path);
     }
     Fact("Tests run", tests.empty() ? "none" : tests);
-    const std::size_t failed = CountIssues("ERROR");
+    const std::size_t failed = facts_->tests_failed_to_run;
     // The warnings log lies beside the results log, and so beside this page.
     Fact("Tests that failed to run", failed == 0 ? "none"
                                                  : std::to_string(failed) +
                                                        ". Information may be incomplete. See "
                                                        "qorv_execution_warnings.log beside this report.");
-    std::string overall = categories_->GetOverallResultString();
-    if (overall.rfind(kOverallPrefix, 0) == 0) overall.erase(0, sizeof kOverallPrefix - 1);
-    Fact("Overall result", overall);
+    Fact("Overall result", facts_->OverallResult());
     Raw("</dl>\n</section>\n");
   }
 
@@ -309,13 +289,9 @@ class HtmlReport : public PostprocessorExtension {
   }
 
   void NodeCounts() {
-    const std::vector<std::string> tested_list = TestedNodes();
-    const std::set<std::string> tested(tested_list.begin(), tested_list.end());
-    const std::set<std::string> with_issues = categories_->GetIssueNodes();
-    std::set<std::string> without_issues;
-    for (const auto& node : tested) {
-      if (with_issues.count(node) == 0) without_issues.insert(node);
-    }
+    const auto& tested = facts_->tested_nodes;
+    const auto& with_issues = facts_->nodes_with_issues;
+    const auto& without_issues = facts_->nodes_without_issues;
     Raw("<section id=\"node-counts\">\n<h2>Nodes</h2>\n<div class=\"scroll\"><table>\n<tbody>\n");
     const auto row = [&](const char* label, const std::set<std::string>& nodes) {
       Raw("<tr><th scope=\"row\">" + std::string(label) + "</th><td class=\"num\">" + std::to_string(nodes.size()) +
@@ -405,20 +381,21 @@ class HtmlReport : public PostprocessorExtension {
 
   // --- Categories ----------------------------------------------------------
 
-  // Issues whose node group is unknown are filed under "", which is no
-  // subcluster; the text report never lists them, which loses them. Here
-  // they are counted and get a block of their own.
-  std::shared_ptr<CategoryMap::IssueVector> Ungrouped(const std::string& category) {
-    if (categories_->GetSubclusters().count("") != 0) return std::make_shared<CategoryMap::IssueVector>();
-    return categories_->GetIssuesByCategory(category, "");
+  // Issues on nodes outside every node group are filed under "", which is
+  // no subcluster; the text report never lists them, which loses them.
+  // Here they get a block of their own, apart from the run's counts.
+  std::shared_ptr<const CategoryMap::IssueVector> Ungrouped(const std::string& category) const {
+    const auto found = categories_->issue_map.find({category, ""});
+    if (found == categories_->issue_map.end() || !found->second || categories_->GetSubclusters().count("") != 0) {
+      return std::make_shared<const CategoryMap::IssueVector>();
+    }
+    return found->second;
   }
 
-  std::size_t CountIssues(const std::string& category) {
-    std::size_t count = Ungrouped(category)->size();
-    for (const auto& subcluster : categories_->GetSubclusters()) {
-      count += categories_->GetIssuesByCategory(category, subcluster)->size();
-    }
-    return count;
+  // The category's issues in the run's node groups, as the run counts them,
+  // and those listed besides.
+  std::size_t ListedIssues(const std::string& category) const {
+    return categories_->GetNumIssuesInSubclusters(category) + Ungrouped(category)->size();
   }
 
   void Category(const std::string& category) {
@@ -438,9 +415,9 @@ class HtmlReport : public PostprocessorExtension {
         ">")
         .Text(title)
         .Raw("</" + heading + ">");
-    const std::size_t count = CountIssues(category);
+    const std::size_t count = categories_->GetNumIssuesInSubclusters(category);
     Raw(" <span class=\"count\">(" + Plural(count, "issue", "issues") + ")</span></summary>\n");
-    if (count == 0) {
+    if (ListedIssues(category) == 0) {
       Raw("<p class=\"none\">No issues detected.</p>\n</details>\n");
       return;
     }
@@ -602,7 +579,8 @@ class HtmlReport : public PostprocessorExtension {
   }
 
   qorv::postprocessor::StringInterface strings_;
-  std::shared_ptr<CategoryMap> categories_;
+  std::shared_ptr<const CategoryMap> categories_;
+  std::shared_ptr<const qorv::postprocessor::RunFacts> facts_;
   AtomicFileWriter* file_ = nullptr;  // the page being written, while run() writes it
   int sections_ = 0;
 };

@@ -23,8 +23,10 @@
 #include "postprocessor/collapse/category_map.h"
 #include "postprocessor/collapse/collapsed_analysis_output.h"
 #include "postprocessor/issue_key.h"
+#include "postprocessor/host/str.h"
 #include "postprocessor/postprocessor_extension.h"
 #include "postprocessor/report/string_interface.h"
+#include "postprocessor/run_facts.h"
 #include "postprocessor/version.h"
 
 namespace {
@@ -43,7 +45,6 @@ using Layout = JsonWriter::Layout;
 // added keys keep it.
 constexpr int kSchemaVersion = 1;
 constexpr std::size_t kChunkSize = 16 * 1024;
-constexpr char kOverallPrefix[] = "  Overall Result: ";
 
 // Hands a chunk to the output log as one message. False when the stream
 // behind it has failed (a full disk, say).
@@ -151,7 +152,10 @@ class JsonReport : public PostprocessorExtension {
   // --- Preparation ---------------------------------------------------------
 
   // The category map the category reports build.
-  void BuildCategoryMap() { categories_ = qorv::postprocessor::CategoryMap::OfRun(data, false); }
+  void BuildCategoryMap() {
+    categories_ = qorv::postprocessor::CategoryMap::OfRun(data, true);
+    facts_ = qorv::postprocessor::RunFacts::Of(data);
+  }
 
   // Numbers the collapsed issues in document order, so that links between
   // them can be written as references.
@@ -208,22 +212,13 @@ class JsonReport : public PostprocessorExtension {
     out.EndObject();
   }
 
-  int Count(unsigned long key) const {
-    const auto found = data.type_counts.find(IssueKey(key));
-    return found == data.type_counts.end() ? 0 : found->second;
-  }
-
   void WriteResult(JsonWriter& out) {
-    using qorv::postprocessor::kAnyObservation;
-    using qorv::postprocessor::kFailBit;
     out.Key("result");
     out.BeginObject();
     Member(out, "overall", data.passed ? "PASS" : "FAIL");
     out.Key("passed");
     out.Bool(data.passed);
-    std::string summary = categories_->GetOverallResultString();
-    if (summary.rfind(kOverallPrefix, 0) == 0) summary.erase(0, sizeof kOverallPrefix - 1);
-    Member(out, "summary", summary);
+    Member(out, "summary", facts_->OverallResult());
 
     out.Key("fail_level");
     out.BeginObject(Layout::kLine);
@@ -239,20 +234,39 @@ class JsonReport : public PostprocessorExtension {
     out.Key("contributing_to_fail");
     out.BeginObject();
     out.Key("diagnoses");
-    out.Int(Count(kFailBit));
+    out.Int(static_cast<std::int64_t>(facts_->failing_diagnoses));
     out.Key("observations");
-    out.Int(Count(kFailBit | kAnyObservation));
+    out.Int(static_cast<std::int64_t>(facts_->failing_observations));
     out.EndObject();
     out.Key("other");
     out.BeginObject();
     out.Key("diagnoses");
-    out.Int(Count(0));
+    out.Int(static_cast<std::int64_t>(facts_->other_diagnoses));
     out.Key("observations");
-    out.Int(Count(kAnyObservation));
+    out.Int(static_cast<std::int64_t>(facts_->other_observations));
     out.EndObject();
     out.Key("suppressed");
-    out.Int(data.suppressed_count);
+    out.Int(static_cast<std::int64_t>(facts_->suppressed));
+    out.Key("tests_failed_to_run");
+    out.Int(static_cast<std::int64_t>(facts_->tests_failed_to_run));
+    out.Key("issues_found");
+    out.Int(static_cast<std::int64_t>(facts_->issues_found));
     out.EndObject();
+
+    out.Key("severity_groups");
+    out.BeginArray();
+    for (const auto& group : facts_->groups) {
+      out.BeginObject(Layout::kLine);
+      SeverityGroup(out, qorv::str::upper(group.name));
+      out.Key("contributes_to_fail");
+      out.Bool(group.contributes_to_fail);
+      out.Key("diagnoses");
+      out.Int(static_cast<std::int64_t>(group.diagnoses));
+      out.Key("observations");
+      out.Int(static_cast<std::int64_t>(group.observations));
+      out.EndObject();
+    }
+    out.EndArray();
     out.EndObject();
   }
 
@@ -385,7 +399,7 @@ class JsonReport : public PostprocessorExtension {
       out.Key("counts_as_issue");
       out.Bool(reported && !categories_->IsNonIssueCategory(name));
       out.Key("issue_count");
-      out.Int(categories_->GetNumIssuesByCategory(name));
+      out.Int(static_cast<std::int64_t>(categories_->GetNumIssuesInSubclusters(name)));
       out.Key("subclusters");
       out.BeginArray();
       for (const auto& subcluster : subclusters) {
@@ -434,8 +448,9 @@ class JsonReport : public PostprocessorExtension {
   }
 
   void WriteNodes(JsonWriter& out) {
-    NodeSet(out, "tested_nodes", data.tested_names);
-    NodeSet(out, "issue_nodes", categories_->GetIssueNodes());
+    NodeSet(out, "tested_nodes", facts_->tested_nodes);
+    NodeSet(out, "issue_nodes", facts_->nodes_with_issues);
+    NodeSet(out, "nodes_without_issues", facts_->nodes_without_issues);
   }
 
   void WriteNodeGroups(JsonWriter& out) {
@@ -491,7 +506,8 @@ class JsonReport : public PostprocessorExtension {
   }
 
   StringInterface strings_;
-  std::shared_ptr<CategoryMap> categories_;
+  std::shared_ptr<const CategoryMap> categories_;
+  std::shared_ptr<const qorv::postprocessor::RunFacts> facts_;
   std::unordered_map<const CollapsedAnalysisOutput*, std::size_t> refs_;
 };
 

@@ -28,6 +28,7 @@
 #include "postprocessor/collapse/category_map.h"
 #include "postprocessor/collapse/collapsed_analysis_output.h"
 #include "postprocessor/postprocessor_extension.h"
+#include "postprocessor/run_facts.h"
 #include "postprocessor/report/string_interface.h"
 #include "postprocessor/version.h"
 
@@ -240,27 +241,30 @@ class JunitReport : public PostprocessorExtension {
  private:
   // --- What the run found ----------------------------------------------------
 
-  // The collapsed issues of the severity collapse, failures by their key's
-  // fail bit, and the tests that could not run (the category map's
-  // "ERROR" issues).
+  // The collapsed issues of the severity collapse, failures those of the
+  // groups that contribute to FAIL, and the tests that could not run (the
+  // "ERROR" issues of the run's node groups), as the run's facts count them.
   void CollectFindings() {
+    const auto facts = qorv::postprocessor::RunFacts::Of(data);
+    std::map<std::string, bool> failing;  // severity group name to whether it contributes
+    for (const auto& group : facts->groups) failing[group.name] = group.contributes_to_fail;
     if (data.collapsed_by_type) {
       for (const auto& [key, issues] : *data.collapsed_by_type) {
         const auto* group = qorv::extensions::SeverityGroupOfKey(key);
         const std::string name = group ? strings_.get_severity_string(std::get<0>(group->second)) : std::string();
-        const Kind kind = (key.to_ulong() & qorv::postprocessor::kFailBit) != 0 ? Kind::kFailure : Kind::kOther;
+        const Kind kind = group && failing[group->first] ? Kind::kFailure : Kind::kOther;
         for (const auto& issue : issues) {
           if (issue) findings_.push_back({issue.get(), kind, name, ""});
         }
       }
     }
-    categories_ = qorv::postprocessor::CategoryMap::OfRun(data, false);
-    for (const auto& [key, issues] : categories_->issue_map) {
-      if (key.first != "ERROR" || !issues) continue;
-      for (const auto& issue : *issues) {
+    categories_ = qorv::postprocessor::CategoryMap::OfRun(data, true);
+    for (const auto& subcluster : categories_->GetSubclusters()) {
+      for (const auto& issue : *categories_->GetIssuesByCategory("ERROR", subcluster)) {
         if (issue) findings_.push_back({issue.get(), Kind::kError, strings_.get_severity_string(issue->get_severity()), ""});
       }
     }
+    tested_ = facts->tested_nodes;
     for (auto& finding : findings_) finding.details = Block(finding);
   }
 
@@ -336,7 +340,7 @@ class JunitReport : public PostprocessorExtension {
 
   std::vector<Suite> BuildSuites() const {
     Dependencies dependencies(*data.fwd_attributes);
-    const auto& tested = data.tested_names;
+    const auto& tested = tested_;
     // A definition's findings are those of the definitions it reaches; a
     // finding of a definition belongs to no other suite than the ones that
     // reach it, which a walk up from its definitions finds.
@@ -493,7 +497,8 @@ class JunitReport : public PostprocessorExtension {
   }
 
   StringInterface strings_;
-  std::shared_ptr<qorv::postprocessor::CategoryMap> categories_;
+  std::shared_ptr<const qorv::postprocessor::CategoryMap> categories_;
+  std::set<std::string> tested_;
   std::vector<Finding> findings_;
 };
 

@@ -21,9 +21,9 @@
 #include "extensions/common/severity_group.h"
 #include "extensions/common/utf8.h"
 #include "extensions/qorv_metrics/prometheus_text.h"
-#include "postprocessor/collapse/category_map.h"
 #include "postprocessor/collapse/collapsed_analysis_output.h"
 #include "postprocessor/postprocessor_extension.h"
+#include "postprocessor/run_facts.h"
 
 namespace {
 
@@ -60,22 +60,19 @@ class MetricsReport : public PostprocessorExtension {
   }
 
   void Exposition(AtomicFileWriter& file) const {
-    // Collapsed issues by (group, contributes to FAIL) and by node and group.
-    std::map<std::string, std::map<bool, std::int64_t>> issues;
-    for (const auto& entry : severity_groups) issues[entry.first] = {{true, 0}, {false, 0}};
+    const auto facts = qorv::postprocessor::RunFacts::Of(data);
+    // Collapsed issues by node and severity group.
     // Keyed by the label value a name becomes, so that names differing only
     // in ill-formed bytes make one series rather than a duplicate.
     std::map<std::string, GroupCounts> by_node;
-    for (const auto& node : data.tested_names) by_node.emplace(ValidUtf8(node), ZeroCounts());
+    for (const auto& node : facts->tested_nodes) by_node.emplace(ValidUtf8(node), ZeroCounts());
     std::unordered_map<std::string_view, GroupCounts*> counts_of;  // by the name as the issue has it
     if (data.collapsed_by_type) {
       for (const auto& [key, list] : *data.collapsed_by_type) {
         const auto* group = qorv::extensions::SeverityGroupOfKey(key);
         if (group == nullptr) continue;
-        const bool fail = (key.to_ulong() & qorv::postprocessor::kFailBit) != 0;
         for (const auto& issue : list) {
           if (!issue) continue;
-          ++issues[group->first][fail];
           for (const auto& node : issue->nodes) {
             // A node has many issues: its label value is made once.
             auto& counts = counts_of[node];
@@ -85,21 +82,6 @@ class MetricsReport : public PostprocessorExtension {
         }
       }
     }
-    std::int64_t nodes_with_issues = 0;
-    for (const auto& [node, counts] : by_node) {
-      for (const auto& [group, count] : counts) {
-        if (count > 0) {
-          ++nodes_with_issues;
-          break;
-        }
-      }
-    }
-    const auto categories = qorv::postprocessor::CategoryMap::OfRun(data, false);
-    std::int64_t failed_to_run = 0;
-    for (const auto& subcluster : categories->GetSubclusters()) {
-      failed_to_run += static_cast<std::int64_t>(categories->GetIssuesByCategory("ERROR", subcluster)->size());
-    }
-
     Gauge(file, "qorv_run_passed", "Whether the last run passed (1) or failed (0).", data.passed ? 1 : 0);
     Gauge(file, "qorv_run_timestamp_seconds", "Time of the last run in seconds since the Unix epoch.",
           static_cast<std::int64_t>(data.timestamp));
@@ -107,18 +89,22 @@ class MetricsReport : public PostprocessorExtension {
 
     AppendGaugeFamily(file.Out(), "qorv_issues",
                       "Issues of the last run, collapsed over nodes, by severity group and contribution to FAIL.");
-    for (const auto& [group, counts] : issues) {
+    // By group name, as the other families order them.
+    std::map<std::string, const qorv::postprocessor::RunFacts::GroupCount*> groups;
+    for (const auto& group : facts->groups) groups[group.name] = &group;
+    for (const auto& [name, group] : groups) {
       for (const bool fail : {true, false}) {
-        AppendSample(file.Out(), "qorv_issues", {{"severity", group}, {"contributes_to_fail", fail ? "true" : "false"}},
-                     counts.at(fail));
+        AppendSample(file.Out(), "qorv_issues", {{"severity", name}, {"contributes_to_fail", fail ? "true" : "false"}},
+                     group->contributes_to_fail == fail ? static_cast<std::int64_t>(group->total()) : 0);
       }
     }
     Gauge(file, "qorv_suppressed_issues", "Issue records of the last run suppressed by the configuration.",
-          data.suppressed_count);
-    Gauge(file, "qorv_tested_nodes", "Nodes the last run tested.", static_cast<std::int64_t>(data.tested_names.size()));
-    Gauge(file, "qorv_nodes_with_issues", "Nodes with at least one issue in the last run.", nodes_with_issues);
+          static_cast<std::int64_t>(facts->suppressed));
+    Gauge(file, "qorv_tested_nodes", "Nodes the last run tested.", static_cast<std::int64_t>(facts->tested_nodes.size()));
+    Gauge(file, "qorv_nodes_with_issues", "Nodes with at least one counted issue in the last run.",
+          static_cast<std::int64_t>(facts->nodes_with_issues.size()));
     Gauge(file, "qorv_tests_failed_to_run", "Tests that could not run in the last run; its results are incomplete.",
-          failed_to_run);
+          static_cast<std::int64_t>(facts->tests_failed_to_run));
 
     // A definition that fails or is skipped under any spelling of its name
     // counts as failed or skipped.

@@ -4,11 +4,13 @@
 #include <optional>
 #include <sstream>
 #include <string_view>
+#include <unordered_map>
 
 #include "postprocessor/collapse/collapse_plan.h"
 #include "postprocessor/collapse/issue_index.h"
 #include "postprocessor/intake/message_table.h"
 #include "postprocessor/record_prefetch.h"
+#include "postprocessor/run_share.h"
 #include "postprocessor/text_numbers.h"
 
 namespace qorv::postprocessor {
@@ -31,26 +33,25 @@ std::string CategoryOf(const CollapsedAnalysisOutput& issue) {
 
 }  // namespace
 
-std::shared_ptr<CategoryMap> CategoryMap::OfRun(const PostprocessorExtensionData& data, bool tables) {
-  KeptCategoryMap unshared;
-  KeptCategoryMap& kept = data.kept_category_map ? *data.kept_category_map : unshared;
-  const IssueList* issues = data.issues.get();
-  const std::size_t count = issues ? issues->size() : 0;
-  // The list itself is compared, not its address, which a later list may reuse.
-  const bool same_list = kept.issues.lock() == data.issues && kept.count == count;
-  if (same_list) {
-    if (kept.map && kept.map->table_mode == tables) return kept.map;
-    // Which ids are table messages decides how a map groups them: the
-    // earlier map serves only while the table definitions are those it saw.
-    if (kept.other && kept.other->table_mode == tables && kept.other->tables_seen_ == MessageTable::table_map) {
-      return kept.other;
-    }
-  }
-  std::shared_ptr<CategoryMap> previous = same_list ? kept.map : nullptr;
-  kept = KeptCategoryMap{};
+std::shared_ptr<const CategoryMap> CategoryMap::OfRun(const PostprocessorExtensionData& data, bool tables) {
+  detail::RunShare* share = detail::ShareOf(data);
+  std::shared_ptr<CategoryMap> none;
+  if (!share) return Build(data, tables, none);
 
+  // Which ids are table messages decides how a map groups them: a map
+  // serves only while the table definitions are those it saw.
+  const auto& definitions = tables ? data.message_tables : MessageTable::table_map;
+  auto& kept = share->maps[tables ? 1 : 0];
+  if (kept && kept->tables_seen_ == definitions) return kept;
+  auto& other = share->maps[tables ? 0 : 1];
+  kept = Build(data, tables, other);
+  return kept;
+}
+
+std::shared_ptr<CategoryMap> CategoryMap::Build(const PostprocessorExtensionData& data, bool tables,
+                                                std::shared_ptr<CategoryMap>& previous) {
   std::set<std::string> names{"ERROR", "INFORMATIONAL"};
-  if (issues) {
+  if (const IssueList* issues = data.issues.get()) {
     // Records of one category come in runs: compare with the last one
     // before searching the set.
     const std::string* last = nullptr;
@@ -65,9 +66,9 @@ std::shared_ptr<CategoryMap> CategoryMap::OfRun(const PostprocessorExtensionData
   }
   auto map = std::make_shared<CategoryMap>(std::vector<std::string>(names.begin(), names.end()), tables);
   map->PopulateSubclusters(data);
-  map->PopulateIssuesSharing(data, previous, true);
+  map->PopulateIssuesSharing(data, previous, true, true);
   map->frozen_ = true;
-  kept = {map, data.issues, count, previous};
+  map->GatherIssueNodes(map->issue_nodes);
   return map;
 }
 
@@ -78,11 +79,11 @@ CategoryMap::CategoryMap(const std::vector<std::string>& category_names, bool ta
 
 void CategoryMap::PopulateIssues(const PostprocessorExtensionData& data) {
   std::shared_ptr<CategoryMap> none;
-  PopulateIssuesSharing(data, none, false);
+  PopulateIssuesSharing(data, none, false, false);
 }
 
 void CategoryMap::PopulateIssuesSharing(const PostprocessorExtensionData& data, std::shared_ptr<CategoryMap>& previous,
-                                        bool keep_groups) {
+                                        bool keep_groups, bool group_by_nodes) {
   static const IssueList kNoIssues;
   SetCollapseOptions(data);
   tables_seen_ = MessageTable::table_map;
@@ -110,8 +111,12 @@ void CategoryMap::PopulateIssuesSharing(const PostprocessorExtensionData& data, 
   // Tying issues to their definitions leaves collapsed_by_type as it is, so
   // one index serves every lookup of triggering observations; none is
   // needed when every issue was taken from the earlier map.
-  std::optional<detail::UsableIdIndex::Scope> index;
-  if (std::find(reused.begin(), reused.end(), false) != reused.end()) index.emplace(data.collapsed_by_type);
+  std::optional<detail::UsableIdIndex> index;
+  if (data.collapsed_by_type && std::find(reused.begin(), reused.end(), false) != reused.end()) {
+    index.emplace(*data.collapsed_by_type);
+  }
+  default_group_ = data.default_subcluster_only;
+  std::unordered_map<std::string_view, const std::string*> group_of_node;
   for (std::size_t position = 0; position < collapsed.size(); ++position) {
     const auto& issue = collapsed[position];
     const auto* first = FirstRecord(*issue);
@@ -119,13 +124,30 @@ void CategoryMap::PopulateIssuesSharing(const PostprocessorExtensionData& data, 
     const bool diagnosis = data.diagnosis_ids && data.diagnosis_ids->count(usable_id) != 0;
     // Without a definitions record there is nothing to tie the issue to;
     // an issue taken from the earlier map is tied already.
-    if (data.fwd_attributes && !reused[position]) utility.GetOutputFWD(issue, diagnosis ? DIAGNOSIS : COLLAPSED, data);
+    if (data.fwd_attributes && !reused[position]) {
+      detail::GetOutputFWD(issue, diagnosis ? DIAGNOSIS : COLLAPSED, data, index ? &*index : nullptr);
+    }
 
     const std::string category = IsSuppressed(*issue) ? "SUPPRESSED" : CategoryOf(*issue);
     // Where subclusters come from the nodes, the empty node group key is
     // the default group, for issues as for nodes.
     std::string subcluster = GetSubCategory(issue);
     if (subcluster.empty() && data.default_subcluster_only) subcluster = "default-subcluster";
+    // A record that names no node group would be counted by the summary
+    // but shown by no report: it goes with its nodes' group.
+    if (subcluster.empty() && group_by_nodes && first != nullptr) {
+      if (group_of_node.empty()) {
+        for (const auto& [name, nodes] : subcluster_map) {
+          for (const auto& node : nodes) group_of_node.emplace(node, &name);
+        }
+      }
+      for (const auto& node : first->nodes) {
+        const auto found = group_of_node.find(node);
+        if (found == group_of_node.end()) continue;
+        subcluster = *found->second;
+        break;
+      }
+    }
     auto& filed = issue_map[{category, subcluster}];
     if (!filed) filed = std::make_shared<IssueVector>();
     filed->push_back(issue);
@@ -164,30 +186,45 @@ void CategoryMap::CollapseIssues(const PostprocessorExtensionData& data, IssueVe
   collapser.Collapse(data.issues, out);
 }
 
-std::string CategoryMap::GetSubCategory(std::shared_ptr<CollapsedAnalysisOutput> issue) {
+std::string CategoryMap::GetSubCategory(std::shared_ptr<CollapsedAnalysisOutput> issue) const {
   const auto* first = issue ? FirstRecord(*issue) : nullptr;
   return first == nullptr ? std::string() : first->subcategory;
 }
 
-std::set<std::string> CategoryMap::GetCategories() { return categories; }
+std::set<std::string> CategoryMap::GetCategories() const { return categories; }
 
-std::set<std::string> CategoryMap::GetSubclusters() {
+std::set<std::string> CategoryMap::GetSubclusters() const {
   std::set<std::string> names;
   for (const auto& entry : subcluster_map) names.insert(names.end(), entry.first);
   return names;
 }
 
+std::pair<std::string, std::string> CategoryMap::LookupKey(const std::string& category,
+                                                          const std::string& subcluster) const {
+  return {category, subcluster.empty() && default_group_ ? std::string("default-subcluster") : subcluster};
+}
+
 std::shared_ptr<CategoryMap::IssueVector> CategoryMap::GetIssuesByCategory(const std::string& category,
                                                                           const std::string& subcluster) {
-  const auto found = issue_map.find({category, subcluster});
+  const auto found = issue_map.find(LookupKey(category, subcluster));
   return found == issue_map.end() ? std::make_shared<IssueVector>() : found->second;
+}
+
+std::shared_ptr<const CategoryMap::IssueVector> CategoryMap::GetIssuesByCategory(const std::string& category,
+                                                                                const std::string& subcluster) const {
+  const auto found = issue_map.find(LookupKey(category, subcluster));
+  return found == issue_map.end() ? std::make_shared<const IssueVector>() : found->second;
 }
 
 std::shared_ptr<CategoryMap::IssueVector> CategoryMap::GetSuppressedIssues() {
   return GetIssuesByCategory("SUPPRESSED", "");
 }
 
-CategoryMap::IssueVector CategoryMap::GetAllIssues() {
+std::shared_ptr<const CategoryMap::IssueVector> CategoryMap::GetSuppressedIssues() const {
+  return GetIssuesByCategory("SUPPRESSED", "");
+}
+
+CategoryMap::IssueVector CategoryMap::GetAllIssues() const {
   IssueVector all;
   for (const auto& entry : issue_map) {
     if (entry.second) all.insert(all.end(), entry.second->begin(), entry.second->end());
@@ -195,7 +232,7 @@ CategoryMap::IssueVector CategoryMap::GetAllIssues() {
   return all;
 }
 
-int CategoryMap::GetNumIssuesByCategory(const std::string& category) {
+int CategoryMap::GetNumIssuesByCategory(const std::string& category) const {
   std::size_t count = 0;
   for (auto it = issue_map.lower_bound({category, ""}); it != issue_map.end() && it->first.first == category; ++it) {
     if (it->second) count += it->second->size();
@@ -203,7 +240,7 @@ int CategoryMap::GetNumIssuesByCategory(const std::string& category) {
   return static_cast<int>(count);
 }
 
-int CategoryMap::GetNumIssuesFound() {
+int CategoryMap::GetNumIssuesFound() const {
   std::size_t count = 0;
   for (const auto& entry : issue_map) {
     if (entry.second && !IsNonIssueCategory(entry.first.first)) count += entry.second->size();
@@ -211,22 +248,33 @@ int CategoryMap::GetNumIssuesFound() {
   return static_cast<int>(count);
 }
 
-bool CategoryMap::FoundIssues(const std::string& category) {
+bool CategoryMap::FoundIssues(const std::string& category) const {
   for (auto it = issue_map.lower_bound({category, ""}); it != issue_map.end() && it->first.first == category; ++it) {
     if (it->second && !it->second->empty() && subcluster_map.count(it->first.second) != 0) return true;
   }
   return false;
 }
 
-bool CategoryMap::IsNonIssueCategory(const std::string& category) { return non_issue_categories.count(category) != 0; }
+bool CategoryMap::IsNonIssueCategory(const std::string& category) const {
+  return non_issue_categories.count(category) != 0; }
 
-std::vector<std::string> CategoryMap::GetNodesInSubcluster(const std::string& subcluster) {
+std::vector<std::string> CategoryMap::GetNodesInSubcluster(const std::string& subcluster) const {
   const auto found = subcluster_map.find(subcluster);
   return found == subcluster_map.end() ? std::vector<std::string>() : found->second;
 }
 
 std::set<std::string> CategoryMap::GetIssueNodes() {
-  if (issue_nodes_gathered_) return issue_nodes;
+  if (!frozen_) GatherIssueNodes(issue_nodes);
+  return issue_nodes;
+}
+
+std::set<std::string> CategoryMap::GetIssueNodes() const {
+  std::set<std::string> nodes = issue_nodes;
+  if (!frozen_) GatherIssueNodes(nodes);
+  return nodes;
+}
+
+void CategoryMap::GatherIssueNodes(std::set<std::string>& nodes) const {
   // Names are gathered without order first and merged into the sorted set
   // once, in order: a node has many records, and each would cost a search.
   detail::TextNumbers names;
@@ -257,13 +305,11 @@ std::set<std::string> CategoryMap::GetIssueNodes() {
       collect(category, "");
     }
   }
-  auto hint = issue_nodes.begin();
-  for (std::string_view name : names.Sorted()) hint = std::next(issue_nodes.emplace_hint(hint, name));
-  issue_nodes_gathered_ = frozen_;
-  return issue_nodes;
+  auto hint = nodes.begin();
+  for (std::string_view name : names.Sorted()) hint = std::next(nodes.emplace_hint(hint, name));
 }
 
-std::string CategoryMap::GetOverallResultString() {
+std::string CategoryMap::GetOverallResultString() const {
   std::ostringstream text;
   text << "  Overall Result: ";
 
@@ -271,7 +317,7 @@ std::string CategoryMap::GetOverallResultString() {
   std::vector<std::pair<std::string, std::size_t>> by_category;
   for (const auto& category : categories) {
     if (IsNonIssueCategory(category)) continue;
-    const std::size_t count = CountInSubclusters(category);
+    const std::size_t count = GetNumIssuesInSubclusters(category);
     issues += count;
     if (count > 0) by_category.emplace_back(category, count);
   }
@@ -283,11 +329,11 @@ std::string CategoryMap::GetOverallResultString() {
     if (!line.empty() && line.back() == ',') line.pop_back();
     return line;
   }
-  text << (CountInSubclusters("ERROR") < 1 ? "No issues found" : "Could not run all tests.");
+  text << (GetNumIssuesInSubclusters("ERROR") < 1 ? "No issues found" : "Could not run all tests.");
   return text.str();
 }
 
-std::size_t CategoryMap::CountInSubclusters(const std::string& category) const {
+std::size_t CategoryMap::GetNumIssuesInSubclusters(const std::string& category) const {
   std::size_t count = 0;
   for (auto it = issue_map.lower_bound({category, ""}); it != issue_map.end() && it->first.first == category; ++it) {
     if (it->second && subcluster_map.count(it->first.second) != 0) count += it->second->size();

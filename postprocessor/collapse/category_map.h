@@ -39,15 +39,17 @@ class QORV_EXPORT CategoryMap {
 
   // The run's category map as the default reports classify it: the
   // categories are every category an issue of the run carries, plus
-  // "ERROR" and "INFORMATIONAL"; subclusters and issues are populated.
-  // tables keeps table messages apart (table_mode). The map is kept in
-  // data.kept_category_map and shared with every later caller that asks for
-  // the same kind, until data.issues is replaced or changes in length.
-  // Asking for the other kind builds that one; the first is still kept when
-  // the two group nearly all records alike, and the issues they have in
-  // common (equal records, not a table message) are then the same objects
-  // in both. Callers only read it. Never null.
-  static std::shared_ptr<CategoryMap> OfRun(const PostprocessorExtensionData& data, bool tables);
+  // "ERROR" and "INFORMATIONAL"; subclusters and issues are populated, and
+  // an issue whose record names no node group is filed under the node
+  // group of its first node that has one (it stays under "" when none
+  // has). tables keeps table messages apart (table_mode). The map of each
+  // kind is built once per run and shared with every later caller that
+  // passes a copy of the same run data; it is read-only to all of them, so
+  // no extension can change what a later one reports. A run data whose
+  // issue list was replaced, or built by hand, gets a map of its own. The
+  // two kinds share the issues they have in common (equal records, not a
+  // table message) while they group nearly all records alike. Never null.
+  static std::shared_ptr<const CategoryMap> OfRun(const PostprocessorExtensionData& data, bool tables);
 
   // Everything empty, table_mode and all collapser options off.
   CategoryMap() = default;
@@ -63,7 +65,8 @@ class QORV_EXPORT CategoryMap {
   // "SUPPRESSED" for a suppressed issue, else its own; the subcluster is
   // GetSubCategory, kept for suppressed issues too, except that an empty one
   // is "default-subcluster" when default_subcluster_only is set (the empty
-  // node group key names the default group, as in PopulateSubclusters). Each issue is first tied
+  // node group key names the default group, as in PopulateSubclusters, and
+  // lookups of "" then find the default group's issues). Each issue is first tied
   // to its Framework Definitions through GetOutputFWD (as a diagnosis when
   // its usable id is in diagnosis_ids, else as type COLLAPSED); a failure
   // there is written to standard error by GetOutputFWD and the issue is
@@ -88,34 +91,42 @@ class QORV_EXPORT CategoryMap {
 
   // The first record's subcategory; "" for a null issue or one without
   // records.
-  std::string GetSubCategory(std::shared_ptr<CollapsedAnalysisOutput> issue);
+  std::string GetSubCategory(std::shared_ptr<CollapsedAnalysisOutput> issue) const;
 
-  std::set<std::string> GetCategories();
+  std::set<std::string> GetCategories() const;
   // The keys of subcluster_map.
-  std::set<std::string> GetSubclusters();
+  std::set<std::string> GetSubclusters() const;
 
   // The stored vector of the pair (shared: changing it changes the map), or
   // a new empty vector each time when the pair has none; the map is never
-  // changed by the call.
+  // changed by the call. Where only the default node group is defined, ""
+  // stands for "default-subcluster".
   std::shared_ptr<IssueVector> GetIssuesByCategory(const std::string& category, const std::string& subcluster);
+  // The same lookup, read-only.
+  std::shared_ptr<const IssueVector> GetIssuesByCategory(const std::string& category,
+                                                         const std::string& subcluster) const;
   // GetIssuesByCategory("SUPPRESSED", ""): suppressed issues filed under a
   // named subcluster are not among them.
   std::shared_ptr<IssueVector> GetSuppressedIssues();
+  std::shared_ptr<const IssueVector> GetSuppressedIssues() const;
   // The issues of every key, in key order (category, then subcluster).
-  IssueVector GetAllIssues();
+  IssueVector GetAllIssues() const;
 
   // Issues filed under the category, in any subcluster ("" included).
-  int GetNumIssuesByCategory(const std::string& category);
+  int GetNumIssuesByCategory(const std::string& category) const;
+  // Issues filed under the category in the subclusters of GetSubclusters,
+  // "" not included: what the overall result line counts.
+  std::size_t GetNumIssuesInSubclusters(const std::string& category) const;
   // Issues of every key whose category is not a non-issue category, in any
   // subcluster ("" included), reported category or not.
-  int GetNumIssuesFound();
+  int GetNumIssuesFound() const;
   // True when a subcluster of GetSubclusters has an issue in the category;
   // issues with an unknown subcluster ("") are not seen.
-  bool FoundIssues(const std::string& category);
-  bool IsNonIssueCategory(const std::string& category);
+  bool FoundIssues(const std::string& category) const;
+  bool IsNonIssueCategory(const std::string& category) const;
 
   // The subcluster's node names, or an empty vector when it is unknown.
-  std::vector<std::string> GetNodesInSubcluster(const std::string& subcluster);
+  std::vector<std::string> GetNodesInSubcluster(const std::string& subcluster) const;
 
   // Adds to issue_nodes, and returns a copy of it, the nodes of every issue
   // that is neither suppressed nor of a non-issue category (its own), filed
@@ -123,6 +134,9 @@ class QORV_EXPORT CategoryMap {
   // or in "". The set is never cleared: it only grows over calls. Nothing
   // is added when there are no subclusters.
   std::set<std::string> GetIssueNodes();
+  // The same nodes, read-only: issue_nodes together with those the
+  // non-const call would add.
+  std::set<std::string> GetIssueNodes() const;
 
   // "  Overall Result: " followed by, counting only issues in subclusters
   // of GetSubclusters and of reported categories that are not non-issue
@@ -132,7 +146,7 @@ class QORV_EXPORT CategoryMap {
   //  - else "Could not run all tests." when "ERROR" has an issue in a
   //    subcluster;
   //  - else "No issues found".
-  std::string GetOverallResultString();
+  std::string GetOverallResultString() const;
 
   bool table_mode = false;
   Collapser collapser;
@@ -144,10 +158,11 @@ class QORV_EXPORT CategoryMap {
   std::set<std::string> issue_nodes;
 
  private:
-  // Set on the maps OfRun shares, which nobody changes once built: their
-  // issue nodes are gathered on the first GetIssueNodes and then reused.
+  // Set on the maps OfRun shares, whose issue nodes are gathered when they
+  // are built.
   bool frozen_ = false;
-  bool issue_nodes_gathered_ = false;
+  // Set by PopulateIssues where only the default node group is defined.
+  bool default_group_ = false;
 
   // The issues of the last collapse of a map OfRun built, for a map of the
   // other kind to share; null otherwise.
@@ -155,16 +170,22 @@ class QORV_EXPORT CategoryMap {
   // The table definitions (MessageTable::table_map) the last collapse saw.
   std::map<std::string, std::vector<std::pair<std::string, std::string>>> tables_seen_;
 
-  // Issues filed under the category in the subclusters of subcluster_map.
-  std::size_t CountInSubclusters(const std::string& category) const;
+  // The nodes GetIssueNodes adds to issue_nodes.
+  void GatherIssueNodes(std::set<std::string>& nodes) const;
+  // The key a lookup of (category, subcluster) reads.
+  std::pair<std::string, std::string> LookupKey(const std::string& category, const std::string& subcluster) const;
   // The collapser options CollapseIssues switches on, and the table map.
   void SetCollapseOptions(const PostprocessorExtensionData& data);
   // PopulateIssues that shares the issues of previous (null, or a map of the
   // other kind OfRun built from the same list) where the records group
   // alike, and forgets previous when too few do. keep_groups keeps this
-  // collapse's groups for a later map to share.
+  // collapse's groups for a later map to share; group_by_nodes files an
+  // issue without a node group under the group of its first grouped node.
   void PopulateIssuesSharing(const PostprocessorExtensionData& data, std::shared_ptr<CategoryMap>& previous,
-                             bool keep_groups);
+                             bool keep_groups, bool group_by_nodes);
+  // OfRun's map, built anew; previous as for PopulateIssuesSharing.
+  static std::shared_ptr<CategoryMap> Build(const PostprocessorExtensionData& data, bool tables,
+                                            std::shared_ptr<CategoryMap>& previous);
 };
 
 }  // namespace qorv::postprocessor

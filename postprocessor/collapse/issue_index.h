@@ -122,25 +122,6 @@ class UsableIdIndex {
   // Positions of the issues under key whose usable id is id; null when none.
   const std::vector<std::size_t>* Find(const IssueKey& key, const std::string& usable_id) const;
 
-  // The index made active for map by a Scope, or null: callers then walk.
-  static const UsableIdIndex* Active(const CollapsedByType* map);
-
-  // Makes an index of map active while it lives. The owner promises not to
-  // change map's vectors or their issues' ids meanwhile.
-  class Scope {
-   public:
-    explicit Scope(const std::shared_ptr<CollapsedByType>& map);
-    ~Scope();
-    Scope(const Scope&) = delete;
-    Scope& operator=(const Scope&) = delete;
-
-   private:
-    std::unique_ptr<UsableIdIndex> index_;
-    const CollapsedByType* map_ = nullptr;
-    const UsableIdIndex* previous_ = nullptr;
-    const CollapsedByType* previous_map_ = nullptr;
-  };
-
  private:
   // Keys are views into the first records' ids.
   std::unordered_map<unsigned long, std::unordered_map<std::string_view, std::vector<std::size_t>>> by_key_;
@@ -151,6 +132,22 @@ class UsableIdIndex {
 // with the observations of each definition collected only once. The
 // issues must not change meanwhile.
 int PopulateFWDs(const UtilityFunctions& utility, const PostprocessorExtensionData& data);
+
+// UtilityFunctions::DiagnosisMapping, looking the triggering issues up in
+// index (an index of data.collapsed_by_type) instead of walking each group;
+// a null index walks.
+int DiagnosisMapping(const CollapsedAnalysisOutput& diagnosis, const PostprocessorExtensionData& data,
+                     const UsableIdIndex* index, std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& out,
+                     Type type);
+
+// UtilityFunctions::GetOutputFWD with the triggering observations looked up
+// through index, as DiagnosisMapping above.
+int GetOutputFWD(const std::shared_ptr<CollapsedAnalysisOutput>& issue, Type type,
+                 const PostprocessorExtensionData& data, const UsableIdIndex* index);
+
+// UtilityFunctions::PopulateCollapsedOutput with lookups through index.
+int PopulateCollapsedOutput(const std::shared_ptr<CollapsedAnalysisOutput>& issue, Type type,
+                            const PostprocessorExtensionData& data, const UsableIdIndex* index);
 
 // Adds to issue.fwds the definitions that cover a sign of any candidate,
 // exactly as GetOutputFWD's walk over candidates and definitions does,

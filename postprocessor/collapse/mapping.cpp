@@ -29,8 +29,8 @@ bool CoversASign(const Fwd& fwd, const std::vector<std::string>& signs) {
 }
 
 // The collapsed issues of group, in order, whose usable id is in signs,
-// each as many times as signs lists its id: through the active index when
-// there is one, else by walking the group.
+// each as many times as signs lists its id: through the index when there
+// is one, else by walking the group.
 void AppendListed(const CollapsedIssues& group, const IssueKey& key,
                   const std::vector<std::string>& signs, const detail::UsableIdIndex* index,
                   std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& out) {
@@ -223,15 +223,27 @@ int UtilityFunctions::ObservationFromFWD(std::shared_ptr<CollapsedAnalysisOutput
 int UtilityFunctions::DiagnosisMapping(std::shared_ptr<CollapsedAnalysisOutput> diagnosis,
                                        const PostprocessorExtensionData& data,
                                        std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& out, Type type) const {
-  const detail::UsableIdIndex* index = detail::UsableIdIndex::Active(data.collapsed_by_type.get());
+  return detail::DiagnosisMapping(*diagnosis, data, nullptr, out, type);
+}
+
+int UtilityFunctions::GetOutputFWD(std::shared_ptr<CollapsedAnalysisOutput> issue, Type type,
+                                   const PostprocessorExtensionData& data) const {
+  return detail::GetOutputFWD(issue, type, data, nullptr);
+}
+
+namespace detail {
+
+int DiagnosisMapping(const CollapsedAnalysisOutput& diagnosis, const PostprocessorExtensionData& data,
+                     const UsableIdIndex* index, std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& out,
+                     Type type) {
   // Looked up once; a missing entry counts only when a group has issues.
-  const auto* signs = FindSigns(data.diagnosis_ids, detail::UsableId(detail::FirstId(*diagnosis)));
+  const auto* signs = FindSigns(data.diagnosis_ids, UsableId(FirstId(diagnosis)));
   for (const auto& group : severity_groups) {
-    const IssueKey key = detail::GroupKey(group, static_cast<unsigned long>(type), data.fail_level);
-    const CollapsedIssues* issues = detail::FindGroup(data, key);
+    const IssueKey key = GroupKey(group, static_cast<unsigned long>(type), data.fail_level);
+    const CollapsedIssues* issues = FindGroup(data, key);
     if (!issues || issues->empty()) continue;
     if (!signs) {
-      std::cerr << "Error mapping diagnosis " << diagnosis->get_id() << " to the signs that triggered it.\n";
+      std::cerr << "Error mapping diagnosis " << diagnosis.get_id() << " to the signs that triggered it.\n";
       return 1;
     }
     AppendListed(*issues, key, *signs, index, out);
@@ -239,18 +251,16 @@ int UtilityFunctions::DiagnosisMapping(std::shared_ptr<CollapsedAnalysisOutput> 
   return 0;
 }
 
-int UtilityFunctions::GetOutputFWD(std::shared_ptr<CollapsedAnalysisOutput> issue, Type type,
-                                   const PostprocessorExtensionData& data) const {
+int GetOutputFWD(const std::shared_ptr<CollapsedAnalysisOutput>& issue, Type type,
+                 const PostprocessorExtensionData& data, const UsableIdIndex* index) {
   std::vector<std::shared_ptr<CollapsedAnalysisOutput>> candidates;
   if (type == DIAGNOSIS) {
-    if (DiagnosisMapping(issue, data, candidates, OBSERVATION) == 1) return 1;
+    if (DiagnosisMapping(*issue, data, index, candidates, OBSERVATION) == 1) return 1;
   } else {
     candidates.push_back(issue);
   }
-  return detail::AddDefinitionsOf(*issue, candidates, data);
+  return AddDefinitionsOf(*issue, candidates, data);
 }
-
-namespace detail {
 
 int AddDefinitionsOf(CollapsedAnalysisOutput& issue,
                      const std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& candidates,

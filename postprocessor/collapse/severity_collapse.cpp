@@ -66,11 +66,11 @@ int UtilityFunctions::SortType(const Config& config, PostprocessorExtensionData&
   data.collapsed_by_type = std::make_shared<CollapsedByType>(std::move(collapsed));
 
   // Linking leaves every vector and id as it is, so one index serves it all.
-  const detail::UsableIdIndex::Scope links(data.collapsed_by_type);
+  const detail::UsableIdIndex links(*data.collapsed_by_type);
   for (const auto& [key, issues] : *data.collapsed_by_type) {
     const auto type = static_cast<Type>(key.to_ulong() & 3UL);
     for (const auto& issue : issues) {
-      if (PopulateCollapsedOutput(issue, type, data) == 1) return 1;
+      if (detail::PopulateCollapsedOutput(issue, type, data, &links) == 1) return 1;
     }
   }
   return 0;
@@ -158,14 +158,19 @@ void UtilityFunctions::CollapseAnalysisOutputs(const std::vector<std::shared_ptr
 
 int UtilityFunctions::PopulateCollapsedOutput(std::shared_ptr<CollapsedAnalysisOutput> issue, Type type,
                                               const PostprocessorExtensionData& data) const {
-  if (type != DIAGNOSIS) return GetOutputFWD(issue, type, data);
+  return detail::PopulateCollapsedOutput(issue, type, data, nullptr);
+}
+
+int detail::PopulateCollapsedOutput(const std::shared_ptr<CollapsedAnalysisOutput>& issue, Type type,
+                                    const PostprocessorExtensionData& data, const UsableIdIndex* index) {
+  if (type != DIAGNOSIS) return GetOutputFWD(issue, type, data, index);
 
   // The observations that give a diagnosis its definitions are also its
   // first links: look them up once.
   std::vector<std::shared_ptr<CollapsedAnalysisOutput>> triggers;
-  if (DiagnosisMapping(issue, data, triggers, OBSERVATION) == 1) return 1;
-  if (detail::AddDefinitionsOf(*issue, triggers, data) == 1) return 1;
-  if (DiagnosisMapping(issue, data, triggers, DIAGNOSIS) == 1) return 1;
+  if (DiagnosisMapping(*issue, data, index, triggers, OBSERVATION) == 1) return 1;
+  if (AddDefinitionsOf(*issue, triggers, data) == 1) return 1;
+  if (DiagnosisMapping(*issue, data, index, triggers, DIAGNOSIS) == 1) return 1;
   for (const auto& trigger : triggers) {
     issue->related[trigger->type].insert(trigger);
     if (trigger->type == DIAGNOSIS) {

@@ -7,6 +7,7 @@
 
 #include "postprocessor/host/str.h"
 #include "postprocessor/report/report_output.h"
+#include "postprocessor/run_facts.h"
 
 namespace qorv::postprocessor {
 
@@ -21,42 +22,9 @@ constexpr const char kDefaultSubcluster[] = "default-subcluster";
 
 std::string Blanks(std::size_t count) { return std::string(count, ' '); }
 
-// Splits every entry that names several nodes ("a, b" or "a,b") until no
-// entry holds a separator.
-std::set<std::string> SplitNodeLists(std::set<std::string> nodes) {
-  std::vector<std::string> pending;
-  for (auto it = nodes.begin(); it != nodes.end();) {
-    if (it->find(',') == std::string::npos) {
-      ++it;
-      continue;
-    }
-    pending.push_back(*it);
-    it = nodes.erase(it);
-  }
-  while (!pending.empty()) {
-    const std::string entry = std::move(pending.back());
-    pending.pop_back();
-    std::size_t at = entry.find(", ");
-    std::size_t skip = 2;
-    if (at == std::string::npos) {
-      at = entry.find(',');
-      skip = 1;
-    }
-    if (at == std::string::npos) {
-      nodes.insert(entry);
-      continue;
-    }
-    pending.push_back(entry.substr(0, at));
-    pending.push_back(entry.substr(at + skip));
-  }
-  return nodes;
-}
-
-std::string ShortName(const std::string& node) { return node.substr(0, node.find('.')); }
-
 }  // namespace
 
-CategoryPrinting::CategoryPrinting(CategoryMap* map, const PostprocessorExtensionData& data, bool long_format)
+CategoryPrinting::CategoryPrinting(const CategoryMap* map, const PostprocessorExtensionData& data, bool long_format)
     : cat_map(map), run_data(data), long_format(long_format) {}
 
 void CategoryPrinting::PrintSummary() {
@@ -77,8 +45,7 @@ void CategoryPrinting::PrintSummary() {
   }
   text << std::endl;
 
-  std::size_t failed = 0;
-  for (const auto& subcluster : cat_map->GetSubclusters()) failed += cat_map->GetIssuesByCategory("ERROR", subcluster)->size();
+  const std::size_t failed = cat_map->GetNumIssuesInSubclusters("ERROR");
   if (failed > 0) {
     text << kIndent << "**WARNING**: " << failed << " test" << (failed > 1 ? "s" : "")
          << " failed to run. Information may be incomplete. "
@@ -112,28 +79,13 @@ void CategoryPrinting::PrintValidation() {
 }
 
 void CategoryPrinting::PrintNodes() {
-  std::set<std::string> with_issues = SplitNodeLists(cat_map->GetIssueNodes());
-  // A node reported under its long name stands for its short name too.
-  for (const auto& node : std::set<std::string>(with_issues)) {
-    if (node.find('.') != std::string::npos) with_issues.erase(ShortName(node));
-  }
-
   std::set<std::string> tested;
   if (run_data.nodes) {
     for (const auto& node : *run_data.nodes) tested.insert(node.name);
   }
-  // A tested node has issues under its own name, its short name, or a long
-  // name of which it is the short name (node1 for node1.example).
-  std::set<std::string> short_names_with_issues;
-  for (const auto& node : with_issues) {
-    if (node.find('.') != std::string::npos) short_names_with_issues.insert(ShortName(node));
-  }
+  std::set<std::string> with_issues;
   std::set<std::string> without_issues;
-  for (const auto& node : tested) {
-    if (with_issues.count(node) != 0 || short_names_with_issues.count(node) != 0) continue;
-    if (node.find('.') != std::string::npos && with_issues.count(ShortName(node)) != 0) continue;
-    without_issues.insert(node);
-  }
+  RunFacts::SortNodes(cat_map->GetIssueNodes(), tested, with_issues, without_issues);
 
   const auto counts = str::AlignRight(
       {std::to_string(tested.size()), std::to_string(without_issues.size()), std::to_string(with_issues.size())}, "");

@@ -7,8 +7,7 @@
 // issues per subcluster or node group, in short or long form. Every section
 // is written through the output log as whole blocks, without colour,
 // wrapped to the run data's width. The map is not owned and must outlive
-// the printer; the printer never changes the map except that GetIssueNodes
-// grows its node set. No operation reports an error: missing data prints
+// the printer, which only reads it. No operation reports an error: missing data prints
 // fewer lines. Single-threaded, like the output log.
 #pragma once
 
@@ -27,8 +26,10 @@ namespace qorv::postprocessor {
 class QORV_EXPORT CategoryPrinting : public StringInterface, public UtilityFunctions {
  public:
   // map must be non-null and outlive the printer; the run data is copied
-  // (shared fields stay shared). long_format selects PrintIssueLong.
-  CategoryPrinting(CategoryMap* map, const PostprocessorExtensionData& data, bool long_format = false);
+  // (shared fields stay shared). long_format selects PrintIssueLong. The
+  // summary and the node counts are the map's, counted as RunFacts counts
+  // them: over the map of the run with tables, they are the run's facts.
+  CategoryPrinting(const CategoryMap* map, const PostprocessorExtensionData& data, bool long_format = false);
 
   // "SUMMARY", the node filter note, the command line, the tests run, the
   // number of tests that failed to run, the overall result line and a rule.
@@ -69,7 +70,7 @@ class QORV_EXPORT CategoryPrinting : public StringInterface, public UtilityFunct
   // table lines.
   void PrintIssueLong(std::shared_ptr<CollapsedAnalysisOutput> issue, std::string prefix);
 
-  CategoryMap* cat_map;
+  const CategoryMap* cat_map;
   PostprocessorExtensionData run_data;
   bool long_format;
 };

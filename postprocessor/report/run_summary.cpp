@@ -14,6 +14,7 @@
 #include "postprocessor/host/tokenized_host.h"
 #include "postprocessor/report/report_output.h"
 #include "postprocessor/report/string_interface.h"
+#include "postprocessor/run_facts.h"
 #include "postprocessor/utility_functions.h"
 #include "postprocessor/version.h"
 
@@ -37,12 +38,6 @@ std::string TypeBreakdown(int diagnoses, int observations) {
          std::to_string(observations) + (observations == 1 ? " observation)" : " observations)");
 }
 
-std::size_t CountUnder(const PostprocessorExtensionData& data, unsigned long key) {
-  if (!data.collapsed_by_type) return 0;
-  const auto found = data.collapsed_by_type->find(IssueKey(key & 0x1FUL));
-  return found == data.collapsed_by_type->end() ? 0 : found->second.size();
-}
-
 std::string SuppressionConfigPath() {
   return str::wordexp(fs::abspath(str::dirname(fs::selfpath())) + "/../../" + "/etc/qorv.xml");
 }
@@ -58,18 +53,14 @@ void UtilityFunctions::Summarize(const PostprocessorExtensionData& data) const {
 
   print_nodes(data);
 
-  const int failing_diagnoses = data.type_counts.at(IssueKey(kFailBit));
-  const int failing_observations = data.type_counts.at(IssueKey(kFailBit | kAnyObservation));
-  const int other_diagnoses = data.type_counts.at(IssueKey(0));
-  const int other_observations = data.type_counts.at(IssueKey(kAnyObservation));
-  const int failing = failing_diagnoses + failing_observations;
-  const int other = other_diagnoses + other_observations;
+  // Throws std::out_of_range, as documented, on counts fillOutputData did not make.
+  for (unsigned long key : {0UL, kAnyObservation, kFailBit, kFailBit | kAnyObservation}) data.type_counts.at(IssueKey(key));
+  const auto facts = RunFacts::Of(data);
+  const std::size_t failing = facts->failing();
+  const std::size_t other = facts->other();
 
   std::stringstream text;
-  int skipped = 0;
-  if (data.fwd_attributes) {
-    for (const auto& entry : data.fwd_attributes->fwds) skipped += entry.second && entry.second->skipped ? 1 : 0;
-  }
+  const std::size_t skipped = facts->skipped_definitions.size();
   if (skipped > 0) {
     Emit(str::word_wrap("Total number of framework definition(s) skipped : " + std::to_string(skipped) + "\n",
                         data.width, ""));
@@ -77,7 +68,7 @@ void UtilityFunctions::Summarize(const PostprocessorExtensionData& data) const {
   }
 
   text << "Total number of issues contributing to FAIL: " << failing;
-  if (failing > 0) text << TypeBreakdown(failing_diagnoses, failing_observations);
+  if (failing > 0) text << TypeBreakdown(facts->failing_diagnoses, facts->failing_observations);
   text << "\n";
   if (data.fail_level_set) text << "FAIL Level: " << StringInterface().get_severity_string(data.fail_level) << "\n";
   Emit(ColumnWrap(text.str(), data.width));
@@ -93,24 +84,24 @@ void UtilityFunctions::Summarize(const PostprocessorExtensionData& data) const {
   }
 
   text << "Total number of other issues: " << other;
-  if (other > 0) text << TypeBreakdown(other_diagnoses, other_observations);
+  if (other > 0) text << TypeBreakdown(facts->other_diagnoses, facts->other_observations);
   Emit(ColumnWrap(text.str(), data.width));
   EmitNewline();
 
   bool suppression_note = false;
   if (other > 0) {
     PrintIssueCount(data, true);
-    if (data.suppressed_count > 0) {
+    if (facts->suppressed > 0) {
       EmitNewline();
       EmitNewline();
       suppression_note = true;
     }
-  } else if (data.suppressed_count > 0) {
+  } else if (facts->suppressed > 0) {
     EmitNewline();
     suppression_note = true;
   }
   if (suppression_note) {
-    Emit(str::word_wrap("Total number of issues not shown (suppressed): " + std::to_string(data.suppressed_count) +
+    Emit(str::word_wrap("Total number of issues not shown (suppressed): " + std::to_string(facts->suppressed) +
                             "\nIssues can be suppressed in " + SuppressionConfigPath(),
                         data.width, ""));
   }
@@ -129,8 +120,9 @@ void UtilityFunctions::print_nodes(const PostprocessorExtensionData& data) const
 
   std::string text = "Nodes tested: " + TokenizedHost::get_merged_hosts(names) + "\n";
   const bool filtered = data.include_nodes && !data.include_nodes->empty();
-  if (!filtered && !data.passed && data.collapsed_names) {
-    const std::vector<std::string> with_issues(data.collapsed_names->begin(), data.collapsed_names->end());
+  if (!filtered && !data.passed) {
+    const auto& nodes = RunFacts::Of(data)->nodes_with_issues;
+    const std::vector<std::string> with_issues(nodes.begin(), nodes.end());
     text += "Nodes with issues found: " + TokenizedHost::get_merged_hosts(with_issues) + "\n";
   }
   Emit(ColumnWrap(text, data.width));
@@ -138,34 +130,26 @@ void UtilityFunctions::print_nodes(const PostprocessorExtensionData& data) const
 }
 
 void UtilityFunctions::PrintIssueCount(const PostprocessorExtensionData& data, bool other) const {
-  const unsigned long mask = other ? 0 : kFailBit;
-  std::vector<std::tuple<int, int, Severity, std::string>> groups;
-  for (const auto& [name, bounds] : severity_groups) {
-    groups.emplace_back(std::get<0>(bounds), std::get<1>(bounds), std::get<2>(bounds), name);
-  }
-  std::sort(groups.rbegin(), groups.rend());
-
   std::stringstream text;
-  for (const auto& [lower, upper, code, name] : groups) {
-    const bool listed = other ? upper < data.fail_level : lower >= data.fail_level;
-    if (!listed) continue;
-    const unsigned long base = static_cast<unsigned long>(code) | mask;
-    const std::size_t diagnoses = CountUnder(data, base | DIAGNOSIS);
-    const std::size_t observations = CountUnder(data, base | OBSERVATION) + CountUnder(data, base | THIRD_LIST);
-    const std::size_t total = diagnoses + observations;
-    text << total << " " << str::upper(name);
-    if (total == 0) {
+  for (const auto& group : RunFacts::Of(data)->groups) {
+    if (group.contributes_to_fail == other) continue;
+    text << group.total() << " " << str::upper(group.name);
+    if (group.total() == 0) {
       text << "\n";
       continue;
     }
-    text << "     (" << diagnoses << (diagnoses == 1 ? " diagnosis,     " : " diagnoses,     ") << observations
-         << (observations == 1 ? " observation)\n" : " observations)\n");
+    text << "     (" << group.diagnoses << (group.diagnoses == 1 ? " diagnosis,     " : " diagnoses,     ")
+         << group.observations << (group.observations == 1 ? " observation)\n" : " observations)\n");
   }
   Emit(str::space_wrap(text.str(), data.width, ""));
 }
 
 void UtilityFunctions::PrintEnd(const PostprocessorExtensionData& data) const {
   Emit(Rule(data.width) + "\n");
+  PrintVersionBlock(data);
+}
+
+void UtilityFunctions::PrintVersionBlock(const PostprocessorExtensionData& data) const {
   Emit(str::word_wrap(std::string(kProductName) + " " + kProductVersion, data.width, ""));
   EmitNewline();
 

@@ -37,6 +37,14 @@ class CategoryMapTest : public ::testing::Test {
     map_.PopulateSubclusters(data_);
     map_.PopulateIssues(data_);
   }
+  // Fills data_ as the driver does, so that copies of it share the run's maps.
+  void FillRun(std::vector<Record> records, MessageTables tables = {}) {
+    Config config;
+    config.node_groups = *data_.node_groups;
+    config.message_tables = std::move(tables);
+    config.issue_lists[Config::ISSUES] = std::move(records);
+    ASSERT_EQ(UtilityFunctions().fillOutputData(config, data_), 0);
+  }
   std::vector<std::string> Ids(const std::string& category, const std::string& subcluster) {
     std::vector<std::string> ids;
     for (const auto& issue : *map_.GetIssuesByCategory(category, subcluster)) ids.push_back(issue->get_id());
@@ -82,46 +90,36 @@ TEST_F(CategoryMapTest, AnotherCategoryOrSubclusterIsAnotherIssueAndMissingPairs
   EXPECT_EQ(map_.GetIssuesByCategory("A", "rack1"), map_.issue_map.at({"A", "rack1"}));
 }
 
-// Extensions of a run asking for the same kind share one map; a changed issue list
-// is classified anew rather than served stale.
-TEST_F(CategoryMapTest, RunMapIsSharedByCopiesAndRebuiltWhenTheIssuesChange) {
-  data_.issues->assign({Rec("x", "A", "rack1", {"rack1-n1"}), Rec("y", "C", "rack2", {"rack2-n1"})});
+// Extensions of a run asking for the same kind share one read-only map, which
+// describes the run as it was first classified; a run data with an issue list
+// of its own gets a map of its own.
+TEST_F(CategoryMapTest, RunMapIsSharedByCopiesOfTheRunAndFixedForIt) {
+  FillRun({Rec("x", "A", "rack1", {"rack1-n1"}), Rec("y", "C", "", {"rack2-n1"}), Rec("z", "C", "", {"elsewhere"})});
   const PostprocessorExtensionData copy = data_;
   const auto plain = CategoryMap::OfRun(data_, false);
   EXPECT_EQ(plain->categories, (std::set<std::string>{"A", "C", "ERROR", "INFORMATIONAL"}));
-  EXPECT_EQ(plain->GetNumIssuesFound(), 2);
   EXPECT_FALSE(plain->table_mode);
   EXPECT_EQ(CategoryMap::OfRun(copy, false), plain);
+  // A record without a node group goes with its nodes' group; one on nodes
+  // of no group stays under "".
+  EXPECT_EQ(plain->GetIssuesByCategory("C", "rack2")->size(), 1u);
+  EXPECT_EQ(plain->GetIssuesByCategory("C", "")->size(), 1u);
+  EXPECT_EQ(plain->GetIssueNodes(), (std::set<std::string>{"rack1-n1", "rack2-n1", "elsewhere"}));
 
-  // The two kinds group these records alike: the map of the other kind
-  // takes the same issues, and both maps are kept.
   const auto tables = CategoryMap::OfRun(copy, true);
   EXPECT_NE(tables, plain);
   EXPECT_TRUE(tables->table_mode);
-  EXPECT_EQ(tables->GetAllIssues(), plain->GetAllIssues());
+  EXPECT_EQ(tables->GetAllIssues(), plain->GetAllIssues());  // grouped alike: the issues are shared
   EXPECT_EQ(CategoryMap::OfRun(data_, true), tables);
-  EXPECT_EQ(CategoryMap::OfRun(data_, false), plain);
 
-  data_.issues->push_back(Rec("z", "B", "rack1", {"rack1-n2"}));
-  const auto grown = CategoryMap::OfRun(copy, false);
-  EXPECT_NE(grown, plain);
-  EXPECT_EQ(grown->GetNumIssuesFound(), 3);
-  EXPECT_EQ(CategoryMap::OfRun(data_, false), grown);
-
-  // One message under two ids: only the map without tables merges them, so
-  // the maps share nothing and only the last one built is kept.
-  data_.issues->assign({Rec("p", "A", "rack1", {"rack1-n1"}), Rec("q", "A", "rack1", {"rack1-n2"})});
-  data_.issues->back()->message = "p";
-  const auto merged = CategoryMap::OfRun(data_, false);
-  EXPECT_EQ(merged->GetNumIssuesFound(), 1);
-  EXPECT_EQ(CategoryMap::OfRun(data_, true)->GetNumIssuesFound(), 2);
-  EXPECT_NE(CategoryMap::OfRun(data_, false), merged);
+  // What an extension does to the list later does not change the run's map.
+  data_.issues->push_back(Rec("w", "B", "rack1", {"rack1-n2"}));
+  EXPECT_EQ(CategoryMap::OfRun(copy, false), plain);
+  EXPECT_EQ(plain->GetNumIssuesFound(), 3);
 
   PostprocessorExtensionData replaced = data_;
   replaced.issues = std::make_shared<IssueList>();
   EXPECT_EQ(CategoryMap::OfRun(replaced, false)->GetNumIssuesFound(), 0);
-
-  replaced.kept_category_map = nullptr;  // no cache: a map of its own each time
   EXPECT_NE(CategoryMap::OfRun(replaced, false), CategoryMap::OfRun(replaced, false));
 }
 
@@ -130,10 +128,10 @@ TEST_F(CategoryMapTest, RunMapIsSharedByCopiesAndRebuiltWhenTheIssuesChange) {
 // earlier map, built without them, is not served after that.
 TEST_F(CategoryMapTest, RunMapWithoutTablesIsBuiltAgainOnceTablesAreKnown) {
   MessageTable::table_map.clear();
-  data_.message_tables = {{"disk", {{"Device", "cell"}}}};
   // Enough other issues that the two maps share nearly all their records.
-  data_.issues->assign({Rec("disk#1", "A", "rack1", {"rack1-n1"})});
-  for (int i = 0; i < 20; ++i) data_.issues->push_back(Rec("x" + std::to_string(i), "A", "rack1", {"rack1-n2"}));
+  std::vector<Record> records{Rec("disk#1", "A", "rack1", {"rack1-n1"})};
+  for (int i = 0; i < 20; ++i) records.push_back(Rec("x" + std::to_string(i), "A", "rack1", {"rack1-n2"}));
+  FillRun(records, {{"disk", {{"Device", "cell"}}}});
   const auto before = CategoryMap::OfRun(data_, false);
   EXPECT_FALSE(before->GetAllIssues().front()->is_table);
   EXPECT_TRUE(CategoryMap::OfRun(data_, true)->GetAllIssues().front()->is_table);
@@ -162,7 +160,11 @@ TEST_F(CategoryMapTest, SubclustersFromNodesOrFromNodeGroups) {
   from_nodes.PopulateIssues(data_);
   EXPECT_EQ(from_nodes.GetIssuesByCategory("A", "default-subcluster")->size(), 1u);
   EXPECT_TRUE(from_nodes.FoundIssues("A"));
-  EXPECT_EQ(from_nodes.GetIssuesByCategory("A", "")->size(), 0u);
+  // There "" names the default group for lookups too.
+  EXPECT_EQ(from_nodes.GetIssuesByCategory("A", ""), from_nodes.GetIssuesByCategory("A", "default-subcluster"));
+  data_.issues->assign({Rec("s", "A", "", {"a"}, true)});
+  from_nodes.PopulateIssues(data_);
+  EXPECT_EQ(from_nodes.GetSuppressedIssues()->size(), 1u);
 
   data_.nodes = nullptr;
   data_.node_groups->emplace("rack0", nullptr);

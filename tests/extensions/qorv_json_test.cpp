@@ -48,7 +48,7 @@ TEST_F(QorvJsonTest, EscapesEveryStringAndReplacesInvalidUtf8) {
   const std::string decoded = valid + "bad " + fffd + fffd + fffd + " end " + fffd;
   config_->command_line = raw;
   config_->issue_lists[Config::OBSERVATIONS] = {Record(raw, 30, {"rack,1", raw})};
-  config_->tested_names = {"rack,1", raw};
+  config_->nodes = {{"", "rack,1"}, {"", raw}};
   const json doc = json::parse(Run());  // throws on invalid JSON or UTF-8
   EXPECT_EQ(doc["run"]["command_line"], decoded);
   EXPECT_EQ(doc["issues"][0]["id"], decoded);

@@ -177,10 +177,11 @@ TEST_F(ResultFilesTest, HostileRunGivesConsistentFiles) {
   auto& lists = config_->issue_lists;
   lists[Config::OBSERVATIONS] = {Record("obs-hot", 90, many), Record(hostile, 30, {"n1", hostile}),
                                  Record("obs-info", 5, {"n2"})};
-  lists[Config::ISSUES] = {Record("run-failed", 50, {"n3"})};
+  lists[Config::ISSUES] = lists[Config::OBSERVATIONS];
+  lists[Config::ISSUES].push_back(Record("run-failed", 50, {"n3"}));
   config_->observation_ids = {{"obs-hot", {"s-hot"}}, {hostile, {"s-base"}}, {"obs-info", {"s-base"}},
                               {"run-failed", {"s-base"}}};
-  config_->category_map = {{"run-failed", "ERROR"}};
+  config_->category_map = {{"run-failed", "ERROR"}, {"obs-hot", "HARDWARE"}, {hostile, "HARDWARE"}};
   auto top = AddFwd("top", {"s-hot"});
   auto base = AddFwd("base", {"s-base"});
   top->dependencies = {{base}};
@@ -190,8 +191,8 @@ TEST_F(ResultFilesTest, HostileRunGivesConsistentFiles) {
   rack->node_names = {"n1", "n2", "n3", "n4"};
   rack->root_fwd_names = {"top"};
   config_->node_groups["rack"] = rack;
-  config_->tested_names = {many.begin(), many.end()};
-  config_->tested_names.insert(hostile);
+  for (const auto& name : many) config_->nodes.push_back({"", name});
+  config_->nodes.push_back({"", hostile});
   config_->passed = false;
 
   ASSERT_EQ(Run(), 0) << errors_;
@@ -222,19 +223,17 @@ TEST_F(ResultFilesTest, HostileRunGivesConsistentFiles) {
                                      " end\r\\n\",severity=\"warning\"} 1\n"));
 }
 
-// A failed verdict that no issue shows still makes a failure. With the FAIL
-// level inside the warning group, a severity-60 issue fails its definition
-// while its issue key files it as not contributing; and a run can fail
-// with no definitions at all. An issue without nodes is a case of its own.
+// A failed verdict that no issue shows still makes a failure: a run can
+// fail with no definitions at all. With the FAIL level inside the warning
+// group, the whole group counts toward FAIL, as the summary counts it. An
+// issue without nodes is a case of its own.
 TEST_F(ResultFilesTest, FailedVerdictsWithoutIssuesStillFail) {
   config_->fail_level = 50;
   config_->issue_lists[Config::OBSERVATIONS] = {Record("obs-60", 60, {"n1"})};
   config_->observation_ids = {{"obs-60", {"s"}}};
   AddFwd("quiet", {"s"});
   ASSERT_EQ(Run(), 0) << errors_;
-  EXPECT_TRUE(Contains(junit_, "<system-out>WARNING observation obs-60: does not contribute to FAIL\n"));
-  EXPECT_TRUE(Contains(junit_, "<testcase name=\"verdict\" classname=\"quiet\" time=\"0\">\n"
-                               "      <failure message=\"Framework Definition quiet failed.\" type=\"VERDICT\">"));
+  EXPECT_TRUE(Contains(junit_, "<failure message=\"obs-60\" type=\"WARNING\">")) << junit_;
   EXPECT_FALSE(Contains(junit_, "(no Framework Definition)"));
 
   config_ = testing::ExtensionRun({"qorv_junit"}, 0);
@@ -254,7 +253,7 @@ TEST_F(ResultFilesTest, FailedVerdictsWithoutIssuesStillFail) {
 TEST_F(ResultFilesTest, MetricsMergeNamesThatRepairToTheSameLabel) {
   config_->issue_lists[Config::OBSERVATIONS] = {Record("obs", 90, {"n\xFF", "n\xFE"})};
   config_->observation_ids = {{"obs", {"s"}}};
-  config_->tested_names = {"n\xFF", "n\xFE"};
+  config_->nodes = {{"", "n\xFF"}, {"", "n\xFE"}};
   AddFwd("d\xFF", {"s"});
   AddFwd("d\xFE", {})->fwd->skipped = true;
   ASSERT_EQ(Run(), 0) << errors_;

@@ -36,10 +36,10 @@ PostprocessorExtensionData CountedRun(std::map<unsigned long, int> type_counts,
 }
 
 // The summary of a failed run at the default FAIL level is in the golden
-// reports; here, a level inside the warning group, which lists no severity
-// group under FAIL, and a node filter, which hides the nodes with issues.
+// reports; here, a level inside the warning group, which then counts toward
+// FAIL as a whole, and a node filter, which hides the nodes with issues.
 TEST(RunSummaryTest, SummarizeAtALevelInsideTheWarningGroupWithANodeFilter) {
-  auto data = CountedRun({{0, 1}, {3, 1}, {16, 1}, {19, 2}},
+  auto data = CountedRun({{0, 1}, {3, 1}, {16, 6}, {19, 2}},
                          {{8 | 16 | 0, 1}, {8 | 16 | 1, 1}, {8 | 16 | 2, 1}, {4 | 0, 5}, {0 | 0, 1}, {0 | 2, 1}});
   data.passed = false;
   data.fail_level_set = true;
@@ -54,7 +54,7 @@ TEST(RunSummaryTest, SummarizeAtALevelInsideTheWarningGroupWithANodeFilter) {
   EXPECT_EQ(Printed([&] { UtilityFunctions().Summarize(data); }),
             "Overall Result: FAIL\n\n"
             "Nodes tested: n[1-3]\n\n"
-            "Total number of issues contributing to FAIL: 3 (1 diagnosis, 2 observations)\nFAIL Level: WARNING\n\n"
+            "Total number of issues contributing to FAIL: 8 (6 diagnoses, 2 observations)\nFAIL Level: WARNING\n\n"
             "Total number of other issues: 2 (1 diagnosis, 1 observation)\n"
             "2 INFORMATIONAL     (1 diagnosis,     1 observation)\n\n\n" +
                 note + "\n" + kRule + "\n");

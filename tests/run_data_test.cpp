@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <ctime>
+#include <type_traits>
 
 #include "postprocessor/postprocessor_extension.h"
 #include "postprocessor/postprocessor_extension_data.h"
@@ -8,6 +10,81 @@
 
 namespace qorv::postprocessor {
 namespace {
+
+// The run data record extensions compile against: its documented fields, in
+// their documented order, and nothing else. Any field added, removed,
+// retyped or moved fails the build here.
+struct DocumentedRunData {
+  std::vector<std::string> databases;
+  std::time_t timestamp;
+  std::string nodefile;
+  std::string output_file;
+  std::string command_line;
+  std::string node_groups_file;
+  bool passed;
+  bool fail_level_set;
+  bool default_subcluster_only;
+  std::int32_t fail_level;
+  std::int32_t suppressed_count;
+  std::int32_t width;
+  std::map<IssueKey, std::int32_t, CompareBitset> type_counts;
+  std::set<std::string> tested_names;
+  std::shared_ptr<std::vector<Node>> nodes;
+  std::shared_ptr<std::vector<std::string>> include_nodes;
+  std::shared_ptr<std::map<std::string, std::shared_ptr<ClusterDefinition>>> node_groups;
+  std::shared_ptr<std::set<std::string>> collapsed_names;
+  std::shared_ptr<FWDAttributes> fwd_attributes;
+  std::shared_ptr<std::vector<std::string>> fwd_names;
+  std::shared_ptr<std::vector<std::shared_ptr<analysis::AnalysisOutput>>> issues;
+  std::shared_ptr<std::map<IssueKey, std::vector<std::shared_ptr<CollapsedAnalysisOutput>>, CompareBitset>>
+      collapsed_by_type;
+  std::string extra_text_setting;
+  std::shared_ptr<std::map<std::string, std::vector<std::string>>> diagnosis_ids;
+  std::shared_ptr<std::map<std::string, std::vector<std::string>>> observation_ids;
+  std::shared_ptr<std::map<std::string, std::map<std::string, std::set<std::string>>>> reports;
+  std::map<std::string, std::vector<std::pair<std::string, std::string>>> message_tables;
+  std::vector<std::map<std::string, std::vector<ProviderOptionset>>> provider_optionsets;
+};
+
+static_assert(!std::is_polymorphic_v<PostprocessorExtensionData>);
+static_assert(sizeof(PostprocessorExtensionData) == sizeof(DocumentedRunData), "a field too many or too few");
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winvalid-offsetof"
+#define QORV_DOCUMENTED_FIELD(name)                                                                       \
+  static_assert(std::is_same_v<decltype(PostprocessorExtensionData::name), decltype(DocumentedRunData::name)>, \
+                #name " has another type");                                                               \
+  static_assert(offsetof(PostprocessorExtensionData, name) == offsetof(DocumentedRunData, name), #name " moved")
+QORV_DOCUMENTED_FIELD(databases);
+QORV_DOCUMENTED_FIELD(timestamp);
+QORV_DOCUMENTED_FIELD(nodefile);
+QORV_DOCUMENTED_FIELD(output_file);
+QORV_DOCUMENTED_FIELD(command_line);
+QORV_DOCUMENTED_FIELD(node_groups_file);
+QORV_DOCUMENTED_FIELD(passed);
+QORV_DOCUMENTED_FIELD(fail_level_set);
+QORV_DOCUMENTED_FIELD(default_subcluster_only);
+QORV_DOCUMENTED_FIELD(fail_level);
+QORV_DOCUMENTED_FIELD(suppressed_count);
+QORV_DOCUMENTED_FIELD(width);
+QORV_DOCUMENTED_FIELD(type_counts);
+QORV_DOCUMENTED_FIELD(tested_names);
+QORV_DOCUMENTED_FIELD(nodes);
+QORV_DOCUMENTED_FIELD(include_nodes);
+QORV_DOCUMENTED_FIELD(node_groups);
+QORV_DOCUMENTED_FIELD(collapsed_names);
+QORV_DOCUMENTED_FIELD(fwd_attributes);
+QORV_DOCUMENTED_FIELD(fwd_names);
+QORV_DOCUMENTED_FIELD(issues);
+QORV_DOCUMENTED_FIELD(collapsed_by_type);
+QORV_DOCUMENTED_FIELD(extra_text_setting);
+QORV_DOCUMENTED_FIELD(diagnosis_ids);
+QORV_DOCUMENTED_FIELD(observation_ids);
+QORV_DOCUMENTED_FIELD(reports);
+QORV_DOCUMENTED_FIELD(message_tables);
+QORV_DOCUMENTED_FIELD(provider_optionsets);
+#undef QORV_DOCUMENTED_FIELD
+#pragma GCC diagnostic pop
 
 std::shared_ptr<ClusterDefinition> Group(const std::string& name) {
   auto group = std::make_shared<ClusterDefinition>();

@@ -181,6 +181,38 @@ TEST(DriverTest, ValueFieldsAreTheExtensionsOwnSharedFieldsAreShared) {
   EXPECT_EQ(config->issue_lists[Config::ISSUES].size(), 1u);
 }
 
+// The run's facts and maps are the run's: an extension that changes its run
+// data, the records it shares included, does not change what a later one
+// reports.
+TEST(DriverTest, AnExtensionCannotChangeWhatALaterOneReports) {
+  auto run = [](std::vector<std::string> extensions) {
+    TempDir work(true);
+    auto config = std::make_shared<Config>();
+    auto group = std::make_shared<ClusterDefinition>();
+    group->name = "rack";
+    group->node_names = {"n1", "n2"};
+    config->node_groups["rack"] = group;
+    for (const auto& [category, node] : {std::pair{"A", "n1"}, {"A", "n2"}, {"B", "n1"}, {"ERROR", "n2"}}) {
+      auto record = std::make_shared<analysis::AnalysisOutput>();
+      record->id = std::string(category) + node;
+      config->category_map[record->id] = category;
+      record->subcategory = "rack";
+      record->nodes = {node};
+      config->issue_lists[Config::ISSUES].push_back(record);
+    }
+    config->extension_specs = {{extensions, kPlugins}};
+    CaptureOutput capture;
+    EXPECT_EQ(run_postprocessor(config), 0);
+    const std::string out = capture.out();
+    return out.substr(out.find("facts_reader: "));
+  };
+  const std::string alone = run({"facts_reader"});
+  EXPECT_EQ(alone.substr(0, alone.find('\n')),
+            "facts_reader: 3 issues found - A (2), B (1);   Overall Result: 3 issues found - A (2), B (1); failed 1; "
+            "with issues 2; suppressed 0");
+  EXPECT_EQ(run({"facts_mutator", "facts_reader"}), alone);
+}
+
 TEST(DriverTest, CatalogueFailureLeavesBeforeAnyExtensionRunsAndProcessIssuesRunsNone) {
   TempDir work(true);
   auto config = std::make_shared<Config>();

@@ -82,6 +82,7 @@ Results Read(const std::string& file) {
   if (Field(root, "issues", file, "the document").get_array().get(issues) != simdjson::SUCCESS) {
     throw ResultsError(file + ": issues is not a list");
   }
+  NodeSet any_issue_nodes;  // for a document without issue_nodes
   std::size_t index = 0;
   for (simdjson::dom::element element : issues) {
     const std::string where = "issues[" + std::to_string(index++) + "]";
@@ -104,7 +105,7 @@ Results Read(const std::string& file) {
     for (simdjson::dom::element name : names) {
       issue.nodes.insert(std::string(Text(name, file, (where + ".nodes.names").c_str())));
     }
-    results.nodes_with_issues.insert(issue.nodes.begin(), issue.nodes.end());
+    any_issue_nodes.insert(issue.nodes.begin(), issue.nodes.end());
 
     // The same issue filed twice (a diagnosis and an observation, say) is
     // one issue here, on the nodes of both.
@@ -115,6 +116,20 @@ Results Read(const std::string& file) {
       merged.contributes_to_fail = merged.contributes_to_fail || issue.contributes_to_fail;
       merged.nodes.insert(issue.nodes.begin(), issue.nodes.end());
     }
+  }
+  // The nodes with issues are the run's own, as every report of it states
+  // them; a document without them (written by hand) has those of its issues.
+  simdjson::dom::element issue_nodes;
+  if (root["issue_nodes"].get(issue_nodes) != simdjson::SUCCESS) {
+    results.nodes_with_issues = std::move(any_issue_nodes);
+    return results;
+  }
+  simdjson::dom::array names;
+  if (issue_nodes["names"].get_array().get(names) != simdjson::SUCCESS) {
+    throw ResultsError(file + ": issue_nodes.names is not a list");
+  }
+  for (simdjson::dom::element name : names) {
+    results.nodes_with_issues.insert(std::string(Text(name, file, "issue_nodes.names")));
   }
   return results;
 }

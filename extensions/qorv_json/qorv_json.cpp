@@ -148,6 +148,15 @@ class JsonReport : public PostprocessorExtension {
   }
 
   static bool ContributesToFail(const IssueKey& key) { return (key.to_ulong() & qorv::postprocessor::kFailBit) != 0; }
+  // Whether the severity group of a key of the sorted map contributes to
+  // FAIL, as the run's counts decide it.
+  bool GroupContributes(const IssueKey& key) const {
+    const auto* group = qorv::extensions::SeverityGroupOfKey(key);
+    for (const auto& counted : facts_->groups) {
+      if (group != nullptr && counted.name == group->first) return counted.contributes_to_fail;
+    }
+    return ContributesToFail(key);
+  }
 
   // --- Preparation ---------------------------------------------------------
 
@@ -326,6 +335,7 @@ class JsonReport : public PostprocessorExtension {
       for (const auto& [key, issues] : *data.collapsed_by_type) {
         const unsigned long type = key.to_ulong() & 3UL;
         const std::string group = GroupOfKey(key);
+        const bool contributes = GroupContributes(key);
         for (const auto& issue : issues) {
           if (!issue) continue;
           const std::int64_t ref = static_cast<std::int64_t>(refs_.at(issue.get()));
@@ -339,7 +349,7 @@ class JsonReport : public PostprocessorExtension {
           out.Int(issue->get_severity());
           SeverityGroup(out, group);
           out.Key("contributes_to_fail");
-          out.Bool(ContributesToFail(key));
+          out.Bool(contributes);
           WriteTexts(out, *issue);
           NodeSet(out, "nodes", issue->nodes);
           StringArray(out, "framework_definitions", issue->fwds);

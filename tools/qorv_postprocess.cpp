@@ -2,10 +2,13 @@
 // the way the host tool does after its analysis, so that a run can be
 // reported again, scripted or checked.
 //
-// Exit status: 0 the run passed, 1 the postprocessor reported a failure,
-// 2 bad usage, an unreadable or malformed run file, or a message catalogue
-// that could not be loaded. The run file is read and checked completely
-// before the postprocessor starts, so a bad file writes no report.
+// Exit status: 0 the postprocessor and every report succeeded, 1 the
+// postprocessor reported a failure, 2 bad usage, an unreadable or malformed
+// run file or suppression file, or a message catalogue that could not be
+// loaded; with --fail-exit, 3 for a run whose verdict is FAIL (when neither
+// 2 nor 1 applies). The run file and the suppression files are read and
+// checked completely before the postprocessor starts, so a bad file writes
+// no report.
 #include <getopt.h>
 
 #include <cerrno>
@@ -25,6 +28,7 @@
 #include "postprocessor/version.h"
 #include "tools/results_diff.h"
 #include "tools/run_file.h"
+#include "tools/suppressions.h"
 
 // Read by jemalloc when the program is linked with it (tools/CMakeLists.txt),
 // ignored otherwise: pages one extension freed go back to the system within
@@ -43,6 +47,9 @@ constexpr char kProgram[] = "qorv-postprocess";
 const std::vector<std::string> kDefaultExtensions = {"category_summary", "category_log", "qorv_execution_warnings",
                                                      "qorv_json"};
 
+// The exit status of a run whose verdict is FAIL, with --fail-exit.
+constexpr int kFailStatus = 3;
+
 // The latest time stamp the reports print with a four-digit year.
 constexpr std::int64_t kLastTimestamp = 253402300799;  // 9999-12-31 23:59:59 UTC
 
@@ -55,6 +62,8 @@ struct Options {
   bool process_only = false;
   std::optional<std::int32_t> fail_level;
   std::optional<std::time_t> timestamp;
+  std::vector<std::string> suppression_files;
+  bool fail_exit = false;
 };
 
 // The installation this program belongs to: the prefix it is installed
@@ -91,6 +100,9 @@ void PrintHelp() {
                "      --timestamp=EPOCH    time of the run in seconds since 1970 (UTC), for\n"
                "                           reproducible reports; default: $SOURCE_DATE_EPOCH,\n"
                "                           else the current time\n"
+               "      --suppressions=FILE  suppress the issues FILE's rules match, besides those\n"
+               "                           of <install-dir>/etc/qorv.xml; repeat for more\n"
+               "      --fail-exit          exit with status 3 when the run's verdict is FAIL\n"
                "  -h, --help               show this help and exit\n"
                "  -V, --version            show the version and exit\n"
                "\n"
@@ -98,9 +110,14 @@ void PrintHelp() {
                "category_summary, category_log, qorv_execution_warnings and qorv_json are run\n"
                "from the extension directory; those not installed there are skipped.\n"
                "\n"
+               "Without \"passed\" in the run file, the verdict is the run's own: FAIL when an\n"
+               "issue contributes to FAIL or a Framework Definition that ran did not pass.\n"
+               "\n"
                "Exit status: 0 the postprocessor and every report succeeded (the verdict,\n"
                "PASS or FAIL, is in the reports), 1 the postprocessor reported a failure,\n"
-               "2 bad usage, a bad run file or a message catalogue that cannot be loaded.\n";
+               "2 bad usage, a bad run file or suppression file, or a message catalogue that\n"
+               "cannot be loaded; with --fail-exit, 3 when the verdict is FAIL and neither 1\n"
+               "nor 2 applies.\n";
 }
 
 [[noreturn]] void UsageError(const std::string& problem) {
@@ -129,7 +146,7 @@ std::time_t ParseTimestamp(const std::string& text, const std::string& source) {
 }
 
 Options ParseOptions(int argc, char** argv) {
-  enum { kInstallDir = 256, kExtensions, kProcessOnly, kFailLevel, kTimestamp };
+  enum { kInstallDir = 256, kExtensions, kProcessOnly, kFailLevel, kTimestamp, kSuppressions, kFailExit };
   static const option kLongOptions[] = {
       {"output", required_argument, nullptr, 'o'},
       {"install-dir", required_argument, nullptr, kInstallDir},
@@ -138,6 +155,8 @@ Options ParseOptions(int argc, char** argv) {
       {"process-only", no_argument, nullptr, kProcessOnly},
       {"fail-level", required_argument, nullptr, kFailLevel},
       {"timestamp", required_argument, nullptr, kTimestamp},
+      {"suppressions", required_argument, nullptr, kSuppressions},
+      {"fail-exit", no_argument, nullptr, kFailExit},
       {"help", no_argument, nullptr, 'h'},
       {"version", no_argument, nullptr, 'V'},
       {nullptr, 0, nullptr, 0},
@@ -176,6 +195,13 @@ Options ParseOptions(int argc, char** argv) {
       }
       case kTimestamp:
         options.timestamp = ParseTimestamp(optarg, "--timestamp");
+        break;
+      case kSuppressions:
+        if (*optarg == '\0') UsageError("--suppressions needs a file name");
+        options.suppression_files.push_back(optarg);
+        break;
+      case kFailExit:
+        options.fail_exit = true;
         break;
       case 'h':
         PrintHelp();
@@ -276,6 +302,27 @@ int main(int argc, char** argv) {
   }
   Apply(options, run.names_extensions, *run.config);
 
+  // The installation's rules, then those named; all are checked before any
+  // record is marked or anything is written.
+  qorv::tools::Suppressions suppressions;
+  try {
+    suppressions.Load(run.config->install_dir + "/etc/qorv.xml", true);
+    for (const auto& file : options.suppression_files) suppressions.Load(file, false);
+  } catch (const qorv::tools::SuppressionError& error) {
+    std::cerr << kProgram << ": " << error.what() << "\n";
+    return 2;
+  } catch (const std::bad_alloc&) {
+    std::cerr << kProgram << ": not enough memory to read the suppression files\n";
+    return 2;
+  }
+  for (const auto& unmatched : suppressions.Apply(*run.config)) {
+    std::cerr << kProgram << ": warning: " << unmatched << "\n";
+  }
+  if (run.config->nodes.empty()) {
+    std::cerr << kProgram << ": warning: " << options.run_file
+              << ": the run tested no nodes; its verdict covers nothing\n";
+  }
+
   // The library skips an extension it does not find; one the user named
   // on the command line is missed, so the run fails (the others still run).
   bool missing = false;
@@ -290,11 +337,14 @@ int main(int argc, char** argv) {
   }
 
   int status = 0;
+  qorv::postprocessor::RunOutcome outcome;
   try {
     if (options.process_only) {
       qorv::postprocessor::process_issues(run.config);
     } else {
-      status = qorv::postprocessor::run_postprocessor(run.config) == 0 ? 0 : 1;
+      qorv::postprocessor::RunOptions run_options;
+      run_options.derive_verdict = !run.states_verdict;
+      status = qorv::postprocessor::run_postprocessor(run.config, run_options, outcome) == 0 ? 0 : 1;
     }
   } catch (const std::runtime_error& error) {
     // A message catalogue that fails to load stops the run before any report.
@@ -305,6 +355,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (missing) status = 1;
+  if (status == 0 && options.fail_exit && !options.process_only && !outcome.passed) status = kFailStatus;
   // exit() rather than return: the process's end frees the run's records at
   // once, where destroying a million of them one by one takes a while.
   // Static objects (the output log and its files) are still closed.

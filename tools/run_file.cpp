@@ -545,7 +545,7 @@ class RunFileParser {
     r_.Record(value, kFields, [&](std::size_t field, od::value v) {
       switch (field) {
         case 0: c.command_line = r_.String(v); break;
-        case 1: c.passed = r_.Bool(v); break;
+        case 1: c.passed = r_.Bool(v); states_verdict_ = true; break;
         case 2: c.fail_level = static_cast<std::int32_t>(r_.Integer(v, -1, 100)); break;
         case 3: c.output_file = r_.String(v); break;
         case 4: c.install_dir = Resolve(r_.String(v)); break;
@@ -577,6 +577,7 @@ class RunFileParser {
 
   std::shared_ptr<Config> config() const { return config_; }
   bool names_extensions() const { return names_extensions_; }
+  bool states_verdict() const { return states_verdict_; }
 
  private:
   std::string Resolve(const std::string& directory) const {
@@ -1043,6 +1044,7 @@ class RunFileParser {
   std::filesystem::path base_;
   std::shared_ptr<Config> config_ = std::make_shared<Config>();
   bool names_extensions_ = false;
+  bool states_verdict_ = false;
   bool tested_names_given_ = false;
   bool roots_given_ = false;
   std::set<std::string> node_names_;
@@ -1099,7 +1101,7 @@ RunFile ReadRunFile(const std::string& path) {
   parser_of_run.Top(top);
   const char* end = nullptr;
   if (!document.current_location().get(end)) reader.FailSyntax(simdjson::TRAILING_CONTENT, end);
-  return {parser_of_run.config(), parser_of_run.names_extensions()};
+  return {parser_of_run.config(), parser_of_run.names_extensions(), parser_of_run.states_verdict()};
 }
 
 }  // namespace qorv::tools

@@ -30,6 +30,9 @@ struct RunFile {
   // Whether the file names extensions, at the top or in a Framework
   // Definition; the host program supplies its defaults only when it does not.
   bool names_extensions = false;
+  // Whether the file states the run's verdict (`passed`). When it does not,
+  // Config::passed keeps its default and the run's own verdict is reported.
+  bool states_verdict = false;
 };
 
 // Builds the configuration described by the file at path. Directories in

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -162,6 +163,11 @@ TEST(QorvPostprocessBadInput, RefusesOrReportsEachPlainly) {
   for (int i = 1; i <= 100000; ++i) many_nodes.push_back("n" + std::to_string(i));
   const std::string plugins = QORV_TEST_PLUGIN_DIR;
   const std::string odd_output = "out/$(touch pwned)`touch pwned`;touch pwned&|<x>.log";
+  const auto file = [](std::string name, std::string text) { return [=](const TempDir& d) { d.Write(name, text); }; };
+  const auto rule = [&](const std::string& attributes) {
+    return file("s.xml", "<qorv>\n  <suppressions>\n    <suppress " + attributes + "/>\n  </suppressions>\n</qorv>\n");
+  };
+  const std::vector<std::string> rules = {"--suppressions", "s.xml"};
 
   const std::vector<Case> cases = {
       {"pass", SmallRun(), {"-e", "category_log"}, 0, {}, nullptr, {kResults}},
@@ -222,7 +228,7 @@ TEST(QorvPostprocessBadInput, RefusesOrReportsEachPlainly) {
       {"shell metacharacters in the output file", SmallRun(), {"--output", odd_output}, 0, {}, nullptr,
        {odd_output, "out/$(touch pwned)`touch pwned`;touch pwned&|<x>.json", "out/" + std::string(kWarnings)}},
       // Extensions.
-      {"extension missing", SmallRun(), {"--extension", "no_such_extension", "--install-dir", "."}, 1,
+      {"extension missing", SmallRun(), {"--extension", "no_such_extension"}, 1,
        {"No postprocessor extensions could be loaded"}},
       {"one of the extensions missing", SmallRun(), {"-e", "category_log", "-e", "nosuch"}, 1,
        {"--extension: no extension 'nosuch' in " + std::string(QORV_EXTENSION_DIR) +
@@ -239,6 +245,27 @@ TEST(QorvPostprocessBadInput, RefusesOrReportsEachPlainly) {
        {"Error running postprocessor extension: " + plugins + "/libfailing_run.so"}},
       {"extension run throws", SmallRun(), {"--extensions", plugins, "-e", "throwing_run"}, 1,
        {"Error running postprocessor extension: " + plugins + "/libthrowing_run.so"}},
+      // Suppression files are checked whole before anything runs.
+      {"suppression file missing", SmallRun(), {"--suppressions", "none.xml"}, 2,
+       {"qorv-postprocess: none.xml: cannot open the suppression file: No such file"}},
+      {"suppression file not XML", SmallRun(), rules, 2, {"qorv-postprocess: s.xml:4: Opening and ending tag mismatch"},
+       file("s.xml", "<qorv>\n  <suppressions>\n    <suppress id=\"a\">\n  </suppressions>\n</qorv>\n")},
+      {"suppression with an unknown attribute", SmallRun(), rules, 2,
+       {"s.xml:3: unknown attribute 'node' of <suppress> (expected id or nodes)"}, rule("id=\"a\" node=\"n1\"")},
+      {"suppression without id", SmallRun(), rules, 2, {"s.xml:3: <suppress> has no id"}, rule("nodes=\"n1\"")},
+      {"suppression of a sub-id", SmallRun(), rules, 2, {"s.xml:3: id 'a#b' carries a sub-id"}, rule("id=\"a#b\"")},
+      {"suppression with a backward range", SmallRun(), rules, 2, {"s.xml:3: nodes: 'n[3-1]': '3-1' runs backwards"},
+       rule("id=\"a\" nodes=\"n1,n[3-1]\"")},
+      {"suppression with padded ends unlike", SmallRun(), rules, 2, {"s.xml:3: nodes: 'n[08-100]': '08-100': the ends"},
+       rule("id=\"a\" nodes=\"n[08-100]\"")},
+      {"suppression of too many nodes", SmallRun(), rules, 2,
+       {"s.xml:3: nodes: the rules name more than 1000000 nodes"},
+       rule("id=\"a\" nodes=\"n1,n[0-999999]\"")},
+      {"suppression file with a DOCTYPE", SmallRun(), rules, 2, {"s.xml:1: a DOCTYPE is not accepted"},
+       file("s.xml", "<!DOCTYPE qorv [<!ENTITY x \"y\">]>\n<qorv/>\n")},
+      {"installation's suppression file malformed", SmallRun(), {}, 2,
+       {"etc/qorv.xml:2: unknown element <suppresion> in <qorv> (expected <suppressions>)"},
+       file("etc/qorv.xml", "<qorv>\n  <suppresion/>\n</qorv>\n")},
       // The console's width comes from the terminal on standard input: 0
       // and widths above 512 mean 80.
       {"terminal width 0", SmallRun(), {"-e", "category_summary"}, 0, {}, nullptr, {}, {"\nNodes tested: n1\n"}, 0},
@@ -268,7 +295,8 @@ TEST(QorvPostprocessBadInput, RefusesOrReportsEachPlainly) {
     dir.Write("run.json", c.run);
     if (c.setup) c.setup(dir);
     const auto before = Snapshot(dir);
-    std::vector<std::string> args = {"run.json", "--extensions", QORV_EXTENSION_DIR};
+    // The installation is the run's directory, whose etc/qorv.xml the case writes, if any.
+    std::vector<std::string> args = {"run.json", "--extensions", QORV_EXTENSION_DIR, "--install-dir", "."};
     args.insert(args.end(), c.args.begin(), c.args.end());
     const Result result = RunProgram(args, dir.path().string(), c.epoch, c.columns);
 
@@ -290,6 +318,113 @@ TEST(QorvPostprocessBadInput, RefusesOrReportsEachPlainly) {
     }
     EXPECT_EQ(result.err.find("Sanitizer"), std::string::npos) << result.err;
     EXPECT_FALSE(std::filesystem::exists(dir / "pwned")) << "a command in a file name was run";
+  }
+}
+
+// The JSON results' overall verdict, "PASS" or "FAIL"; empty without results.
+std::string Overall(const TempDir& dir) {
+  const std::string json = ReadFile(dir / kJson);
+  const auto at = json.find("\"overall\": \"");
+  return at == std::string::npos ? "" : json.substr(at + 12, 4);
+}
+
+// The suppressed records the JSON results count; -1 without results.
+int Suppressed(const TempDir& dir) {
+  const std::string json = ReadFile(dir / kJson);
+  const auto at = json.find("\"suppressed\": ", json.find("\"counts\": {\"contributing_to_fail\""));
+  return at == std::string::npos ? -1 : std::atoi(json.c_str() + at + 14);
+}
+
+// Without `passed` the verdict is the run's own; a stated one is kept, with
+// a warning when the run contradicts it. --fail-exit turns a FAIL verdict
+// into status 3, unless the run failed otherwise.
+TEST(QorvPostprocess, VerdictAndFailExit) {
+  struct VerdictCase {
+    const char* name;
+    std::string run;
+    std::vector<std::string> args;
+    int status;
+    std::string overall;  // empty: no JSON results expected
+    std::string warning;  // the one line on standard error, when not empty
+  };
+  const std::string kept = "the verdict PASS stated for this run is kept";
+  const std::string clean = R"({"nodes": [{"name": "n1"}], "fwds": [{"name": "f"}]})";
+  const std::vector<VerdictCase> cases = {
+      {"derived FAIL", SmallRun(), {}, 0, "FAIL", ""},
+      {"derived FAIL, --fail-exit", SmallRun(), {"--fail-exit"}, 3, "FAIL", ""},
+      {"derived PASS, --fail-exit", clean, {"--fail-exit"}, 0, "PASS", ""},
+      {"stated PASS contradicted", SmallRun(",\n  \"passed\": true"), {"--fail-exit"}, 0, "PASS", kept},
+      {"stated FAIL contradicted", clean.substr(0, clean.size() - 1) + R"(, "passed": false})", {"--fail-exit"}, 3,
+       "FAIL", "the verdict FAIL stated for this run is kept"},
+      {"a failing report wins over FAIL", SmallRun(),
+       {"--fail-exit", "--extensions", QORV_TEST_PLUGIN_DIR, "-e", "failing_run"}, 1, "", "failing_run"},
+      {"process only", SmallRun(), {"--fail-exit", "--process-only"}, 0, "", ""},
+      {"no nodes tested", R"({"nodes": [], "fwds": [{"name": "f"}]})", {"--fail-exit"}, 0, "PASS",
+       "qorv-postprocess: warning: run.json: the run tested no nodes; its verdict covers nothing\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    dir.Write("c.xml", kCatalog);
+    dir.Write("run.json", c.run);
+    std::vector<std::string> args = {"run.json", "--extensions", QORV_EXTENSION_DIR, "--install-dir", "."};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const Result result = RunProgram(args, dir.path().string());
+    EXPECT_EQ(result.status, c.status) << result.err;
+    EXPECT_EQ(Overall(dir), c.overall);
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), c.warning.empty() ? 0 : 1) << result.err;
+    EXPECT_NE(result.err.find(c.warning), std::string::npos) << result.err;
+  }
+}
+
+// Rules of the installation's etc/qorv.xml and of --suppressions files mark
+// the records they match before the reports count them; a rule with nodes
+// takes only records all of whose nodes it names.
+TEST(QorvPostprocess, SuppressionsMarkTheMatchingRecords) {
+  const std::string records = R"([
+    {"id": "qorv-low#sda", "severity": 80, "nodes": ["n01"], "args": ["n01"]},
+    {"id": "qorv-low", "severity": 80, "nodes": ["n02"], "args": ["n02"]},
+    {"id": "qorv-low", "severity": 80, "nodes": ["n01", "n03"], "args": ["n01"]}])";
+  const std::string run = R"({"nodes": [{"name": "n01"}, {"name": "n02"}, {"name": "n03"}],
+  "fwds": [{"name": "basic", "signs": ["mem"], "catalogs": [{"directory": "./", "files": ["c.xml"]}]}],
+  "observation_ids": {"qorv-low": ["mem"]}, "observations": )" + records + ", \"issues\": " + records + "}\n";
+  const auto rules = [](const std::string& body) {
+    return "<?xml version=\"1.0\"?>\n<qorv>\n  <!-- rules -->\n  <suppressions>\n" + body +
+           "  </suppressions>\n</qorv>\n";
+  };
+  struct SuppressionCase {
+    const char* name;
+    std::string installed;  // etc/qorv.xml, when not empty
+    std::string named;      // s.xml, given with --suppressions, when not empty
+    int suppressed;         // records the JSON results count
+    std::string warning;
+  };
+  const std::vector<SuppressionCase> cases = {
+      {"none", "", "", 0, ""},
+      {"installed, by id", rules("    <suppress id=\"qorv-low\"/>\n"), "", 3, ""},
+      {"named, by id and nodes", rules(""),
+       rules("    <suppress id=\"qorv-low\" nodes=\"n[01-02]\"/>\n"), 2, ""},
+      {"unmatched rules", rules("    <suppress id=\"qorv-high\"/>\n"),
+       rules("    <suppress id=\"qorv-low\" nodes=\"n03,n[1-3]\"/>\n"), 0,
+       "warning: ./etc/qorv.xml:5: the suppression of 'qorv-high' matches no issue\n"
+       "qorv-postprocess: warning: s.xml:5: the suppression of 'qorv-low' matches no issue\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    dir.Write("c.xml", kCatalog);
+    dir.Write("run.json", run);
+    std::vector<std::string> args = {"run.json", "--extensions", QORV_EXTENSION_DIR, "--install-dir", "."};
+    if (!c.installed.empty()) dir.Write("etc/qorv.xml", c.installed);
+    if (!c.named.empty()) {
+      dir.Write("s.xml", c.named);
+      args.insert(args.end(), {"--suppressions", "s.xml"});
+    }
+    const Result result = RunProgram(args, dir.path().string());
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(Suppressed(dir), c.suppressed);
+    EXPECT_EQ(result.err.empty(), c.warning.empty()) << result.err;
+    EXPECT_NE(result.err.find(c.warning), std::string::npos) << result.err;
   }
 }
 

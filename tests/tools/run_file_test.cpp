@@ -41,6 +41,9 @@ TEST(RunFile, ReadsWhatTheSampleLeavesOut) {
   EXPECT_TRUE(config.sorting_criteria[0].ascending);
   EXPECT_EQ(config.extra_text_setting, "brief");
   EXPECT_FALSE(ReadRunFile(dir.Write("plain.json", R"({"fwds": [{"name": "t"}]})")).names_extensions);
+  // A verdict the file does not state is left to the run, even a stated PASS is not.
+  EXPECT_FALSE(run.states_verdict);
+  EXPECT_TRUE(ReadRunFile(dir.Write("stated.json", R"({"passed": true})")).states_verdict);
 }
 
 // The category report's list mostly repeats the typed lists: a record

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "log/staged_file.h"
 #include "postprocessor/export.h"
 #include "postprocessor/host/non_deep_copyable.h"
 
@@ -42,24 +43,41 @@ class QORV_EXPORT StreamBaseType : public util::NonDeepCopyable<StreamBaseType> 
   bool open_ = false;
 };
 
-// An output file, opened by open() and flushed and closed on destruction.
+// An output file, opened by open() and flushed on destruction.
+//
+// During a run (RunFiles::InRun), a file opened with out | trunc is a new
+// StagedFile of the run, put in place when the run commits its files, and
+// one opened with out | app writes on the run's staged file of the same
+// target when there is one. Otherwise the target itself is written: a
+// symbolic link there is replaced by a new file, never written through.
+// Either way a target that is not a regular file is refused, and the mode
+// 0660 is set on the open file, never by path.
 class QORV_EXPORT StreamFileType : public StreamBaseType {
  public:
   StreamFileType(std::string path, std::ios_base::openmode mode);
   ~StreamFileType() override;
 
   // Opens `expanded` (the path after expansion) with the mode given at
-  // construction. Returns false, and stays closed, when it cannot.
+  // construction. Returns false, and stays closed, when it cannot; problem()
+  // then says why.
   bool open(const std::string& expanded);
 
   const std::string& path() const { return path_; }
-  // The open file; null until open() succeeded.
-  std::fstream* stream() const { return file_.get(); }
+  // The open file's stream; null until open() succeeded.
+  std::ostream* stream() const { return stream_.get(); }
+  // Writes out what is buffered. "" while every write succeeded, else a
+  // message naming the file and the problem.
+  std::string Flush();
+  const std::string& problem() const { return problem_; }
 
  private:
   std::string path_;
   std::ios_base::openmode mode_;
-  std::unique_ptr<std::fstream> file_;
+  std::string problem_;
+  std::shared_ptr<StagedFile> staged_;
+  int fd_ = -1;  // a file written in place
+  std::unique_ptr<detail::FdBuffer> buffer_;
+  std::unique_ptr<std::ostream> stream_;
 };
 
 class QORV_EXPORT OutputLog : public std::stringstream {
@@ -75,7 +93,9 @@ class QORV_EXPORT OutputLog : public std::stringstream {
     std::vector<std::shared_ptr<StreamFileType>> files;
     std::int32_t color = -1;
 
-    // Writes text (when non-empty) to each stream, then the reset escape on
+    // Writes text (when non-empty) to each stream, on standard output with
+    // its control characters but newline and tab as visible escapes
+    // (str::escape_controls), then the reset escape on
     // colour-enabled streams when a colour is in force, then flushes each
     // stream; no newline is added. Afterwards no colour is in force. The
     // reset is written even for an empty text, so a colour never bleeds into
@@ -100,11 +120,11 @@ class QORV_EXPORT OutputLog : public std::stringstream {
 
   // Replaces every output stream. An empty file name selects standard output
   // and returns true. Otherwise the name is stripped and expanded ("~" and
-  // variables, never commands) and opened with mode; a file that was opened
-  // is given permissions 0660 whatever the umask (one that was not keeps its
-  // own). When it cannot be opened, "Error opening output file <file>." and,
-  // on a line of its own, the system's reason go to standard error, output
-  // falls back to standard output and the result is false.
+  // variables, never commands) and opened with mode (see StreamFileType);
+  // the file gets permissions 0660 whatever the umask. When it cannot be
+  // opened, "Error opening output file <file>." and, on a line of its own,
+  // the reason go to standard error, output falls back to standard output
+  // and the result is false.
   static bool set_out_streams(std::string file, std::ios_base::openmode mode);
 
   static OutputLogStream* singleton_obj;

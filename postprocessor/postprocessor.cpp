@@ -21,6 +21,7 @@
 
 #include "log/error_log.h"
 #include "log/output_log.h"
+#include "log/staged_file.h"
 #include "postprocessor/host/fs.h"
 #include "postprocessor/host/str.h"
 #include "postprocessor/host/util_extensions.h"
@@ -49,26 +50,45 @@ const std::map<std::string, std::string> output_file_map = {
 
 const std::vector<std::string> default_extensions = {"category_summary", "category_log", "qorv_execution_warnings"};
 
-void Append(std::vector<std::string>& paths, const ExtensionSpec& spec) {
-  if (spec.names.empty()) return;
-  auto found = util_extensions::scan_files(spec.directory, spec.names);
-  paths.insert(paths.end(), found.begin(), found.end());
+// Appends the libraries of spec's names; a name that is not there is a
+// problem naming it and the directory searched.
+void Append(std::vector<std::string>& paths, std::vector<std::string>& missing, const ExtensionSpec& spec) {
+  for (const auto& name : spec.names) {
+    auto found = util_extensions::scan_files(spec.directory, {name});
+    if (found.empty()) {
+      missing.push_back("No postprocessor extension '" + str::escape_controls(name, false) + "' in " +
+                        str::escape_controls(spec.directory.empty() ? std::string(".") : spec.directory, false) +
+                        " (neither lib" + str::escape_controls(name, false) + ".so nor " +
+                        str::escape_controls(name, false) + ".so).");
+    }
+    paths.insert(paths.end(), found.begin(), found.end());
+  }
 }
 
-// The extension libraries of the first source that yields any: the
+// The extension libraries of the first source that names any: the
 // configuration's specs, then those of the Framework Definitions, then the
-// default list in the installation.
-std::vector<std::string> CollectExtensions(const Config& config) {
+// default list in the installation. Every name of that source that is not
+// found goes to missing.
+std::vector<std::string> CollectExtensions(const Config& config, std::vector<std::string>& missing) {
+  const auto names_any = [](const std::vector<ExtensionSpec>& specs) {
+    return std::any_of(specs.begin(), specs.end(), [](const ExtensionSpec& spec) { return !spec.names.empty(); });
+  };
   std::vector<std::string> paths;
-  for (const auto& spec : config.extension_specs) Append(paths, spec);
-  if (paths.empty() && config.fwd_attributes) {
+  if (names_any(config.extension_specs)) {
+    for (const auto& spec : config.extension_specs) Append(paths, missing, spec);
+    return paths;
+  }
+  bool named = false;
+  if (config.fwd_attributes) {
     for (const auto& entry : config.fwd_attributes->fwds) {
-      if (!entry.second) continue;
-      for (const auto& spec : entry.second->extension_specs) Append(paths, spec);
+      if (!entry.second || !names_any(entry.second->extension_specs)) continue;
+      named = true;
+      for (const auto& spec : entry.second->extension_specs) Append(paths, missing, spec);
     }
   }
-  if (paths.empty()) {
-    Append(paths, ExtensionSpec{default_extensions, config.install_dir + "/postprocessor/ostra64/extensions/"});
+  if (!named) {
+    Append(paths, missing,
+           ExtensionSpec{default_extensions, config.install_dir + "/postprocessor/ostra64/extensions/"});
   }
   return paths;
 }
@@ -87,23 +107,23 @@ int TerminalWidth() {
   return columns == 0 || columns > 512 ? 80 : columns;
 }
 
-// The file an extension writes, after the configuration's output_file has
-// redirected the results, warnings and JSON files.
-std::string ResolveOutputFile(std::string file, const Config& config) {
-  if (!config.output_file.empty()) {
-    if (file == kResultsLog) file = config.output_file;
-    if (file == kWarningsLog) file = str::dirname(config.output_file) + "/" + kWarningsLog;
-    if (file == kResultsJson) file = str::replace_extension(config.output_file, ".json");
+// The file an extension writes, placed from the run's one expanded output
+// name (output): the results log is that name, the warnings go beside it,
+// the JSON takes its name with ".json".
+std::string ResolveOutputFile(std::string file, const std::string& output) {
+  if (!output.empty()) {
+    if (file == kResultsLog) file = output;
+    if (file == kWarningsLog) file = str::dirname(output) + "/" + kWarningsLog;
+    if (file == kResultsJson) file = str::replace_extension(output, ".json");
   }
-  // The directory is made where the file will be opened, after expansion.
-  const std::string directory = str::dirname(str::wordexp(str::strip(file, "")));
+  const std::string directory = str::dirname(file);
   if (!fs::try_makedirs(directory)) {
     std::error_code error;
     std::filesystem::create_directories(directory, error);
     const std::string fallback = str::basename(file);
-    std::cerr << "Cannot create the directory " << directory << ": "
+    std::cerr << "Cannot create the directory " << str::escape_controls(directory, false) << ": "
               << (error ? error.message() : std::string("a file of that name is in the way")) << "; writing "
-              << fallback << " in the working directory instead." << std::endl;
+              << str::escape_controls(fallback, false) << " in the working directory instead." << std::endl;
     file = fallback;
   }
   return file;
@@ -114,29 +134,14 @@ std::string ResolveOutputFile(std::string file, const Config& config) {
 // the run would otherwise pass with a truncated file.
 bool ResultFileWritten() {
   for (const auto& holder : log::OutputLog::singleton_obj->files) {
-    std::fstream* stream = holder ? holder->stream() : nullptr;
-    if (!stream || stream->flush()) continue;
-    // Write what is left once more, to learn why it fails.
-    stream->clear();
-    errno = 0;
-    stream->flush();
-    const int error = errno;
-    std::cerr << "Error writing output file " << holder->path() << ": "
-              << (error ? std::strerror(error) : "the text could not be written") << "." << std::endl;
+    if (!holder) continue;
+    const std::string problem = holder->Flush();
+    if (problem.empty()) continue;
+    std::cerr << "Error writing output file " << str::escape_controls(holder->path(), false) << ": "
+              << str::escape_controls(problem, false) << "." << std::endl;
     return false;
   }
   return true;
-}
-
-// One key per file however its name is written: the real directory and the
-// file name, so "out//a.log" and "out/a.log" are one file.
-std::string FileKey(const std::string& file) {
-  const std::string expanded = str::wordexp(str::strip(file, ""));
-  char* resolved = ::realpath(str::dirname(expanded).c_str(), nullptr);
-  if (!resolved) return fs::abspath(expanded);
-  std::string key = std::string(resolved) + "/" + str::basename(expanded);
-  std::free(resolved);
-  return key;
 }
 
 // The verdict the reports state: the run's own when the host states none;
@@ -174,23 +179,28 @@ int RunExtension(const std::string& path, PostprocessorExtensionData& data) {
 
   int result = 0;
   PostprocessorExtension* extension = nullptr;
+  const char* memory = "";  // said when memory ran out
   try {
     extension = create(data);
+  } catch (const std::bad_alloc&) {
+    memory = ": not enough memory";
   } catch (...) {
-    extension = nullptr;
   }
   if (!extension) {
-    std::cerr << "Error loading constructor for: " << path << std::endl;
+    std::cerr << "Error loading constructor for: " << path << memory << std::endl;
     result = 1;
   } else {
     int status;
     try {
       status = extension->run();
+    } catch (const std::bad_alloc&) {
+      memory = ": not enough memory";
+      status = 1;
     } catch (...) {
       status = 1;
     }
     if (status == 1) {
-      std::cerr << "Error running postprocessor extension: " << path << std::endl;
+      std::cerr << "Error running postprocessor extension: " << path << memory << std::endl;
       result = 1;
     }
     // The destructor's code lives in the library: destroy the object (and
@@ -213,6 +223,14 @@ int run_postprocessor(std::shared_ptr<Config>& config, const RunOptions& options
     std::cerr << "The postprocessor was given no configuration." << std::endl;
     return 1;
   }
+  // Every file of the run is placed from this one expansion of its name.
+  const std::string output = str::wordexp(str::strip(config->output_file, ""));
+  if (output.find("$(") != std::string::npos || output.find('`') != std::string::npos) {
+    std::cerr << "Error opening output file " << str::escape_controls(config->output_file, false)
+              << ": command substitution is not allowed in its name." << std::endl;
+    return 1;
+  }
+
   PostprocessorExtensionData data;
   data.provider_optionsets = config->provider_optionsets;
 
@@ -220,21 +238,37 @@ int run_postprocessor(std::shared_ptr<Config>& config, const RunOptions& options
 
   int result = 0;
   if (UtilityFunctions().fillOutputData(*config, data) == 1) result = 1;
+  if (!output.empty()) data.output_file = output;
   SettleVerdict(options, data);
   outcome.passed = data.passed;
 
-  std::vector<std::string> libraries = CollectExtensions(*config);
+  std::vector<std::string> missing;
+  std::vector<std::string> libraries = CollectExtensions(*config, missing);
+  // A report the run asks for and cannot have fails the run before any
+  // result file is touched.
+  for (const auto& problem : missing) std::cerr << problem << std::endl;
   if (libraries.empty()) {
     log::ErrorLog(6) << "No postprocessor extensions could be loaded.  Please check their specifications in the "
                         "configuration file or the Framework Definitions.  Exiting.";
-    return 1;
   }
+  if (!missing.empty() || libraries.empty()) return 1;
   RemoveDuplicates(libraries);
   const int terminal_width = TerminalWidth();
   // The run's facts are taken before any extension runs, so that none can
   // change what a later one reports.
   RunFacts::Of(data);
 
+  // The result files are staged and put in place together once every
+  // report has been written; anything else leaves the previous ones.
+  struct RunFilesScope {
+    RunFilesScope() { log::RunFiles::Begin(); }
+    ~RunFilesScope() {
+      if (log::RunFiles::InRun()) log::RunFiles::DiscardAll();
+      log::OutputLog::set_out_streams("", std::ios_base::out);
+    }
+  } run_files;
+
+  bool reports_failed = false;
   std::vector<std::string> opened_files;  // as first named, for the closing line
   // Each opened file by key: whether it holds the JSON results, and its name.
   std::unordered_map<std::string, std::pair<bool, std::string>> opened_keys;
@@ -245,31 +279,44 @@ int run_postprocessor(std::shared_ptr<Config>& config, const RunOptions& options
       log::OutputLog::set_out_streams("", std::ios_base::out | std::ios_base::trunc);
     } else {
       data.width = 80;
-      const std::string file = ResolveOutputFile(mapped->second, *config);
+      const std::string file = ResolveOutputFile(mapped->second, output);
       std::ios_base::openmode mode = std::ios_base::out | std::ios_base::app;
       const bool json = mapped->second == kResultsJson;
-      const auto [opened, first] = opened_keys.try_emplace(FileKey(file), json, file);
+      const auto [opened, first] = opened_keys.try_emplace(log::FileKey(file), json, file);
       if (first) {
         mode = std::ios_base::out | std::ios_base::trunc;
         opened_files.push_back(file);
       } else if (opened->second.first || json) {
         // Text reports may share a file, one after the other; the JSON
         // results and a text report in one file would leave neither readable.
-        std::cerr << "Error opening output file " << file << "." << std::endl
-                  << "  " << opened->second.second << " holds another result already; give the results log"
+        std::cerr << "Error opening output file " << str::escape_controls(file, false) << "." << std::endl
+                  << "  " << str::escape_controls(opened->second.second, false)
+                  << " holds another result already; give the results log"
                   << " (output_file) a name whose extension is not .json." << std::endl;
         return 1;
       }
       if (!log::OutputLog::set_out_streams(file, mode)) return 1;
     }
-    if (RunExtension(path, data) == 1) result = 1;
+    if (RunExtension(path, data) == 1) reports_failed = true;
     // A result file that was not written stops the run like one that cannot be opened.
     if (mapped != output_file_map.end() && !ResultFileWritten()) return 1;
   }
 
+  // A report that failed would leave its results missing or half written
+  // beside the others: the previous results stay instead.
+  log::OutputLog::set_out_streams("", std::ios_base::out);
+  if (reports_failed) {
+    log::RunFiles::DiscardAll();
+    std::cerr << "The result files were left as they were, since a report failed." << std::endl;
+    result = 1;
+  } else if (const std::string problem = log::RunFiles::CommitAll(); !problem.empty()) {
+    std::cerr << "Error writing output file " << str::escape_controls(problem, false) << "." << std::endl;
+    result = 1;
+  }
+
   std::cout << "See the following files for more information: ";
   for (std::size_t i = 0; i < opened_files.size(); ++i) {
-    std::cout << opened_files[i] << (i + 1 < opened_files.size() ? ", " : "");
+    std::cout << str::escape_controls(opened_files[i], false) << (i + 1 < opened_files.size() ? ", " : "");
   }
   std::cout << std::endl;
   return result;

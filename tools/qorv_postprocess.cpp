@@ -10,6 +10,7 @@
 // checked completely before the postprocessor starts, so a bad file writes
 // no report.
 #include <getopt.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -17,6 +18,7 @@
 #include <ctime>
 #include <exception>
 #include <iostream>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -86,7 +88,9 @@ void PrintHelp() {
                "classify its issues, decide pass or fail and run the report extensions.\n"
                "\n"
                "  -o, --output=FILE        write the results log to FILE (the JSON results and\n"
-               "                           the execution warnings go beside it)\n"
+               "                           the execution warnings go beside it); a leading ~\n"
+               "                           and $NAME or ${NAME} are expanded once, and a\n"
+               "                           variable that is not set is an error\n"
                "      --install-dir=DIR    installation root (default: "
             << DefaultInstallDir()
             << ")\n"
@@ -229,6 +233,20 @@ Options ParseOptions(int argc, char** argv) {
   return options;
 }
 
+// The results log's name expanded once, by str::expand_strictly, so that
+// every result file is placed from the same name; `source` (the option, or
+// the run file and its field) names it in the message when it is refused.
+std::string ExpandOutputName(const std::string& name, const std::string& source) {
+  std::string problem;
+  const std::string expanded = qorv::str::expand_strictly(name, problem);
+  if (problem.empty() && expanded.empty()) problem = "'" + name + "' expands to an empty name";
+  if (!problem.empty()) {
+    std::cerr << kProgram << ": " << qorv::str::escape_controls(source + ": " + problem, false) << "\n";
+    std::exit(2);
+  }
+  return expanded;
+}
+
 // The command line's settings over those of the run file.
 void Apply(const Options& options, bool file_names_extensions, qorv::Config& config) {
   if (options.output) config.output_file = *options.output;
@@ -245,7 +263,13 @@ void Apply(const Options& options, bool file_names_extensions, qorv::Config& con
   if (!options.extensions.empty()) {
     config.extension_specs = {{options.extensions, directory}};
   } else if (!file_names_extensions) {
-    config.extension_specs = {{kDefaultExtensions, directory}};
+    // The defaults that are installed; the others are skipped rather than
+    // missed. With none installed all are named, so that the run says so.
+    std::vector<std::string> installed;
+    for (const auto& name : kDefaultExtensions) {
+      if (!qorv::util_extensions::scan_files(directory, {name}).empty()) installed.push_back(name);
+    }
+    config.extension_specs = {{installed.empty() ? kDefaultExtensions : installed, directory}};
   }
 }
 
@@ -283,12 +307,25 @@ int Diff(int argc, char** argv) {
   } catch (const qorv::tools::ResultsError& error) {
     std::cerr << kProgram << ": " << error.what() << "\n";
     return 2;
+  } catch (const std::bad_alloc&) {
+    // Not 1: that would say a new issue contributes to FAIL.
+    std::cerr << kProgram << ": not enough memory to compare the results\n";
+    return 2;
   }
 }
 
-int main(int argc, char** argv) {
-  if (argc > 1 && std::string(argv[1]) == "diff") return Diff(argc - 1, argv + 1);
+namespace {
+
+int Run(int argc, char** argv) {
   const Options options = ParseOptions(argc, argv);
+  // An extension directory that is not there would leave the run to
+  // extensions found elsewhere, or to none.
+  struct stat info {};
+  if (options.extension_dir && (::stat(options.extension_dir->c_str(), &info) != 0 || !S_ISDIR(info.st_mode))) {
+    std::cerr << kProgram << ": --extensions: " << qorv::str::escape_controls(*options.extension_dir, false)
+              << ": no such directory\n";
+    return 2;
+  }
 
   qorv::tools::RunFile run;
   try {
@@ -301,6 +338,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   Apply(options, run.names_extensions, *run.config);
+  if (!run.config->output_file.empty()) {
+    run.config->output_file = ExpandOutputName(
+        run.config->output_file, options.output ? std::string("--output") : options.run_file + ": output_file");
+  }
 
   // The installation's rules, then those named; all are checked before any
   // record is marked or anything is written.
@@ -323,19 +364,6 @@ int main(int argc, char** argv) {
               << ": the run tested no nodes; its verdict covers nothing\n";
   }
 
-  // The library skips an extension it does not find; one the user named
-  // on the command line is missed, so the run fails (the others still run).
-  bool missing = false;
-  if (!options.process_only) {
-    const std::string& directory = run.config->extension_specs.front().directory;
-    for (const auto& name : options.extensions) {
-      if (!qorv::util_extensions::scan_files(directory, {name}).empty()) continue;
-      std::cerr << kProgram << ": --extension: no extension '" << name << "' in " << directory << " (neither lib"
-                << name << ".so nor " << name << ".so)\n";
-      missing = true;
-    }
-  }
-
   int status = 0;
   qorv::postprocessor::RunOutcome outcome;
   try {
@@ -346,6 +374,10 @@ int main(int argc, char** argv) {
       run_options.derive_verdict = !run.states_verdict;
       status = qorv::postprocessor::run_postprocessor(run.config, run_options, outcome) == 0 ? 0 : 1;
     }
+  } catch (const std::bad_alloc&) {
+    // Before std::exception, which would name it only as "std::bad_alloc".
+    std::cerr << kProgram << ": not enough memory to finish the run; no result file was replaced\n";
+    return 1;
   } catch (const std::runtime_error& error) {
     // A message catalogue that fails to load stops the run before any report.
     std::cerr << kProgram << ": " << error.what() << "\n";
@@ -354,10 +386,23 @@ int main(int argc, char** argv) {
     std::cerr << kProgram << ": the run stopped: " << error.what() << "\n";
     return 1;
   }
-  if (missing) status = 1;
   if (status == 0 && options.fail_exit && !options.process_only && !outcome.passed) status = kFailStatus;
   // exit() rather than return: the process's end frees the run's records at
   // once, where destroying a million of them one by one takes a while.
   // Static objects (the output log and its files) are still closed.
   std::exit(status);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc > 1 && std::string(argv[1]) == "diff") return Diff(argc - 1, argv + 1);
+  try {
+    return Run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    // Reading the files and the run say so themselves; this is what is
+    // left, all before anything is written.
+    std::cerr << kProgram << ": not enough memory to prepare the run; nothing was written\n";
+    return 1;
+  }
 }

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <limits>
 #include <memory>
+#include <new>
 #include <type_traits>
 #include <unordered_map>
 #include <unordered_set>
@@ -60,22 +61,28 @@ std::size_t Distance(std::string_view a, std::string_view b) {
 }
 
 // A message shows names and text of the file as they are, except control
-// characters (a "\n" in a key, a stray byte after a backslash): written as
-// JSON escapes, they can neither break the message's one line nor drive
-// the terminal.
+// characters (a "\n" in a key, a stray byte after a backslash, a C1 control
+// such as U+009B): written as JSON escapes, they can neither break the
+// message's one line nor drive the terminal.
 std::string Printable(std::string_view text) {
+  static const char kHex[] = "0123456789abcdef";
   std::string out;
   out.reserve(text.size());
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte != 0x7f) {
-      out += c;
-    } else if (c == '\n') {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+    if (byte == 0xc2 && next >= 0x80 && next <= 0x9f) {
+      out += "\\u00";
+      out += kHex[next >> 4];
+      out += kHex[next & 0xf];
+      ++i;
+    } else if (byte >= 0x20 && byte != 0x7f) {
+      out += text[i];
+    } else if (byte == '\n') {
       out += "\\n";
-    } else if (c == '\t') {
+    } else if (byte == '\t') {
       out += "\\t";
     } else {
-      static const char kHex[] = "0123456789abcdef";
       out += "\\u00";
       out += kHex[byte >> 4];
       out += kHex[byte & 0xf];
@@ -1018,11 +1025,19 @@ class RunFileParser {
           const Reference& reference = groups[frame.group][frame.item++];
           const std::size_t next = index.at(reference.name);
           if (state[next] == State::kOnPath) {
-            std::string cycle;
+            // A long cycle is named by its first members and its length, on
+            // one line of bounded length.
+            constexpr std::size_t kNamed = 5;
             auto it = std::find_if(path.begin(), path.end(), [&](const Frame& f) { return f.definition == next; });
-            for (; it != path.end(); ++it) cycle += names[it->definition] + " -> ";
-            r_.Fail(reference.at, reference.path,
-                    "the Framework Definitions depend on each other in a cycle: " + cycle + reference.name);
+            const auto members = static_cast<std::size_t>(path.end() - it);
+            std::string problem = "the Framework Definitions depend on each other in a cycle";
+            if (members > kNamed) problem += " of " + std::to_string(members) + " definitions";
+            problem += ": ";
+            for (std::size_t k = 0; k < kNamed && it != path.end(); ++k, ++it) {
+              problem += names[it->definition] + " -> ";
+            }
+            if (members > kNamed) problem += "... -> ";
+            r_.Fail(reference.at, reference.path, problem + reference.name);
           }
           if (state[next] == State::kNew) {
             state[next] = State::kOnPath;
@@ -1058,15 +1073,21 @@ class RunFileParser {
 // The whole file, padded for the parser.
 simdjson::padded_string Load(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw RunFileError(path + ": cannot open the run file: " + std::strerror(errno));
+  if (fd < 0) throw RunFileError(Printable(path) + ": cannot open the run file: " + std::strerror(errno));
   struct stat info {};
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     const int error = S_ISDIR(info.st_mode) ? EISDIR : errno;
     ::close(fd);
-    throw RunFileError(path + ": cannot read the run file: " +
+    throw RunFileError(Printable(path) + ": cannot read the run file: " +
                        (error ? std::strerror(error) : std::string("not a regular file")));
   }
   simdjson::padded_string text(static_cast<std::size_t>(info.st_size));
+  // The buffer comes back empty-handed, not with an exception, when memory
+  // runs out.
+  if (text.data() == nullptr) {
+    ::close(fd);
+    throw std::bad_alloc();
+  }
   std::size_t done = 0;
   while (done < text.size()) {
     const ssize_t got = ::read(fd, text.data() + done, text.size() - done);
@@ -1074,7 +1095,7 @@ simdjson::padded_string Load(const std::string& path) {
     if (got <= 0) {
       const int error = got < 0 ? errno : 0;
       ::close(fd);
-      throw RunFileError(path + ": cannot read the run file: " +
+      throw RunFileError(Printable(path) + ": cannot read the run file: " +
                          (error ? std::strerror(error) : std::string("the file shrank while being read")));
     }
     done += static_cast<std::size_t>(got);
@@ -1092,7 +1113,10 @@ RunFile ReadRunFile(const std::string& path) {
 
   od::parser parser;
   od::document document;
-  if (const auto error = parser.iterate(text).get(document)) reader.FailSyntax(error, nullptr);
+  if (const auto error = parser.iterate(text).get(document)) {
+    if (error == simdjson::MEMALLOC) throw std::bad_alloc();
+    reader.FailSyntax(error, nullptr);
+  }
   od::value top;
   if (const auto error = document.get_value().get(top)) reader.FailSyntax(error, text.data());
   if (reader.TypeOf(top) != od::json_type::object) reader.Fail(text.data(), "a run file holds one JSON object");

@@ -37,7 +37,7 @@ struct RunFile {
 
 // Builds the configuration described by the file at path. Directories in
 // the file that are not absolute are taken relative to the file's own
-// directory. Throws RunFileError.
+// directory. Throws RunFileError, or std::bad_alloc when memory runs out.
 RunFile ReadRunFile(const std::string& path);
 
 }  // namespace qorv::tools

@@ -9,6 +9,7 @@
 
 #include "extensions/common/result_file.h"
 #include "log/output_log.h"
+#include "postprocessor/host/str.h"
 
 namespace qorv::extensions {
 
@@ -18,7 +19,7 @@ namespace qorv::extensions {
 // cannot be written, prints "Error writing the <what>: <problem>." on
 // standard error, leaves any earlier file as it was and returns 1, the
 // extension's failure; write is not called when the file cannot even be
-// created.
+// created. Control characters of the path are printed as escapes.
 template <typename Write, typename = std::enable_if_t<std::is_invocable_v<Write&, AtomicFileWriter&>>>
 int PublishResultFile(const std::string& output_file, const std::string& suffix, const std::string& what,
                       Write&& write) {
@@ -26,10 +27,10 @@ int PublishResultFile(const std::string& output_file, const std::string& suffix,
   if (file.problem().empty()) write(file);
   const std::string problem = file.Commit();
   if (!problem.empty()) {
-    std::cerr << "Error writing the " << what << ": " << problem << "." << std::endl;
+    std::cerr << "Error writing the " << what << ": " << str::escape_controls(problem, false) << "." << std::endl;
     return 1;
   }
-  log::OutputLog(log::OutputLog::NO_COLOR) << what << ": " << file.path() << "\n";
+  log::OutputLog(log::OutputLog::NO_COLOR) << what << ": " << str::escape_controls(file.path(), false) << "\n";
   return 0;
 }
 

@@ -5,17 +5,12 @@
 // Header only; each extension links it in.
 #pragma once
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
 
+#include "log/staged_file.h"
 #include "postprocessor/host/fs.h"
 #include "postprocessor/host/str.h"
 
@@ -30,39 +25,40 @@ inline std::string BesideResultsLog(const std::string& output_file, const std::s
   return str::replace_extension(str::wordexp(str::strip(output_file, "")), suffix);
 }
 
-// A result file written whole or not at all while it is produced: text
-// goes into a temporary file in the target's directory through a buffer of
-// about 1 MiB, and Commit renames it over the target, so a reader never
-// sees half a file and a large document never has to be held in memory.
-// The file gets mode 0660, like the other result files. A writer that is
-// not committed (destroyed early, or after an error) removes its temporary
-// file; any earlier file at the target stays as it was. The first error
-// ends the writing: later text is dropped and Commit returns the message.
-// Single-threaded; not copyable.
+// A result file written whole or not at all: text goes through a buffer of
+// about 1 MiB into a file staged in the target's directory (log::StagedFile:
+// mode 0660, never through a link, a target that is no regular file
+// refused), so a large document never has to be held in memory. Commit
+// hands it to the run, which puts every file of the run in place together
+// once all reports succeeded (log::RunFiles); outside a run Commit puts it
+// in place at once. A writer that is not committed (destroyed early, or
+// after an error) leaves nothing, and any earlier file at the target stays
+// as it was. The first error ends the writing: later text is dropped and
+// Commit returns the message. Single-threaded; not copyable.
 class AtomicFileWriter {
  public:
   static constexpr std::size_t kBufferSize = std::size_t{1} << 20;
 
-  // Creates the target's directory and the temporary file; a failure there
-  // is the writer's problem() from then on.
+  // Creates the target's directory and stages the file; a failure there is
+  // the writer's problem() from then on.
   explicit AtomicFileWriter(std::string path) : path_(std::move(path)) {
-    const std::string directory = str::dirname(path_);
-    if (!fs::try_makedirs(directory)) {
+    if (!fs::try_makedirs(str::dirname(path_))) {
       problem_ = "cannot create the directory of " + path_;
       return;
     }
-    temporary_ = directory + "/." + str::basename(path_) + ".XXXXXX";
-    fd_ = ::mkstemp(temporary_.data());
-    if (fd_ < 0) {
-      problem_ = "cannot create a temporary file beside " + path_ + ": " + std::strerror(errno);
-      temporary_.clear();
+    file_ = log::RunFiles::Stage(path_);
+    problem_ = file_->problem();
+    if (!problem_.empty()) {
+      Abandon();
       return;
     }
     buffer_.reserve(kBufferSize);
   }
   AtomicFileWriter(const AtomicFileWriter&) = delete;
   AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
-  ~AtomicFileWriter() { Abandon(); }
+  ~AtomicFileWriter() {
+    if (!committed_) Abandon();
+  }
 
   const std::string& path() const { return path_; }
   // "" while all is well, else a message naming the file and the problem.
@@ -91,22 +87,18 @@ class AtomicFileWriter {
     return buffer_;
   }
 
-  // Writes out the rest, sets the mode, closes and renames the temporary
-  // file over the target. Returns "" on success, else problem() (nothing
-  // is left behind then). Call it once.
+  // Writes out the rest and hands the file to the run, or puts it in place
+  // outside a run. Returns "" on success, else problem() (nothing is left
+  // behind then). Call it once.
   std::string Commit() {
     Drain();
-    if (problem_.empty() && ::fchmod(fd_, 0660) != 0) problem_ = "cannot set the mode of " + path_;
-    if (fd_ >= 0) {
-      const int closed = ::close(fd_);
-      fd_ = -1;
-      if (closed != 0 && problem_.empty()) problem_ = "cannot write " + path_ + ": " + std::strerror(errno);
+    if (problem_.empty() && file_) problem_ = file_->Flush();
+    if (problem_.empty() && file_ && !log::RunFiles::InRun()) problem_ = file_->Commit();
+    if (!problem_.empty()) {
+      Abandon();
+      return problem_;
     }
-    if (problem_.empty() && std::rename(temporary_.c_str(), path_.c_str()) != 0) {
-      problem_ = "cannot replace " + path_ + ": " + std::strerror(errno);
-    }
-    if (problem_.empty()) temporary_.clear();
-    Abandon();
+    committed_ = true;
     return problem_;
   }
 
@@ -116,31 +108,23 @@ class AtomicFileWriter {
     buffer_.clear();
   }
 
-  // On an error (a full disk, a file size limit) the temporary file goes at
-  // once, so that it does not hold the space until Commit.
+  // On an error (a full disk, a file size limit) the staged file goes at
+  // once, so that it does not hold the space until the end of the run.
   void WriteAll(std::string_view text) {
-    while (!text.empty()) {
-      const ssize_t written = ::write(fd_, text.data(), text.size());
-      if (written < 0 && errno == EINTR) continue;
-      if (written <= 0) {
-        problem_ = "cannot write " + path_ + ": " + std::strerror(errno);
-        Abandon();
-        return;
-      }
-      text.remove_prefix(static_cast<std::size_t>(written));
-    }
+    if (!file_ || !problem_.empty()) return;
+    file_->stream().write(text.data(), static_cast<std::streamsize>(text.size()));
+    problem_ = file_->Flush();
+    if (!problem_.empty()) Abandon();
   }
 
   void Abandon() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-    if (!temporary_.empty()) std::remove(temporary_.c_str());
-    temporary_.clear();
+    if (file_) log::RunFiles::Drop(file_);
+    file_.reset();
   }
 
   std::string path_;
-  std::string temporary_;  // "" once renamed or removed
-  int fd_ = -1;
+  std::shared_ptr<log::StagedFile> file_;
+  bool committed_ = false;
   std::string buffer_;
   std::string problem_;
 };

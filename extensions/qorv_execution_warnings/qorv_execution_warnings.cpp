@@ -84,9 +84,9 @@ class ExecutionWarnings : public PostprocessorExtension {
     qorv::postprocessor::StringInterface strings;
     for (const auto& [key, messages] : *data.reports) {
       std::ostringstream text;
-      text << "  " << key << ":\n";
+      text << "  " << qorv::str::escape_controls(key, false) << ":\n";
       for (const auto& [message, nodes] : messages) {
-        text << "    " << strings.remove_endl(message) << "\n";
+        text << "    " << qorv::str::escape_controls(strings.remove_endl(message), false) << "\n";
         if (!nodes.empty()) {
           text << "      " << nodes.size() << (nodes.size() == 1 ? " node: " : " nodes: ")
                << strings.GetNodeStringSet(nodes) << "\n";

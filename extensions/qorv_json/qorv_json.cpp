@@ -91,7 +91,8 @@ class JsonReport : public PostprocessorExtension {
     WriteReports(out);
     out.EndObject();
     if (!out.Finish()) {
-      std::cerr << "Error writing the JSON results to " << OutputName() << "." << std::endl;
+      std::cerr << "Error writing the JSON results to " << qorv::str::escape_controls(OutputName(), false) << "."
+                << std::endl;
       return 1;
     }
     return 0;
@@ -417,7 +418,8 @@ class JsonReport : public PostprocessorExtension {
         Member(out, "name", subcluster);
         out.Key("issues");
         out.BeginArray();
-        for (const auto& issue : *categories_->GetIssuesByCategory(name, subcluster)) {
+        const auto issues = categories_->GetIssuesByCategory(name, subcluster);
+        for (const auto& issue : *issues) {
           if (issue) WriteCategoryIssue(out, *issue);
         }
         out.EndArray();

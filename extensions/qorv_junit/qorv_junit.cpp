@@ -260,7 +260,8 @@ class JunitReport : public PostprocessorExtension {
     }
     categories_ = qorv::postprocessor::CategoryMap::OfRun(data, true);
     for (const auto& subcluster : categories_->GetSubclusters()) {
-      for (const auto& issue : *categories_->GetIssuesByCategory("ERROR", subcluster)) {
+      const auto errors = categories_->GetIssuesByCategory("ERROR", subcluster);
+      for (const auto& issue : *errors) {
         if (issue) findings_.push_back({issue.get(), Kind::kError, strings_.get_severity_string(issue->get_severity()), ""});
       }
     }

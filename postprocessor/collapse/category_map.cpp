@@ -8,6 +8,7 @@
 
 #include "postprocessor/collapse/collapse_plan.h"
 #include "postprocessor/collapse/issue_index.h"
+#include "postprocessor/host/str.h"
 #include "postprocessor/intake/message_table.h"
 #include "postprocessor/record_prefetch.h"
 #include "postprocessor/run_share.h"
@@ -324,7 +325,9 @@ std::string CategoryMap::GetOverallResultString() const {
 
   if (issues > 0) {
     text << issues << " issue" << (issues > 1 ? "s" : "") << " found -";
-    for (const auto& [category, count] : by_category) text << " " << category << " (" << count << "),";
+    for (const auto& [category, count] : by_category) {
+      text << " " << str::escape_controls(category, false) << " (" << count << "),";
+    }
     std::string line = text.str();
     if (!line.empty() && line.back() == ',') line.pop_back();
     return line;

@@ -146,6 +146,7 @@ class QORV_EXPORT CategoryMap {
   //  - else "Could not run all tests." when "ERROR" has an issue in a
   //    subcluster;
   //  - else "No issues found".
+  // Control characters in category names are shown as escapes.
   std::string GetOverallResultString() const;
 
   bool table_mode = false;

@@ -1,5 +1,7 @@
 #include "postprocessor/collapse/collapsed_analysis_output.h"
 
+#include "postprocessor/host/str.h"
+
 namespace qorv::postprocessor {
 
 void CollapsedAnalysisOutput::append(const std::shared_ptr<analysis::AnalysisOutput>& issue) {
@@ -31,12 +33,12 @@ std::vector<std::string> CollapsedAnalysisOutput::get_nodes() const {
 
 std::string CollapsedAnalysisOutput::get_message_string(std::string prefix) const {
   if (issues.empty() || issues.front()->message.empty()) return {};
-  return prefix + "Message: " + functions.remove_endl(issues.front()->message) + "\n";
+  return prefix + "Message: " + str::escape_controls(functions.remove_endl(issues.front()->message), false) + "\n";
 }
 
 std::string CollapsedAnalysisOutput::get_remedy_string(std::string prefix) const {
   if (issues.empty() || issues.front()->remedy.empty()) return {};
-  return prefix + "Remedy: " + functions.remove_endl(issues.front()->remedy) + "\n";
+  return prefix + "Remedy: " + str::escape_controls(functions.remove_endl(issues.front()->remedy), false) + "\n";
 }
 
 std::string CollapsedAnalysisOutput::get_long_node_string(std::string prefix) const {
@@ -51,7 +53,7 @@ std::string CollapsedAnalysisOutput::get_fwd_string(std::string prefix, std::str
   bool first = true;
   for (const auto& name : fwds) {
     if (!first) line += ", ";
-    line += functions.get_short_name(name);
+    line += str::escape_controls(functions.get_short_name(name), false);
     first = false;
   }
   return line + "\n";

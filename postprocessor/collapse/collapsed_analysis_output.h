@@ -50,7 +50,8 @@ class QORV_EXPORT CollapsedAnalysisOutput {
   // "Message: " / "Remedy: " and the first record's text on one line (""
   // when that text is empty); "<n> node(s): " and the node-range string
   // ("" without nodes); label, "s" for several definitions, ": " and their
-  // short names joined by ", " ("" without definitions).
+  // short names joined by ", " ("" without definitions). Control
+  // characters of the run's text are shown as escapes (str::escape_controls).
   std::string get_message_string(std::string prefix) const;
   std::string get_remedy_string(std::string prefix) const;
   std::string get_long_node_string(std::string prefix) const;

@@ -183,10 +183,17 @@ class ObservationCollector {
     done_[frame.fwd].assign(frame.out->begin() + static_cast<std::ptrdiff_t>(frame.start), frame.out->end());
   }
 
+  // A long cycle is named by its first members and its length, on one line.
   void ReportCycle(const Fwd& fwd) {
-    std::string cycle;
-    for (auto it = std::find(path_.begin(), path_.end(), &fwd); it != path_.end(); ++it) cycle += (*it)->name + " -> ";
-    std::cerr << "Error: the Framework Definitions depend on each other in a cycle: " << cycle << fwd.name << "\n";
+    constexpr std::size_t kNamed = 5;
+    auto it = std::find(path_.begin(), path_.end(), &fwd);
+    const auto members = static_cast<std::size_t>(path_.end() - it);
+    std::string problem = "the Framework Definitions depend on each other in a cycle";
+    if (members > kNamed) problem += " of " + std::to_string(members) + " definitions";
+    problem += ": ";
+    for (std::size_t k = 0; k < kNamed && it != path_.end(); ++k, ++it) problem += (*it)->name + " -> ";
+    if (members > kNamed) problem += "... -> ";
+    std::cerr << "Error: " << str::escape_controls(problem + fwd.name, false) << "\n";
   }
 
   const UtilityFunctions& utility_;
@@ -212,7 +219,7 @@ int UtilityFunctions::ObservationFromFWD(std::shared_ptr<CollapsedAnalysisOutput
   found = false;
   const auto* signs = FindSigns(data.observation_ids, detail::UsableId(detail::FirstId(*issue)));
   if (!signs) {
-    std::cerr << "Error mapping observation " << issue->get_id()
+    std::cerr << "Error mapping observation " << str::escape_controls(issue->get_id(), false)
               << " to the rule/Framework Definition that triggered it.\n";
     return 1;
   }
@@ -243,7 +250,8 @@ int DiagnosisMapping(const CollapsedAnalysisOutput& diagnosis, const Postprocess
     const CollapsedIssues* issues = FindGroup(data, key);
     if (!issues || issues->empty()) continue;
     if (!signs) {
-      std::cerr << "Error mapping diagnosis " << diagnosis.get_id() << " to the signs that triggered it.\n";
+      std::cerr << "Error mapping diagnosis " << str::escape_controls(diagnosis.get_id(), false)
+                << " to the signs that triggered it.\n";
       return 1;
     }
     AppendListed(*issues, key, *signs, index, out);
@@ -295,7 +303,7 @@ int AddDefinitionsOf(CollapsedAnalysisOutput& issue,
       const bool asked = std::any_of(fwds.begin(), fwds.end(),
                                      [&](const auto& entry) { return entry.second && !issue.fwds.count(entry.first); });
       if (asked) {
-        std::cerr << "Error mapping observation " << candidate->get_id()
+        std::cerr << "Error mapping observation " << str::escape_controls(candidate->get_id(), false)
                   << " to the rule/Framework Definition that triggered it.\n";
         failed = true;
       }
@@ -343,7 +351,8 @@ int CountObservations(Fwd& fwd, const std::vector<std::shared_ptr<CollapsedAnaly
     for (const auto& diagnosis : *diagnoses) {
       const auto* signs = FindSigns(data.diagnosis_ids, detail::UsableId(detail::FirstId(*diagnosis)));
       if (!signs) {
-        std::cerr << "Error mapping diagnosis " << diagnosis->get_id() << " to the observation(s) that triggered it.\n";
+        std::cerr << "Error mapping diagnosis " << str::escape_controls(diagnosis->get_id(), false)
+                  << " to the observation(s) that triggered it.\n";
         return 1;
       }
       // Counted once when any of the observations is listed among its signs.

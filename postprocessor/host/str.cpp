@@ -35,7 +35,9 @@ bool is_name_start(char c) { return std::isalpha(static_cast<unsigned char>(c)) 
 bool is_name_char(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
 
 // Expands "$NAME" and "${NAME}" in text; anything else is copied as it is.
-std::string expand_variables(const std::string& text) {
+// A variable that is not set expands to nothing, or, given `unset`, ends
+// the expansion with its name stored there.
+std::string expand_variables(const std::string& text, std::string* unset = nullptr) {
   std::string out;
   std::size_t i = 0;
   while (i < text.size()) {
@@ -65,10 +67,32 @@ std::string expand_variables(const std::string& text) {
       while (name_end < text.size() && is_name_char(text[name_end])) ++name_end;
       next = name_end;
     }
-    if (const char* value = std::getenv(text.substr(name_begin, name_end - name_begin).c_str())) out += value;
+    const std::string name = text.substr(name_begin, name_end - name_begin);
+    if (const char* value = std::getenv(name.c_str())) {
+      out += value;
+    } else if (unset) {
+      *unset = name;
+      return {};
+    }
     i = next;
   }
   return out;
+}
+
+bool has_command_substitution(const std::string& text) {
+  return text.find("$(") != std::string::npos || text.find('`') != std::string::npos;
+}
+
+// The home directory a leading "~" or "~name" (up to the first '/') of path
+// names, with the rest of the path left in `rest`; "" with `rest` the whole
+// path when there is no such prefix or its home directory is unknown.
+std::string split_home(const std::string& path, std::string& rest) {
+  rest = path;
+  if (path.empty() || path[0] != '~') return {};
+  const std::size_t slash = path.find('/');
+  std::string home = home_of(path.substr(1, slash == std::string::npos ? std::string::npos : slash - 1));
+  if (!home.empty()) rest = slash == std::string::npos ? std::string() : path.substr(slash);
+  return home;
 }
 
 }  // namespace
@@ -121,21 +145,77 @@ std::string squeeze(std::string text, char c) {
   return text;
 }
 
-std::string wordexp(const std::string& path) {
-  if (path.find("$(") != std::string::npos || path.find('`') != std::string::npos) return path;
+namespace {
 
-  std::string rest = path;
-  std::string head;
-  if (!rest.empty() && rest[0] == '~') {
-    const std::size_t slash = rest.find('/');
-    const std::string user = rest.substr(1, slash == std::string::npos ? std::string::npos : slash - 1);
-    const std::string home = home_of(user);
-    if (!home.empty()) {
-      head = home;
-      rest = slash == std::string::npos ? std::string() : rest.substr(slash);
+// How many bytes from text[i] on escape_controls escapes: 0, 1, or 2 for a
+// C1 control.
+std::size_t control_length(std::string_view text, std::size_t i, bool keep_newlines) {
+  const auto byte = static_cast<unsigned char>(text[i]);
+  if (byte >= 0x20 && byte < 0x7f) return 0;
+  if (byte < 0x20) return byte == '\t' || (byte == '\n' && keep_newlines) ? 0 : 1;
+  if (byte == 0x7f) return 1;
+  if (byte != 0xc2 || i + 1 == text.size()) return 0;
+  const auto next = static_cast<unsigned char>(text[i + 1]);
+  return next >= 0x80 && next <= 0x9f ? 2 : 0;
+}
+
+}  // namespace
+
+std::string escape_controls(std::string_view text, bool keep_newlines) {
+  std::size_t i = 0;
+  while (i < text.size() && control_length(text, i, keep_newlines) == 0) ++i;
+  if (i == text.size()) return std::string(text);
+
+  static const char kHex[] = "0123456789abcdef";
+  std::string out(text.substr(0, i));
+  out.reserve(text.size() + 16);
+  while (i < text.size()) {
+    const std::size_t length = control_length(text, i, keep_newlines);
+    if (length == 0) {
+      out += text[i++];
+      continue;
+    }
+    for (const std::size_t end = i + length; i < end; ++i) {
+      const auto byte = static_cast<unsigned char>(text[i]);
+      out += "\\x";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0xf];
     }
   }
-  return head + expand_variables(rest);
+  return out;
+}
+
+std::string wordexp(const std::string& path) {
+  if (has_command_substitution(path)) return path;
+  std::string rest;
+  const std::string home = split_home(path, rest);
+  return home + expand_variables(rest);
+}
+
+std::string expand_strictly(const std::string& path, std::string& error) {
+  error.clear();
+  if (has_command_substitution(path)) {
+    error = "'" + path + "': command substitution ('$(' or '`') is never run";
+    return {};
+  }
+  std::string rest;
+  const std::string home = split_home(path, rest);
+  if (home.empty() && !path.empty() && path[0] == '~') {
+    error = "'" + path.substr(0, path.find('/')) + "' names no home directory";
+    return {};
+  }
+  std::string unset;
+  std::string expanded = home + expand_variables(rest, &unset);
+  if (!unset.empty()) {
+    error = "$" + unset + " is not set";
+    return {};
+  }
+  if (expanded.find_first_of("$`") != std::string::npos || (!expanded.empty() && expanded[0] == '~')) {
+    error = expanded == path ? "'" + path + "' holds a '$' that names no variable"
+                             : "'" + path + "' expands to '" + expanded + "', which would expand again";
+    return {};
+  }
+  return expanded;
 }
 
 std::string dirname(const std::string& path) {

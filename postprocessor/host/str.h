@@ -24,6 +24,7 @@
 
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "postprocessor/export.h"
@@ -47,6 +48,16 @@ QORV_EXPORT std::string fstrip(const std::string& text, const std::string& chars
 // a temporary to spare the copy.
 QORV_EXPORT std::string squeeze(std::string text, char c);
 
+// The text with its control characters written as visible escapes, so that
+// text from a run can neither drive a terminal nor break a report's lines:
+// each C0 control (bytes 0x00-0x1F) but tab, and but newline when
+// keep_newlines, and DEL (0x7F) becomes "\xHH" (lower-case hex of the
+// byte); each C1 control in UTF-8 (U+0080-U+009F, bytes C2 80-C2 9F)
+// becomes "\xc2\xHH". Backslashes and all other bytes, including those of
+// ill-formed UTF-8, stay as they are. A text with nothing to escape comes
+// back as it is, copied once.
+QORV_EXPORT std::string escape_controls(std::string_view text, bool keep_newlines);
+
 // Shell-style expansion of a path, without running anything:
 //  - a leading "~" or "~/" becomes $HOME (or the user's home directory from
 //    the password database), "~name" the home directory of user name;
@@ -56,6 +67,16 @@ QORV_EXPORT std::string squeeze(std::string text, char c);
 // substitution is never performed. A "~name" of an unknown user and a "${"
 // without its closing brace are kept literally.
 QORV_EXPORT std::string wordexp(const std::string& path);
+
+// The same expansion for a name that must mean one file, whatever expands
+// it later: a leading "~" or "~name" and "$NAME" and "${NAME}" are expanded
+// once. Refused, with `error` saying why and an empty result: a variable
+// that is not set, a "~name" with no home directory, command substitution
+// ("$(" or a backtick; nothing is run), and an expansion that still holds
+// '$' or a backtick or begins with '~' (a '$' naming no variable, or a
+// value holding one), which a second expansion could change. `error` is
+// empty when the name is accepted.
+QORV_EXPORT std::string expand_strictly(const std::string& path, std::string& error);
 
 // "a/b/c" gives "a/b"; "c" gives "."; "/c" gives "/"; trailing slashes are
 // ignored ("a/b/" gives "a").

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <string_view>
 
+#include "postprocessor/host/str.h"
+
 namespace qorv {
 namespace {
 
@@ -161,9 +163,7 @@ void append_ranges(const std::vector<Token>& tokens, std::size_t begin, std::siz
   }
 }
 
-}  // namespace
-
-std::string TokenizedHost::get_merged_hosts(const std::vector<std::string>& hosts) {
+std::string merge(const std::vector<std::string>& hosts) {
   std::vector<Token> tokens;
   tokens.reserve(hosts.size());
   std::size_t total = 0;
@@ -204,6 +204,21 @@ std::string TokenizedHost::get_merged_hosts(const std::vector<std::string>& host
     i = j;
   }
   return out;
+}
+
+}  // namespace
+
+std::string TokenizedHost::get_merged_hosts(const std::vector<std::string>& hosts) {
+  // The names are merged as they are shown, their control characters as
+  // escapes. Almost no name has one: one check of all names together
+  // spares a copy of each.
+  std::string all;
+  for (const std::string& host : hosts) all += host;
+  if (str::escape_controls(all, false).size() == all.size()) return merge(hosts);
+  std::vector<std::string> shown;
+  shown.reserve(hosts.size());
+  for (const std::string& host : hosts) shown.push_back(str::escape_controls(host, false));
+  return merge(shown);
 }
 
 }  // namespace qorv

@@ -38,6 +38,9 @@ class QORV_EXPORT TokenizedHost {
   //  - Empty names are skipped: an empty item would be read as no host or
   //    rejected by readers.
   //  - An empty list, or one of empty names only, gives "".
+  //  - A name is merged as it is shown, its control characters written as
+  //    visible escapes (str::escape_controls): the result is one line of
+  //    text naming exactly the escaped names.
   //
   // Order: items are sorted by prefix, then suffix, in byte order; a name
   // that is not folded sorts as a prefix of its own, before a folded item

@@ -22,6 +22,10 @@ constexpr const char kDefaultSubcluster[] = "default-subcluster";
 
 std::string Blanks(std::size_t count) { return std::string(count, ' '); }
 
+// Text of the run on one report line: its control characters, newlines
+// included, are shown as escapes.
+std::string Shown(const std::string& text) { return str::escape_controls(text, false); }
+
 }  // namespace
 
 CategoryPrinting::CategoryPrinting(const CategoryMap* map, const PostprocessorExtensionData& data, bool long_format)
@@ -32,15 +36,15 @@ void CategoryPrinting::PrintSummary() {
   text << "SUMMARY" << std::endl;
   if (run_data.include_nodes && !run_data.include_nodes->empty()) {
     text << "NOTE:  All output is being filtered to show only the results of the following nodes: ";
-    for (const auto& node : *run_data.include_nodes) text << " " << node;
+    for (const auto& node : *run_data.include_nodes) text << " " << Shown(node);
     text << std::endl;
   }
-  if (!run_data.command_line.empty()) text << kIndent << "Command-line: " << run_data.command_line << std::endl;
+  if (!run_data.command_line.empty()) text << kIndent << "Command-line: " << Shown(run_data.command_line) << std::endl;
 
   text << kIndent << "Tests Run: ";
   const auto& roots = run_data.fwd_attributes->roots;
   for (std::size_t i = 0; i < roots.size(); ++i) {
-    if (roots[i] && roots[i]->fwd) text << get_short_name(roots[i]->fwd->path);
+    if (roots[i] && roots[i]->fwd) text << Shown(get_short_name(roots[i]->fwd->path));
     if (i + 1 < roots.size()) text << ", ";
   }
   text << std::endl;
@@ -68,11 +72,11 @@ void CategoryPrinting::PrintValidation() {
   std::stringstream text;
   if (!passed.empty()) {
     text << "VALIDATION PASSED" << std::endl;
-    for (const auto& name : passed) text << kIndent << name << std::endl;
+    for (const auto& name : passed) text << kIndent << Shown(name) << std::endl;
   }
   if (!failed.empty()) {
     text << "VALIDATION FAILED" << std::endl;
-    for (const auto& name : failed) text << kIndent << name << std::endl;
+    for (const auto& name : failed) text << kIndent << Shown(name) << std::endl;
   }
   text << Rule(run_data.width) << std::endl;
   Emit(str::word_wrap(text.str(), run_data.width, ""));
@@ -116,7 +120,8 @@ void CategoryPrinting::PrintCategory(const std::string& category) {
   }
   // Fixed texts are wrapped too, so that no width makes a line overflow;
   // at any usual width they fit and come out as they are.
-  Emit(str::word_wrap((category == "ERROR" ? std::string("RUNTIME ERRORS") : category) + "\n", run_data.width, ""));
+  Emit(str::word_wrap((category == "ERROR" ? std::string("RUNTIME ERRORS") : Shown(category)) + "\n", run_data.width,
+                      ""));
   if (!found) {
     Emit(str::word_wrap("No issues detected.\n\n", run_data.width, ""));
     return;
@@ -128,7 +133,7 @@ void CategoryPrinting::PrintCategory(const std::string& category) {
   } else if (category == "ERROR") {
     introduction = "Quorvane encountered the following errors during execution:";
   } else {
-    introduction = "The following " + str::lower(category) + " issues were detected:";
+    introduction = "The following " + Shown(str::lower(category)) + " issues were detected:";
   }
   Emit(str::word_wrap(introduction + "\n", run_data.width, ""));
   Emit("\n");
@@ -148,7 +153,7 @@ void CategoryPrinting::PrintSubclusters(const std::string& category) {
   }
   for (const auto& subcluster : subclusters) {
     if (subcluster == kDefaultSubcluster) continue;
-    PrintHeader("Subcluster \"" + subcluster + "\"", subcluster, kIndent);
+    PrintHeader("Subcluster \"" + Shown(subcluster) + "\"", subcluster, kIndent);
     PrintIssues(category, subcluster, kDeepIndent);
   }
   if (subclusters.count(kDefaultSubcluster) != 0) {
@@ -167,7 +172,7 @@ void CategoryPrinting::PrintNodeGroups(const std::string& category) {
   for (const bool all_pass : {false, true}) {
     for (const auto& group : groups) {
       if ((group.find("All") != std::string::npos) != all_pass) continue;
-      PrintHeader("Group \"" + group + "\"", group, kIndent);
+      PrintHeader("Group \"" + Shown(group) + "\"", group, kIndent);
       PrintIssues(category, group, kDeepIndent);
     }
   }
@@ -210,7 +215,7 @@ void CategoryPrinting::PrintIssue(std::shared_ptr<CollapsedAnalysisOutput> issue
     const auto& first = *issue->issues.front();
     text = first.secondary_message.empty() ? first.message : first.secondary_message;
   }
-  Emit(str::word_wrap(prefix + remove_endl(text) + "\n", run_data.width, Blanks(prefix.size())));
+  Emit(str::word_wrap(prefix + Shown(remove_endl(text)) + "\n", run_data.width, Blanks(prefix.size())));
   PrintNodes(issue, Blanks(prefix.size() + 2));
 }
 
@@ -233,6 +238,7 @@ void CategoryPrinting::PrintIssueLong(std::shared_ptr<CollapsedAnalysisOutput> i
 
   std::string title = issue->get_id();
   if (table) title = get_usable_id(title);
+  title = Shown(title);
   Emit(str::column_wrap(prefix + title + "\n", run_data.width, deeper, ':', false));
 
   std::string body = issue->get_message_string(deeper) + issue->get_remedy_string(deeper) +

@@ -42,6 +42,9 @@ std::string SuppressionConfigPath() {
   return str::wordexp(fs::abspath(str::dirname(fs::selfpath())) + "/../../" + "/etc/qorv.xml");
 }
 
+// Text of the run on one report line, its control characters shown as escapes.
+std::string Shown(const std::string& text) { return str::escape_controls(text, false); }
+
 std::string TwoDigits(int value) { return (value < 10 ? "0" : "") + std::to_string(value); }
 
 }  // namespace
@@ -121,8 +124,8 @@ void UtilityFunctions::print_nodes(const PostprocessorExtensionData& data) const
   std::string text = "Nodes tested: " + TokenizedHost::get_merged_hosts(names) + "\n";
   const bool filtered = data.include_nodes && !data.include_nodes->empty();
   if (!filtered && !data.passed) {
-    const auto& nodes = RunFacts::Of(data)->nodes_with_issues;
-    const std::vector<std::string> with_issues(nodes.begin(), nodes.end());
+    const auto facts = RunFacts::Of(data);
+    const std::vector<std::string> with_issues(facts->nodes_with_issues.begin(), facts->nodes_with_issues.end());
     text += "Nodes with issues found: " + TokenizedHost::get_merged_hosts(with_issues) + "\n";
   }
   Emit(ColumnWrap(text, data.width));
@@ -131,7 +134,8 @@ void UtilityFunctions::print_nodes(const PostprocessorExtensionData& data) const
 
 void UtilityFunctions::PrintIssueCount(const PostprocessorExtensionData& data, bool other) const {
   std::stringstream text;
-  for (const auto& group : RunFacts::Of(data)->groups) {
+  const auto facts = RunFacts::Of(data);
+  for (const auto& group : facts->groups) {
     if (group.contributes_to_fail == other) continue;
     text << group.total() << " " << str::upper(group.name);
     if (group.total() == 0) {
@@ -164,10 +168,10 @@ void UtilityFunctions::PrintVersionBlock(const PostprocessorExtensionData& data)
 
   // One wrapped block rather than three pieces, so that a long path moves to
   // its own row instead of running past the width.
-  if (!data.nodefile.empty()) Emit(str::word_wrap("Nodefile used: " + data.nodefile + "\n", data.width, ""));
+  if (!data.nodefile.empty()) Emit(str::word_wrap("Nodefile used: " + Shown(data.nodefile) + "\n", data.width, ""));
 
   std::string databases = "Databases used: ";
-  for (const auto& database : data.databases) databases += str::fstrip(str::rstrip(database, "\""), "\"") + ", ";
+  for (const auto& database : data.databases) databases += Shown(str::fstrip(str::rstrip(database, "\""), "\"")) + ", ";
   Emit(str::word_wrap(str::rstrip(databases, ", "), data.width, ""));
   EmitNewline();
 }
@@ -178,7 +182,7 @@ void UtilityFunctions::print_validation(const PostprocessorExtensionData& data) 
   bool listed = false;
   for (const auto& [name, fwd] : data.fwd_attributes->fwds) {
     if (!fwd || fwd->validation.empty()) continue;
-    text += fwd->validation + ": " + (fwd->pass ? "PASS\n\n" : "FAIL\n\n");
+    text += Shown(fwd->validation) + ": " + (fwd->pass ? "PASS\n\n" : "FAIL\n\n");
     listed = true;
   }
   if (!listed) return;
@@ -212,7 +216,9 @@ void UtilityFunctions::PrintFWDTree(const PostprocessorExtensionData& data) cons
     // The tree is drawn from the definition's own node, which the host
     // normally hands in as the root itself.
     const FwdNode& node = root->fwd && root->fwd->node ? *root->fwd->node : *root;
-    Emit(str::format_tree(node.create_tree({}, true), "   ", "`- ", "|- ", "|  "));
+    auto lines = node.create_tree({}, true);
+    for (auto& line : lines) line.first = Shown(line.first);
+    Emit(str::format_tree(lines, "   ", "`- ", "|- ", "|  "));
   }
 }
 

@@ -23,7 +23,7 @@ std::string StringInterface::get_node_string(std::vector<std::vector<std::string
   for (std::size_t i = 0; i < groups.size(); ++i) {
     const auto& group = groups[i];
     if (group.empty()) continue;
-    text += "(" + (group.size() == 1 ? group.front() : get_node_string_merge(group)) + ")";
+    text += "(" + get_node_string_merge(group) + ")";
     if (i + 1 < groups.size()) text += ", ";
   }
   return text;
@@ -31,7 +31,7 @@ std::string StringInterface::get_node_string(std::vector<std::vector<std::string
 
 std::string StringInterface::get_node_string_merge(const std::vector<std::string>& names) const {
   if (names.empty()) return {};
-  if (names.size() == 1) return names.front();
+  if (names.size() == 1) return str::escape_controls(names.front(), false);
   std::vector<std::string> sorted = names;
   std::sort(sorted.begin(), sorted.end());
   return TokenizedHost::get_merged_hosts(sorted);
@@ -39,7 +39,7 @@ std::string StringInterface::get_node_string_merge(const std::vector<std::string
 
 std::string StringInterface::GetNodeStringSet(const std::set<std::string>& names) const {
   if (names.empty()) return {};
-  if (names.size() == 1) return *names.begin();
+  if (names.size() == 1) return str::escape_controls(*names.begin(), false);
   return TokenizedHost::get_merged_hosts(std::vector<std::string>(names.begin(), names.end()));
 }
 

@@ -3,7 +3,8 @@
 //
 // An empty class: call its operations on any instance. Node lists become
 // one merged host expression (TokenizedHost::get_merged_hosts), which names
-// exactly the given nodes.
+// exactly the given nodes; control characters in names are shown as
+// escapes (str::escape_controls), so a node string is always one line.
 #pragma once
 
 #include <set>

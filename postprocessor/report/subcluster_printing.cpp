@@ -15,6 +15,9 @@ namespace {
 using detail::Emit;
 using detail::Rule;
 
+// Text of the run on one report line, its control characters shown as escapes.
+std::string Shown(const std::string& text) { return str::escape_controls(text, false); }
+
 bool Numbered(const ClusterDefinition* group, bool automatic) {
   return group && group->automatic == automatic && group->is_valid_data();
 }
@@ -54,7 +57,7 @@ void SubclusterPrinting::PrintNodeGroups(const PostprocessorExtensionData& data,
               "in User-Configured Groups" + "\n";
   } else {
     heading = "User-Configured Groups";
-    if (!data.node_groups_file.empty()) heading += " (Defined in " + data.node_groups_file + ")";
+    if (!data.node_groups_file.empty()) heading += " (Defined in " + Shown(data.node_groups_file) + ")";
     heading += "\n";
   }
   Emit(str::word_wrap(heading, data.width, ""));
@@ -82,12 +85,12 @@ void SubclusterPrinting::PrintNodeGroup(const PostprocessorExtensionData& data,
                                         const std::string& prefix) const {
   if (!group) return;
   const std::string indent(prefix.size(), ' ');
-  Emit(str::word_wrap(prefix + "Group \"" + group->name + "\"\n", data.width, indent));
+  Emit(str::word_wrap(prefix + "Group \"" + Shown(group->name) + "\"\n", data.width, indent));
 
   std::string body;
   if (group->automatic && group->name != "All" && !group->excluded_groups.empty()) {
     std::set<std::string> excluded;
-    for (const auto& name : group->excluded_groups) excluded.insert("group \"" + name + "\"");
+    for (const auto& name : group->excluded_groups) excluded.insert("group \"" + Shown(name) + "\"");
     body += indent + "Description: All nodes excluding " + str::join_set_strings(excluded) + "\n";
   }
   const std::string nodes = StringInterface().GetNodeStringSet(group->get_node_names());
@@ -98,11 +101,13 @@ void SubclusterPrinting::PrintNodeGroup(const PostprocessorExtensionData& data,
     body += indent + "Tests:";
     std::size_t left = tests.size();
     for (const auto& test : tests) {
-      body += " " + test;
+      body += " " + Shown(test);
       if (--left > 0) body += ",";
       const auto exclusions = group->test_exclusions.find(test);
       if (exclusions != group->test_exclusions.end() && !exclusions->second.empty()) {
-        body += " (excluding " + str::join_set_strings(exclusions->second) + ")";
+        std::set<std::string> excluded;
+        for (const auto& name : exclusions->second) excluded.insert(Shown(name));
+        body += " (excluding " + str::join_set_strings(excluded) + ")";
       }
     }
     body += "\n";

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <functional>
 
+#include "postprocessor/host/str.h"
+
 namespace qorv::postprocessor {
 
 namespace {
@@ -100,19 +102,30 @@ std::vector<std::string> Table::GetTableStrings() const {
   std::vector<std::string> lines;
   if (headers.size() != widths.size()) return lines;
 
-  auto render = [this](const std::vector<std::string>& cells) {
+  // Control characters of the cells are shown as escapes; a column holding
+  // such a cell widens to fit its escaped text, so columns stay apart.
+  std::vector<std::vector<std::string>> table{headers};
+  for (const auto& row : rows) {
+    std::vector<std::string> full = row.GetData();
+    if (full.size() == widths.size()) table.push_back(std::move(full));
+  }
+  std::vector<int> shown_widths = widths;
+  for (auto& cells : table) {
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+      std::string shown = str::escape_controls(cells[i], false);
+      if (shown.size() == cells[i].size()) continue;
+      shown_widths[i] = std::max(shown_widths[i], static_cast<int>(shown.size()) + 1);
+      cells[i] = std::move(shown);
+    }
+  }
+  for (const auto& cells : table) {
     std::string line;
     for (std::size_t i = 0; i < cells.size(); ++i) {
       line += cells[i];
-      const int fill = widths[i] - static_cast<int>(cells[i].size());
+      const int fill = shown_widths[i] - static_cast<int>(cells[i].size());
       if (fill > 0) line.append(static_cast<std::size_t>(fill), ' ');
     }
-    return line;
-  };
-  lines.push_back(render(headers));
-  for (const auto& row : rows) {
-    const std::vector<std::string> full = row.GetData();
-    if (full.size() == widths.size()) lines.push_back(render(full));
+    lines.push_back(std::move(line));
   }
   return lines;
 }

@@ -80,6 +80,8 @@ class QORV_EXPORT Table {
   // The header line and one line per row, each column padded with blanks
   // to its width (a cell wider than its column gets no padding). No line
   // terminators. Empty when the table was never built from headers.
+  // Control characters in cells are shown as escapes (str::escape_controls),
+  // their columns widened to fit.
   std::vector<std::string> GetTableStrings() const;
 
   std::vector<std::string> headers{"#Nodes"};

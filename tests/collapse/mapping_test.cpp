@@ -162,7 +162,8 @@ TEST_F(MappingTest, DependencyCycleIsReportedNotFollowed) {
 
 // A chain of definitions far deeper than a thread's stack would allow for
 // a walk that recurses: the walk finds the observation at its end once, and
-// a chain closed into a circle is reported, not followed.
+// a chain closed into a circle is reported by its first members and its
+// length, not followed.
 TEST_F(MappingTest, DeepDependencyChains) {
   Observe("dimm-errors", 80);
   Observe("cpu-throttled", 30);
@@ -187,11 +188,8 @@ TEST_F(MappingTest, DeepDependencyChains) {
       EXPECT_EQ(capture.err(), "");
     } else {
       EXPECT_EQ(result, 1);
-      const std::string expected_end = "d29999 -> memory -> d0\n";
-      EXPECT_EQ(
-          capture.err().rfind("Error: the Framework Definitions depend on each other in a cycle: d0 -> d1 -> ", 0), 0u);
-      ASSERT_GE(capture.err().size(), expected_end.size());
-      EXPECT_EQ(capture.err().substr(capture.err().size() - expected_end.size()), expected_end);
+      EXPECT_EQ(capture.err(), "Error: the Framework Definitions depend on each other in a cycle of 30001 "
+                               "definitions: d0 -> d1 -> d2 -> d3 -> d4 -> ... -> d0\n");
     }
   }
 }

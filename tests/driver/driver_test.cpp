@@ -1,7 +1,11 @@
 // Drives run_postprocessor with real extension libraries in temporary
 // working directories and checks files, console and standard error.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -53,6 +57,10 @@ struct RunCase {
 
 TEST(DriverTest, RunsWriteTheirResultFilesAndReportWhatFails) {
   const std::string cannot = "Cannot create the directory out: Not a directory; writing ";
+  const auto missing = [](const std::string& name) {
+    return "No postprocessor extension '" + name + "' in nowhere/postprocessor/ostra64/extensions/ (neither lib" +
+           name + ".so nor " + name + ".so).\n";
+  };
   const std::string no_extension =
       "No postprocessor extensions could be loaded.  Please check their specifications in the configuration file or "
       "the Framework Definitions.  Exiting.\n";
@@ -77,7 +85,11 @@ TEST(DriverTest, RunsWriteTheirResultFilesAndReportWhatFails) {
        "", {}, 0, Wrote("category_summary") + kSee + "qorv_results.log, qorv_execution_warnings.log\n", "",
        {{"qorv_results.log", Wrote("category_log")},
         {"qorv_execution_warnings.log", Wrote("qorv_execution_warnings")}}},
-      {"no extension found", nullptr, "", {}, 1, "", no_extension, {}},
+      {"no extension found: each default one is named with the directory searched", nullptr, "", {}, 1, "",
+       missing("category_summary") + missing("category_log") + missing("qorv_execution_warnings") + no_extension, {}},
+      {"a named extension that is not there fails the run before anything runs", nullptr, "",
+       {"category_log", "nothere"}, 1, "",
+       "No postprocessor extension 'nothere' in " + kPlugins + " (neither libnothere.so nor nothere.so).\n", {}},
       {"a shared result file is truncated once, then appended, each library run once",
        [](Config&) { std::ofstream("qorv_results.log") << "stale report\n"; }, "",
        {"category_log", "reports", "category_log"}, 0, kSee + "qorv_results.log\n", "",
@@ -99,14 +111,21 @@ TEST(DriverTest, RunsWriteTheirResultFilesAndReportWhatFails) {
       {"one file under two spellings is truncated once", nullptr, "out//qorv_execution_warnings.log",
        {"category_log", "qorv_execution_warnings"}, 0, kSee + "out//qorv_execution_warnings.log\n", "",
        {{"out/qorv_execution_warnings.log", Wrote("category_log") + Wrote("qorv_execution_warnings")}}},
-      // Appending the JSON to the log would leave neither file readable.
-      {"the JSON never shares a file with a text report", nullptr, "out/run.json",
+      // Appending the JSON to the log would leave neither file readable;
+      // a run that stops leaves every earlier result as it was.
+      {"the JSON never shares a file with a text report",
+       [](Config&) {
+         fs::create_directory("out");
+         std::ofstream("out/run.json") << "yesterday";
+       },
+       "out/run.json",
        {"category_log", "qorv_json", "qorv_execution_warnings"}, 1, "",
        "Error opening output file out/run.json.\n  out/run.json holds another result already; give the results log "
        "(output_file) a name whose extension is not .json.\n",
-       {{"out/run.json", Wrote("category_log")}}},
-      {"the directory is made from the expanded name", nullptr, "$QORV_TEST_OUT/run.log", {"category_log"}, 0,
-       kSee + "$QORV_TEST_OUT/run.log\n", "", {{"expanded/run.log", Wrote("category_log")}}},
+       {{"out/run.json", "yesterday"}}},
+      {"every file is placed from the one expanded name", nullptr, "$QORV_TEST_OUT/run.log",
+       {"category_log", "qorv_json"}, 0, kSee + "expanded/run.log, expanded/run.json\n", "",
+       {{"expanded/run.log", Wrote("category_log")}, {"expanded/run.json", Wrote("qorv_json")}}},
       {"json: no extension", nullptr, "results", {"qorv_json"}, 0, kSee + "results.json\n", "",
        {{"results.json", Wrote("qorv_json")}}},
       {"json: a dot in the directory", nullptr, "out.d/run", {"qorv_json"}, 0, kSee + "out.d/run.json\n", "",
@@ -120,11 +139,15 @@ TEST(DriverTest, RunsWriteTheirResultFilesAndReportWhatFails) {
       // The console extension before the failing file ran; nothing after it.
       {"an unopenable results log stops the run", [](Config&) { fs::create_directories("taken.log"); }, "taken.log",
        {"category_summary", "category_log", "reports"}, 1, Wrote("category_summary"),
-       "Error opening output file taken.log.\n  Is a directory\n", {}},
-      // A full disk: the writes fail, and the run must not pass.
-      {"an unwritable results log stops the run", [](Config&) { fs::create_symlink("/dev/full", "full.log"); },
-       "full.log", {"category_log", "category_summary"}, 1, "",
-       "Error writing output file full.log: No space left on device.\n", {}},
+       "Error opening output file taken.log.\n  taken.log is a directory, not a file the reports may replace\n", {}},
+      // A link planted at a result's name is replaced, never written through.
+      {"a link at a result file is replaced, not followed",
+       [](Config&) {
+         std::ofstream("victim") << "mine";
+         fs::create_symlink("victim", "run.log");
+       },
+       "run.log", {"category_log"}, 0, kSee + "run.log\n", "",
+       {{"victim", "mine"}, {"run.log", Wrote("category_log")}}},
   };
   // clang-format on
   ::setenv("QORV_TEST_OUT", "expanded", 1);
@@ -146,6 +169,29 @@ TEST(DriverTest, RunsWriteTheirResultFilesAndReportWhatFails) {
   ::unsetenv("QORV_TEST_OUT");
 }
 
+// A write that fails (a full disk, here a file size limit) fails the run,
+// and the previous results log stays as it was.
+TEST(DriverTest, AFailedWriteLeavesThePreviousResults) {
+  TempDir work(true);
+  std::ofstream("qorv_results.log") << "yesterday";
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{16, 16};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    auto config = std::make_shared<Config>();
+    config->extension_specs = {{{"category_log"}, kPlugins}};
+    // Standard error is not captured: a captured copy would meet the limit too.
+    ::_exit(run_postprocessor(config) == 1 ? 0 : 1);
+  }
+  int result = 0;
+  ASSERT_EQ(::waitpid(child, &result, 0), child);
+  EXPECT_TRUE(WIFEXITED(result) && WEXITSTATUS(result) == 0);
+  EXPECT_EQ(ReadFile("qorv_results.log"), "yesterday");
+  EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator()), 1);
+}
+
 TEST(DriverTest, BrokenExtensionsAreReportedAndTheOthersStillRun) {
   TempDir work(true);
   work.Write("libgarbage.so", "not a shared object");
@@ -162,9 +208,11 @@ TEST(DriverTest, BrokenExtensionsAreReportedAndTheOthersStillRun) {
                      "Error running postprocessor extension: " + Plugin("throwing_run") + "\n"),
             std::string::npos)
       << err;
-  // Failing objects are still destroyed; the extension after them runs.
+  EXPECT_NE(err.find("The result files were left as they were, since a report failed.\n"), std::string::npos);
+  // Failing objects are still destroyed; the extension after them runs, but
+  // its file does not replace the previous one.
   EXPECT_EQ(capture.out(), Wrote("failing_run") + Wrote("throwing_run") + kSee + "qorv_results.log\n");
-  EXPECT_EQ(ReadFile("qorv_results.log"), Wrote("category_log"));
+  EXPECT_FALSE(fs::exists("qorv_results.log"));
 }
 
 TEST(DriverTest, ValueFieldsAreTheExtensionsOwnSharedFieldsAreShared) {

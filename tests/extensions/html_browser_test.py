@@ -143,7 +143,7 @@ def check_hostile(driver, page):
     expect(not driver.find_elements("css selector", "#pwned, img, b, i, u"), "the run's markup made elements")
     expect(len(driver.find_elements("tag name", "script")) == 1, "more than the page's own script")
     body = driver.find_element("tag name", "body").text
-    for text in (MARKUP, "<u>CAT</u>", "n\"quote'1", "n<i>2</i>", "n3", "bell \u00ab\u00bb"):
+    for text in (MARKUP, "<u>CAT</u>", "n\"quote'1", "n<i>2</i>", "n\\x013", "bell \u00ab\u00bb"):
         expect(text in body, f"{text!r} is not shown as text")
     filter_nodes(driver, "<i>")
     expect(shown_ids(driver) == [MARKUP], f"filter <i> shows {shown_ids(driver)}")

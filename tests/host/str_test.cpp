@@ -15,9 +15,15 @@ namespace {
 
 using qorv::testing::TempDir;
 
-// Each function of one text against rows of {input, expected}; wordexp
-// never runs a command.
+// Each function of one text against rows of {input, expected}; neither
+// expansion runs a command.
 TEST(StrTest, PathsLibraryNamesIdsTrimmingCaseAndExpansion) {
+  // The expansion, or "error: " and the reason it is refused.
+  const auto strictly = [](const std::string& path) {
+    std::string error;
+    const std::string expanded = expand_strictly(path, error);
+    return error.empty() ? expanded : "error: " + error;
+  };
   const struct {
     const char* name;
     std::function<std::string(const std::string&)> fn;
@@ -42,6 +48,13 @@ TEST(StrTest, PathsLibraryNamesIdsTrimmingCaseAndExpansion) {
        {{"a   b  c ", "a b c "}, {"  a", " a"}, {"a b  ", "a b "}, {"    ", " "}, {"a b", "a b"}, {"", ""}}},
       {"squeeze x", [](const std::string& s) { return squeeze(s, 'x'); }, {{"axxbx  x", "axbx  x"}}},
       {"upper", upper, {{"Node-7é", "NODE-7é"}}},
+      {"escape_controls", [](const std::string& s) { return escape_controls(s, false); },
+       {{"a\\x1b\t\xc2\xa0 \xc2 \xff\xc2", "a\\x1b\t\xc2\xa0 \xc2 \xff\xc2"},
+        {"\x1b]0;t\a\x1b[2J", "\\x1b]0;t\\x07\\x1b[2J"}, {"a\nb\r", "a\\x0ab\\x0d"},
+        {std::string("\0\x1f\x7f", 3), "\\x00\\x1f\\x7f"},
+        {"\xc2\x9b" "1m\xc2\x80\xc2\x9f\xc2\xc2\x85", "\\xc2\\x9b1m\\xc2\\x80\\xc2\\x9f\xc2\\xc2\\x85"}}},
+      {"escape_controls keeping newlines", [](const std::string& s) { return escape_controls(s, true); },
+       {{"a\n\x1b\n", "a\n\\x1b\n"}}},
       {"lower", lower, {{"NODE-7", "node-7"}}},
       {"wordexp", wordexp,
        {{"$QORV_TEST_DIR/run.log", "/data/run.log"}, {"${QORV_TEST_DIR}x", "/datax"},
@@ -49,11 +62,24 @@ TEST(StrTest, PathsLibraryNamesIdsTrimmingCaseAndExpansion) {
         {"$(rm -rf x)", "$(rm -rf x)"}, {"`id`.log", "`id`.log"}, {"a b*", "a b*"},
         {"~qorv-no-such-user/x", "~qorv-no-such-user/x"}, {"~/out.log", "/home/admin/out.log"},
         {"~", "/home/admin"}, {"x~", "x~"}}},
+      {"expand_strictly", strictly,
+       {{"$QORV_TEST_DIR/run.log", "/data/run.log"}, {"${QORV_TEST_DIR}x/~", "/datax/~"},
+        {"~/out.log", "/home/admin/out.log"}, {"a/$QORV_TEST_UNSET/w.log", "error: $QORV_TEST_UNSET is not set"},
+        {"~qorv-no-such-user/x", "error: '~qorv-no-such-user' names no home directory"},
+        {"$(touch x)", "error: '$(touch x)': command substitution ('$(' or '`') is never run"},
+        {"a`id`", "error: 'a`id`': command substitution ('$(' or '`') is never run"},
+        {"cost$5", "error: 'cost$5' holds a '$' that names no variable"},
+        {"${QORV_TEST_DIR", "error: '${QORV_TEST_DIR' holds a '$' that names no variable"},
+        {"$QORV_TEST_DOLLAR/x",
+         "error: '$QORV_TEST_DOLLAR/x' expands to '/d/$QORV_TEST_DIR/x', which would expand again"},
+        {"$QORV_TEST_TILDE", "error: '$QORV_TEST_TILDE' expands to '~/x', which would expand again"}}},
       // clang-format on
   };
   const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
   ::setenv("HOME", "/home/admin", 1);
   ::setenv("QORV_TEST_DIR", "/data", 1);
+  ::setenv("QORV_TEST_DOLLAR", "/d/$QORV_TEST_DIR", 1);
+  ::setenv("QORV_TEST_TILDE", "~/x", 1);
   ::unsetenv("QORV_TEST_UNSET");
   for (const auto& c : cases) {
     for (const auto& [input, expected] : c.rows) EXPECT_EQ(c.fn(input), expected) << c.name << "(\"" << input << "\")";

@@ -34,6 +34,8 @@ TEST(TokenizedHostTest, FoldsOnTheLastDigitRunKeepingPaddingWithinEachRange) {
       // Duplicates, empty names and names that cannot be folded.
       {{}, ""}, {{"", ""}, ""}, {{"a1", "", "a1", "a2", "login", "login"}, "a[1-2],login"},
       {{"login2", "login", "login1"}, "login,login[1-2]"}, {{"x[1-2]", "x1", "b,3", "x[1-2]"}, "b,3,x1,x[1-2]"},
+      // Names are merged as shown, control characters escaped.
+      {{"n\n1", "n\n2", "e\x1b", "e\\x1b"}, "e\\x1b,n\\x0a[1-2]"},
       // clang-format on
   };
   for (const auto& [hosts, expected] : cases) EXPECT_EQ(merged(hosts), expected);

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
+#include <fstream>
+#include <set>
 #include <sstream>
 
 #include "log/error_log.h"
@@ -69,7 +71,9 @@ TEST_F(OutputLogTest, WhatCannotBeOpenedFallsBackToStandardOutputAndKeepsItsPerm
       {"", true, ""},
       {dir / "missing/report.log", false,
        "Error opening output file " + (dir / "missing/report.log") + ".\n  No such file or directory\n"},
-      {dir / "results", false, "Error opening output file " + (dir / "results") + ".\n  Is a directory\n"},
+      {dir / "results", false,
+       "Error opening output file " + (dir / "results") + ".\n  " + (dir / "results") +
+           " is a directory, not a file the reports may replace\n"},
   };
   for (const auto& c : cases) {
     CaptureOutput capture;
@@ -124,6 +128,57 @@ TEST(ErrorLogTest, WrittenWhenItsLevelIsAtMostLogLevel) {
   LOG_LEVEL = saved_level;
   LOG_OUTPUT = saved_output;
   EXPECT_EQ(shown, "at 6\nat 7\n");
+}
+
+// The files of a run appear together when it commits and not at all when
+// it discards; a link at a target is replaced, a device or FIFO refused, and
+// nothing is left beside the targets either way.
+TEST_F(OutputLogTest, RunFilesAppearWholeTogetherOrNotAtAll) {
+  TempDir dir;
+  const std::string log_file = dir / "run.log";
+  const std::string json = dir / "run.json";
+  std::ofstream(log_file) << "yesterday";
+  std::ofstream(dir / "victim") << "mine";
+  ::chmod((dir / "victim").c_str(), 0600);
+  std::filesystem::create_symlink("victim", json);
+  const auto names = [&dir] {
+    std::set<std::string> found;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) found.insert(entry.path().filename());
+    return found;
+  };
+  const mode_t umask_before = ::umask(077);
+  for (const bool commit : {false, true}) {
+    RunFiles::Begin();
+    ASSERT_TRUE(OutputLog::set_out_streams(log_file, kTrunc));
+    OutputLog(OutputLog::NO_COLOR) << "first report\n";
+    ASSERT_TRUE(OutputLog::set_out_streams(json, kTrunc));
+    OutputLog(OutputLog::NO_COLOR) << "{}";
+    ASSERT_TRUE(OutputLog::set_out_streams(log_file, std::ios_base::out | std::ios_base::app));
+    OutputLog(OutputLog::NO_COLOR) << "second report\n";
+    ASSERT_TRUE(OutputLog::set_out_streams("", kTrunc));
+    EXPECT_EQ(ReadFile(log_file), "yesterday");  // nothing shows before the run commits
+    if (commit) {
+      EXPECT_EQ(RunFiles::CommitAll(), "");
+    } else {
+      RunFiles::DiscardAll();
+    }
+    EXPECT_EQ(names(), (std::set<std::string>{"run.log", "run.json", "victim"}));
+  }
+  ::umask(umask_before);
+  EXPECT_EQ(ReadFile(log_file), "first report\nsecond report\n");
+  EXPECT_EQ(Mode(log_file), 0660u);
+  EXPECT_FALSE(std::filesystem::is_symlink(json));
+  EXPECT_EQ(ReadFile(json), "{}");
+  EXPECT_EQ(ReadFile(dir / "victim"), "mine");
+  EXPECT_EQ(Mode(dir / "victim"), 0600u);
+
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0640), 0);
+  CaptureOutput capture;
+  RunFiles::Begin();
+  EXPECT_FALSE(OutputLog::set_out_streams(dir / "fifo", kTrunc));
+  RunFiles::DiscardAll();
+  EXPECT_NE(capture.err().find("fifo is a FIFO, not a file the reports may replace"), std::string::npos);
+  EXPECT_EQ(Mode(dir / "fifo"), 0640u);
 }
 
 }  // namespace

@@ -52,12 +52,17 @@ TEST(TableTest, SortsByNodeCountThenCellsAsText) {
   EXPECT_EQ(table.GetRows()[2].GetNodes(), (Lines{"a", "b", "h"}));
 }
 
-// A merged row's node string may outgrow its column: no padding then.
-TEST(TableTest, MergedRowMayOutgrowItsColumn) {
+// A merged row's node string may outgrow its column: no padding then. A
+// cell's control characters are shown escaped, its column widened to fit.
+TEST(TableTest, ColumnWidths) {
   Table grown({"S"});
   grown.InsertRow({"x"}, {"n1"});
   grown.InsertRow({"x"}, {"longer-node-name"});
   EXPECT_NE(grown.GetTableStrings()[1].back(), ' ');
+
+  Table escaped({"S", "T"});
+  escaped.InsertRow({"a\x1b", "b"}, {"n\n1"});
+  EXPECT_EQ(escaped.GetTableStrings(), (Lines{"#Nodes S     T Nodes  ", "1      a\\x1b b n\\x0a1 "}));
 }
 
 TEST(TableTest, ManyDistinctRowsStayFast) {

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "postprocessor/host/str.h"
+
 namespace qorv::testing {
 
 namespace host_list_detail {
@@ -103,17 +105,19 @@ inline bool Parse(std::string_view list, std::size_t pos, std::set<std::string>&
 
 }  // namespace host_list_detail
 
-// Checks that `merged` names exactly the non-empty names of `hosts`, each
-// once. Names holding '[', ']' or ',' are items of their own, as they are;
-// since such an item can be read in more than one way, the check accepts any
-// reading that gives the names, and gives up (accepting) after a large
-// number of readings. Returns "" when it names them, else what is wrong.
+// Checks that `merged` names exactly the non-empty names of `hosts` as
+// they are shown (control characters escaped), each once. Names holding
+// '[', ']' or ',' are items of their own, as they are; since such an item
+// can be read in more than one way, the check accepts any reading that
+// gives the names, and gives up (accepting) after a large number of
+// readings. Returns "" when it names them, else what is wrong.
 inline std::string CheckMergedHosts(const std::vector<std::string>& hosts, const std::string& merged) {
   std::set<std::string> names, literals;
   for (const std::string& host : hosts) {
     if (host.empty()) continue;
-    names.insert(host);
-    if (host.find_first_of("[],") != std::string::npos) literals.insert(host);
+    const std::string shown = str::escape_controls(host, false);
+    names.insert(shown);
+    if (shown.find_first_of("[],") != std::string::npos) literals.insert(shown);
   }
   std::size_t budget = 100000;
   if (host_list_detail::Parse(merged, 0, names, literals, budget) || budget == 0) return "";

@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include "postprocessor/host/str.h"
 #include "postprocessor/version.h"
 #include "tests/report/report_fixture.h"
 #include "tests/support/temp_dir.h"
@@ -162,7 +163,9 @@ TEST(QorvPostprocessBadInput, RefusesOrReportsEachPlainly) {
   std::vector<std::string> many_nodes;
   for (int i = 1; i <= 100000; ++i) many_nodes.push_back("n" + std::to_string(i));
   const std::string plugins = QORV_TEST_PLUGIN_DIR;
-  const std::string odd_output = "out/$(touch pwned)`touch pwned`;touch pwned&|<x>.log";
+  const std::string odd_output = "out/;touch pwned&|<x> *.log";
+  // The results go where the output name expands to, all of them.
+  const auto out_dir = [](const TempDir& d) { ::setenv("QORV_TEST_OUT", (d / "out").c_str(), 1); };
   const auto file = [](std::string name, std::string text) { return [=](const TempDir& d) { d.Write(name, text); }; };
   const auto rule = [&](const std::string& attributes) {
     return file("s.xml", "<qorv>\n  <suppressions>\n    <suppress " + attributes + "/>\n  </suppressions>\n</qorv>\n");
@@ -212,28 +215,42 @@ TEST(QorvPostprocessBadInput, RefusesOrReportsEachPlainly) {
        SmallRun(",\n  \"diagnoses\": [{\"id\": \"qorv-unmapped\", \"severity\": 80, \"nodes\": [\"n1\"]}]"), {}, 1,
        {"qorv-unmapped"}, nullptr, all},
       // Result files.
-      {"output option places the results", SmallRun(), {"-e", "category_log", "--output", "out/run.log"}, 0, {},
-       nullptr, {"out/run.log"}, {"See the following files for more information: out/run.log"}},
+      {"output option expanded once", SmallRun(), {"--output", "$QORV_TEST_OUT/run.log"}, 0, {}, out_dir,
+       {"out/run.log", "out/run.json", "out/" + std::string(kWarnings)}, {"/out/run.log, /"}},
+      {"output option with an unset variable", SmallRun(), {"--output", "a/$QORV_TEST_UNSET/w.log"}, 2,
+       {"qorv-postprocess: --output: $QORV_TEST_UNSET is not set\n"}},
+      {"output file with an unset variable", SmallRun(",\n  \"output_file\": \"${QORV_TEST_UNSET}.log\""), {}, 2,
+       {"qorv-postprocess: run.json: output_file: $QORV_TEST_UNSET is not set\n"}},
+      {"command substitution in the output option", SmallRun(), {"-o", "out/$(touch pwned)`touch pwned`.log"}, 2,
+       {"--output: 'out/$(touch pwned)`touch pwned`.log': command substitution"}},
       {"output directory cannot be created", SmallRun(), {"--output", "blocker/sub/run.log"}, 0,
        {"blocker/sub", "run.log"}, [](const TempDir& d) { d.Write("blocker", "a file\n"); },
        {"run.log", "run.json", kWarnings}},
-      {"output file cannot be written", SmallRun(), {"--output", "out/full.log"}, 1,
-       {"out/full.log", "No space left on device"},
+      {"a link at the output file is replaced, not written through", SmallRun(), {"--output", "out/run.log"}, 0, {},
        [](const TempDir& d) {
          std::filesystem::create_directory(d / "out");
-         std::filesystem::create_symlink("/dev/full", d / "out/full.log");
-       }},
-      {"output file names a directory", SmallRun(), {"--output", "outdir"}, 1, {"outdir", "Is a directory"},
+         std::filesystem::create_symlink("/dev/full", d / "out/run.log");
+       },
+       {"out/run.log"}},
+      {"output file names a directory", SmallRun(), {"--output", "outdir"}, 1,
+       {"Error opening output file outdir.\n  outdir is a directory, not a file the reports may replace\n"},
        [](const TempDir& d) { std::filesystem::create_directory(d / "outdir"); }},
       {"shell metacharacters in the output file", SmallRun(), {"--output", odd_output}, 0, {}, nullptr,
-       {odd_output, "out/$(touch pwned)`touch pwned`;touch pwned&|<x>.json", "out/" + std::string(kWarnings)}},
+       {odd_output, "out/;touch pwned&|<x> *.json", "out/" + std::string(kWarnings)}},
       // Extensions.
+      {"extension directory missing", SmallRun(), {"--extensions", "nodir"}, 2,
+       {"qorv-postprocess: --extensions: nodir: no such directory\n"}},
+      {"default extensions not installed are skipped", SmallRun(), {"--extensions", "ext"}, 0, {},
+       [](const TempDir& d) {
+         std::filesystem::create_directory(d / "ext");
+         std::filesystem::create_symlink(QORV_EXTENSION_DIR "/libcategory_log.so", d / "ext/libcategory_log.so");
+       },
+       {kResults}},
       {"extension missing", SmallRun(), {"--extension", "no_such_extension"}, 1,
        {"No postprocessor extensions could be loaded"}},
       {"one of the extensions missing", SmallRun(), {"-e", "category_log", "-e", "nosuch"}, 1,
-       {"--extension: no extension 'nosuch' in " + std::string(QORV_EXTENSION_DIR) +
-        " (neither libnosuch.so nor nosuch.so)"},
-       nullptr, {kResults}},
+       {"No postprocessor extension 'nosuch' in " + std::string(QORV_EXTENSION_DIR) +
+        " (neither libnosuch.so nor nosuch.so)."}},
       {"extension not a library", SmallRun(), {"--extensions", "ext", "-e", "bogus"}, 1,
        {"Error opening extension library ext/libbogus.so: '"},
        [](const TempDir& d) { d.Write("ext/libbogus.so", "not a library\n"); }},
@@ -287,6 +304,7 @@ TEST(QorvPostprocessBadInput, RefusesOrReportsEachPlainly) {
       {"unknown option", SmallRun(), {"--colour"}, 2, {"unknown option '--colour'", "Try 'qorv-postprocess --help'"}},
       {"two run files", SmallRun(), {"other.json"}, 2, {"more than one run file given"}},
   };
+  ::unsetenv("QORV_TEST_UNSET");
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     TempDir dir;
@@ -372,7 +390,9 @@ TEST(QorvPostprocess, VerdictAndFailExit) {
     const Result result = RunProgram(args, dir.path().string());
     EXPECT_EQ(result.status, c.status) << result.err;
     EXPECT_EQ(Overall(dir), c.overall);
-    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), c.warning.empty() ? 0 : 1) << result.err;
+    // One line at most, but for a failing report, which also says the results stayed.
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), c.warning.empty() ? 0 : c.status == 1 ? 2 : 1)
+        << result.err;
     EXPECT_NE(result.err.find(c.warning), std::string::npos) << result.err;
   }
 }
@@ -425,6 +445,29 @@ TEST(QorvPostprocess, SuppressionsMarkTheMatchingRecords) {
     EXPECT_EQ(Suppressed(dir), c.suppressed);
     EXPECT_EQ(result.err.empty(), c.warning.empty()) << result.err;
     EXPECT_NE(result.err.find(c.warning), std::string::npos) << result.err;
+  }
+}
+
+// ESC, an OSC title sequence, a newline and a C1 CSI in a node name and in
+// the command line reach the console and the text result files only as
+// visible escapes: no report line is split and the terminal is not driven.
+TEST(QorvPostprocess, ControlCharactersOfTheRunAreShownEscaped) {
+  const std::string name = R"(x\u001b[2J\u001b]0;title\u0007\n\u009b1m)";  // as JSON
+  const std::string shown = R"(x\x1b[2J\x1b]0;title\x07\x0a\xc2\x9b1m)";
+  TempDir dir;
+  dir.Write("c.xml", kCatalog);
+  dir.Write("run.json", SmallRun(",\n  \"command_line\": \"qorv --nodes " + name + "\"", {"n1", name}));
+  const Result result = RunProgram({"run.json", "--extensions", QORV_EXTENSION_DIR, "--install-dir", ".", "-e",
+                                    "category_summary", "-e", "category_log", "-e", "qorv_execution_warnings"},
+                                   dir.path().string());
+  ASSERT_EQ(result.status, 0) << result.err;
+  const std::string results = ReadFile(dir / kResults);
+  for (const std::string& text : {result.out, results, ReadFile(dir / kWarnings)}) {
+    EXPECT_EQ(qorv::str::escape_controls(text, true), text) << text;
+  }
+  for (const std::string& text : {result.out, results}) {
+    EXPECT_NE(text.find("\n  Command-line: qorv --nodes " + shown + "\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("ested: n1," + shown + "\n"), std::string::npos) << text;
   }
 }
 

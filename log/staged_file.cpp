@@ -22,8 +22,6 @@ namespace qorv::log {
 
 namespace {
 
-constexpr mode_t kResultMode = 0660;
-
 std::string Reason(int error) { return std::strerror(error); }
 
 // A name in directory no file has yet, for a hidden file beside target.
@@ -75,18 +73,19 @@ std::string TargetProblem(const std::string& target) {
   return target + " is " + kind + ", not a file the reports may replace";
 }
 
-StagedFile::StagedFile(std::string target) : target_(std::move(target)), key_(FileKey(target_)) {
+StagedFile::StagedFile(std::string target, unsigned mode)
+    : target_(std::move(target)), key_(FileKey(target_)), mode_(mode & 07777) {
   problem_ = TargetProblem(target_);
   if (!problem_.empty()) return;
   const std::string directory = str::dirname(target_);
 #ifdef O_TMPFILE
-  fd_ = ::open(directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, kResultMode);
+  fd_ = ::open(directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, static_cast<mode_t>(mode_));
 #endif
   // Without unnamed files, a hidden file of a fresh name, created only if
   // no file or link of that name is there.
   for (int attempt = 0; fd_ < 0 && attempt < 100; ++attempt) {
     hidden_ = HiddenName(target_);
-    fd_ = ::open(hidden_.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, kResultMode);
+    fd_ = ::open(hidden_.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, static_cast<mode_t>(mode_));
     if (fd_ < 0 && errno != EEXIST) break;
   }
   if (fd_ < 0) {
@@ -95,7 +94,9 @@ StagedFile::StagedFile(std::string target) : target_(std::move(target)), key_(Fi
     return;
   }
   buffer_ = std::make_unique<detail::FdBuffer>(fd_, target_);
-  if (::fchmod(fd_, kResultMode) != 0) buffer_->set_problem("cannot set the mode of a file for " + target_ + ": " + Reason(errno));
+  if (::fchmod(fd_, static_cast<mode_t>(mode_)) != 0) {
+    buffer_->set_problem("cannot set the mode of a file for " + target_ + ": " + Reason(errno));
+  }
   stream_ = std::make_unique<std::ostream>(buffer_.get());
 }
 
@@ -152,7 +153,7 @@ std::string StagedFile::CopyToHidden() {
   std::string name;
   for (int attempt = 0; copy < 0 && attempt < 100; ++attempt) {
     name = HiddenName(target_);
-    copy = ::open(name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, kResultMode);
+    copy = ::open(name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, static_cast<mode_t>(mode_));
     if (copy < 0 && errno != EEXIST) break;
   }
   if (copy < 0) return problem_ = "cannot create a file beside " + target_ + ": " + Reason(errno);
@@ -175,7 +176,7 @@ std::string StagedFile::CopyToHidden() {
     if (!problem_.empty()) break;
     offset += read;
   }
-  if (problem_.empty() && ::fchmod(copy, kResultMode) != 0) problem_ = "cannot set the mode of " + target_;
+  if (problem_.empty() && ::fchmod(copy, static_cast<mode_t>(mode_)) != 0) problem_ = "cannot set the mode of " + target_;
   if (::close(copy) != 0 && problem_.empty()) problem_ = "cannot write " + target_ + ": " + Reason(errno);
   return problem_;
 }
@@ -199,8 +200,8 @@ void RunFiles::Begin() {
   in_run_ = true;
 }
 
-std::shared_ptr<StagedFile> RunFiles::Stage(const std::string& target) {
-  auto file = std::make_shared<StagedFile>(target);
+std::shared_ptr<StagedFile> RunFiles::Stage(const std::string& target, unsigned mode) {
+  auto file = std::make_shared<StagedFile>(target, mode);
   if (in_run_) files_.push_back(file);
   return file;
 }

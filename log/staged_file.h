@@ -31,15 +31,19 @@
 
 namespace qorv::log {
 
+// The permissions of result files: read and write for owner and group.
+inline constexpr unsigned kResultFileMode = 0660;
+
 namespace detail {
 class FdBuffer;
 }
 
 class QORV_EXPORT StagedFile {
  public:
-  // Stages a file for target (a path after expansion); the target's
-  // directory must exist. problem() says why when it cannot.
-  explicit StagedFile(std::string target);
+  // Stages a file for target (a path after expansion) with the given
+  // permission bits; the target's directory must exist. problem() says why
+  // when it cannot.
+  explicit StagedFile(std::string target, unsigned mode = kResultFileMode);
   // Drops the staged text unless it was committed.
   ~StagedFile();
   StagedFile(const StagedFile&) = delete;
@@ -74,6 +78,7 @@ class QORV_EXPORT StagedFile {
 
   std::string target_;
   std::string key_;
+  unsigned mode_;
   std::string problem_;
   int fd_ = -1;
   std::string hidden_;  // the hidden file's path when there is no unnamed file
@@ -97,9 +102,9 @@ class QORV_EXPORT RunFiles {
   static void Begin();
   static bool InRun() { return in_run_; }
 
-  // Stages target; while a run is open the file is also held for it. The
-  // result is never null; see its problem().
-  static std::shared_ptr<StagedFile> Stage(const std::string& target);
+  // Stages target with mode; while a run is open the file is also held for
+  // it. The result is never null; see its problem().
+  static std::shared_ptr<StagedFile> Stage(const std::string& target, unsigned mode = kResultFileMode);
   // The file of the open run staged for the same file as target, or null.
   static std::shared_ptr<StagedFile> Find(const std::string& target);
   // Forgets a staged file, which then leaves nothing when it goes.

@@ -39,14 +39,14 @@ class AtomicFileWriter {
  public:
   static constexpr std::size_t kBufferSize = std::size_t{1} << 20;
 
-  // Creates the target's directory and stages the file; a failure there is
-  // the writer's problem() from then on.
-  explicit AtomicFileWriter(std::string path) : path_(std::move(path)) {
+  // Creates the target's directory and stages the file with mode; a
+  // failure there is the writer's problem() from then on.
+  explicit AtomicFileWriter(std::string path, unsigned mode = log::kResultFileMode) : path_(std::move(path)) {
     if (!fs::try_makedirs(str::dirname(path_))) {
       problem_ = "cannot create the directory of " + path_;
       return;
     }
-    file_ = log::RunFiles::Stage(path_);
+    file_ = log::RunFiles::Stage(path_, mode);
     problem_ = file_->problem();
     if (!problem_.empty()) {
       Abandon();

@@ -10,6 +10,8 @@
 #pragma once
 
 #include <memory>
+#include <set>
+#include <string>
 
 #include "postprocessor/postprocessor_extension_data.h"
 
@@ -24,6 +26,9 @@ struct RunShare {
   // By table mode: [0] without tables, [1] with them.
   std::shared_ptr<CategoryMap> maps[2];
   std::shared_ptr<const RunFacts> facts;
+  // Mapping errors already written: each is written once per run, however
+  // many reports classify the issue again.
+  std::set<std::string> reported_errors;
 };
 
 // A new issue list holding list, with a share of its own.

@@ -11,6 +11,7 @@
 #include "postprocessor/collapse/issue_index.h"
 #include "postprocessor/host/str.h"
 #include "postprocessor/report/string_interface.h"
+#include "postprocessor/run_share.h"
 #include "postprocessor/utility_functions.h"
 
 namespace qorv::postprocessor {
@@ -22,6 +23,23 @@ const std::vector<std::string>* FindSigns(const std::shared_ptr<IdMap>& map, std
   const auto found = map->find(std::string(usable_id));
   return found == map->end() ? nullptr : &found->second;
 }
+
+// Writes a mapping error, once per run where the run data has a share: the
+// line scripts know, then which map lacks the id and what to add there.
+void ReportUnmapped(const PostprocessorExtensionData& data, const std::string& line, std::string_view usable_id,
+                    const char* map, const std::string& definition) {
+  if (detail::RunShare* share = detail::ShareOf(data); share && !share->reported_errors.insert(line).second) return;
+  std::cerr << line << "  Add " << str::escape_controls(usable_id, false) << " to " << map;
+  if (!definition.empty()) {
+    std::cerr << "; it was being checked against Framework Definition " << str::escape_controls(definition, false);
+  }
+  std::cerr << ".\n";
+}
+
+constexpr char kObservationMap[] =
+    "the run's observation sign map (observation_ids), with the names of the signs that produce it";
+constexpr char kDiagnosisMap[] =
+    "the run's diagnosis sign map (diagnosis_ids), with the ids of the issues that trigger it";
 
 // Whether the definition covers one of the signs.
 bool CoversASign(const Fwd& fwd, const std::vector<std::string>& signs) {
@@ -219,8 +237,10 @@ int UtilityFunctions::ObservationFromFWD(std::shared_ptr<CollapsedAnalysisOutput
   found = false;
   const auto* signs = FindSigns(data.observation_ids, detail::UsableId(detail::FirstId(*issue)));
   if (!signs) {
-    std::cerr << "Error mapping observation " << str::escape_controls(issue->get_id(), false)
-              << " to the rule/Framework Definition that triggered it.\n";
+    ReportUnmapped(data,
+                   "Error mapping observation " + str::escape_controls(issue->get_id(), false) +
+                       " to the rule/Framework Definition that triggered it.\n",
+                   detail::UsableId(detail::FirstId(*issue)), kObservationMap, fwd.name);
     return 1;
   }
   found = CoversASign(fwd, *signs);
@@ -250,8 +270,10 @@ int DiagnosisMapping(const CollapsedAnalysisOutput& diagnosis, const Postprocess
     const CollapsedIssues* issues = FindGroup(data, key);
     if (!issues || issues->empty()) continue;
     if (!signs) {
-      std::cerr << "Error mapping diagnosis " << str::escape_controls(diagnosis.get_id(), false)
-                << " to the signs that triggered it.\n";
+      ReportUnmapped(data,
+                     "Error mapping diagnosis " + str::escape_controls(diagnosis.get_id(), false) +
+                         " to the signs that triggered it.\n",
+                     UsableId(FirstId(diagnosis)), kDiagnosisMap, "");
       return 1;
     }
     AppendListed(*issues, key, *signs, index, out);
@@ -300,11 +322,14 @@ int AddDefinitionsOf(CollapsedAnalysisOutput& issue,
     if (known->second.unknown) {
       // The walk asks the first definition the issue does not name yet, and
       // that question fails; with none left to ask, nothing is reported.
-      const bool asked = std::any_of(fwds.begin(), fwds.end(),
-                                     [&](const auto& entry) { return entry.second && !issue.fwds.count(entry.first); });
-      if (asked) {
-        std::cerr << "Error mapping observation " << str::escape_controls(candidate->get_id(), false)
-                  << " to the rule/Framework Definition that triggered it.\n";
+      const auto asked = std::find_if(fwds.begin(), fwds.end(), [&](const auto& entry) {
+        return entry.second && !issue.fwds.count(entry.first);
+      });
+      if (asked != fwds.end()) {
+        ReportUnmapped(data,
+                       "Error mapping observation " + str::escape_controls(candidate->get_id(), false) +
+                           " to the rule/Framework Definition that triggered it.\n",
+                       usable_id, kObservationMap, asked->first);
         failed = true;
       }
       continue;
@@ -351,8 +376,10 @@ int CountObservations(Fwd& fwd, const std::vector<std::shared_ptr<CollapsedAnaly
     for (const auto& diagnosis : *diagnoses) {
       const auto* signs = FindSigns(data.diagnosis_ids, detail::UsableId(detail::FirstId(*diagnosis)));
       if (!signs) {
-        std::cerr << "Error mapping diagnosis " << str::escape_controls(diagnosis->get_id(), false)
-                  << " to the observation(s) that triggered it.\n";
+        ReportUnmapped(data,
+                       "Error mapping diagnosis " + str::escape_controls(diagnosis->get_id(), false) +
+                           " to the observation(s) that triggered it.\n",
+                       detail::UsableId(detail::FirstId(*diagnosis)), kDiagnosisMap, fwd.name);
         return 1;
       }
       // Counted once when any of the observations is listed among its signs.

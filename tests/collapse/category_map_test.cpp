@@ -229,7 +229,10 @@ TEST_F(CategoryMapTest, IssuesAreTiedToTheirDefinitionsAndFiledEvenWhenThatFails
 
   qorv::testing::CaptureOutput capture;
   map_.PopulateIssues(data_);
-  EXPECT_EQ(capture.err(), "Error mapping observation unmapped to the rule/Framework Definition that triggered it.\n");
+  EXPECT_EQ(capture.err(),
+            "Error mapping observation unmapped to the rule/Framework Definition that triggered it.\n"
+            "  Add unmapped to the run's observation sign map (observation_ids), with the names of the signs that "
+            "produce it; it was being checked against Framework Definition memory.\n");
   const auto filed = map_.GetIssuesByCategory("A", "rack1");
   ASSERT_EQ(filed->size(), 2u);
   EXPECT_EQ(filed->at(0)->fwds, std::set<std::string>{"memory"});  // through the observation it was triggered by

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "postprocessor/collapse/category_map.h"
 #include "postprocessor/collapse/collapsed_analysis_output.h"
 #include "postprocessor/utility_functions.h"
 #include "tests/collapse/records.h"
@@ -111,8 +112,12 @@ TEST_F(MappingTest, UnknownIdsStopTheLinkingWithAMessage) {
   Observe("fan-failed", 80);
   CaptureOutput capture;
   EXPECT_EQ(Fill(), 1);
+  // Once per run, with what to add where, however often the issue is classified.
+  CategoryMap::OfRun(data_, true);
   EXPECT_EQ(capture.err(),
-            "Error mapping observation fan-failed to the rule/Framework Definition that triggered it.\n");
+            "Error mapping observation fan-failed to the rule/Framework Definition that triggered it.\n"
+            "  Add fan-failed to the run's observation sign map (observation_ids), with the names of the signs that "
+            "produce it; it was being checked against Framework Definition cpu.\n");
 
   config_.issue_lists[Config::OBSERVATIONS].clear();
   Observe("dimm-errors", 80);
@@ -120,7 +125,9 @@ TEST_F(MappingTest, UnknownIdsStopTheLinkingWithAMessage) {
   PostprocessorExtensionData other;
   CaptureOutput second;
   EXPECT_EQ(UtilityFunctions().fillOutputData(config_, other), 1);
-  EXPECT_EQ(second.err(), "Error mapping diagnosis mystery#7 to the signs that triggered it.\n");
+  EXPECT_EQ(second.err(),
+            "Error mapping diagnosis mystery#7 to the signs that triggered it.\n"
+            "  Add mystery to the run's diagnosis sign map (diagnosis_ids), with the ids of the issues that trigger it.\n");
 }
 
 TEST_F(MappingTest, EmptySignListMapsToNothing) {

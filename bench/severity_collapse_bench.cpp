@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "bench/cluster_records.h"
-#include "postprocessor/collapse/category_map.h"
 #include "postprocessor/intake/issue_processor.h"
 #include "postprocessor/run_facts.h"
 #include "postprocessor/utility_functions.h"
@@ -26,7 +25,6 @@ namespace {
 using qorv::Config;
 using qorv::bench::CollapseConfig;
 using qorv::bench::CollapseShape;
-using qorv::postprocessor::CategoryMap;
 using qorv::postprocessor::RunFacts;
 using qorv::postprocessor::IdMap;
 using qorv::postprocessor::IssueProcessor;

@@ -44,6 +44,16 @@ class HeldSignals {
     ::sigprocmask(SIG_BLOCK, &held, &previous_);
   }
   ~HeldSignals() { ::sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+
+  // Whether one of the held signals waits to be delivered.
+  bool AnyPending() const {
+    sigset_t pending;
+    if (::sigpending(&pending) != 0) return false;
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+      if (sigismember(&pending, signal) == 1) return true;
+    }
+    return false;
+  }
   HeldSignals(const HeldSignals&) = delete;
   HeldSignals& operator=(const HeldSignals&) = delete;
 
@@ -100,6 +110,9 @@ StagedFile::StagedFile(std::string target, unsigned mode)
   stream_ = std::make_unique<std::ostream>(buffer_.get());
 }
 
+StagedFile::StagedFile(std::string target, std::string problem)
+    : target_(std::move(target)), key_(FileKey(target_)), mode_(0), problem_(std::move(problem)) {}
+
 StagedFile::~StagedFile() {
   if (fd_ >= 0) ::close(fd_);
   if (!hidden_.empty() && !committed_) ::unlink(hidden_.c_str());
@@ -112,6 +125,14 @@ std::ostream& StagedFile::stream() {
 
 const std::string& StagedFile::Flush() {
   if (buffer_ && !buffer_->Drain() && problem_.empty()) problem_ = buffer_->problem();
+  return problem_;
+}
+
+const std::string& StagedFile::SetMode(unsigned mode) {
+  mode_ = mode & 07777;
+  if (problem_.empty() && fd_ >= 0 && ::fchmod(fd_, static_cast<mode_t>(mode_)) != 0) {
+    problem_ = "cannot set the mode of a file for " + target_ + ": " + Reason(errno);
+  }
   return problem_;
 }
 
@@ -201,6 +222,9 @@ void RunFiles::Begin() {
 }
 
 std::shared_ptr<StagedFile> RunFiles::Stage(const std::string& target, unsigned mode) {
+  if (Find(target)) {
+    return std::shared_ptr<StagedFile>(new StagedFile(target, target + " holds another result of this run already"));
+  }
   auto file = std::make_shared<StagedFile>(target, mode);
   if (in_run_) files_.push_back(file);
   return file;
@@ -226,6 +250,10 @@ std::string RunFiles::CommitAll() {
       problem = file->Prepare();
       if (!problem.empty()) break;
     }
+    // A signal that came meanwhile stops the run before any file is
+    // replaced: it is delivered, with its default effect, once the held
+    // signals are let through.
+    if (problem.empty() && held.AnyPending()) problem = "the run was interrupted by a signal";
     for (const auto& file : files_) {
       if (!problem.empty()) break;
       problem = file->Place();

@@ -62,12 +62,19 @@ class QORV_EXPORT StagedFile {
   const std::string& Flush();
   const std::string& problem() const { return problem_; }
 
+  // Gives the file the permission bits of mode in place of those it was
+  // staged with, before anyone can read it. Returns problem().
+  const std::string& SetMode(unsigned mode);
+
   // Puts the file over its target. Returns "" on success, else the
   // problem; the target is then as it was. Call it once.
   std::string Commit();
 
  private:
   friend class RunFiles;
+
+  // A file that is not staged, for the reason problem.
+  StagedFile(std::string target, std::string problem);
 
   // Commit in two steps, so that a run's files are all checked and given
   // their hidden names before any target is replaced.
@@ -103,7 +110,9 @@ class QORV_EXPORT RunFiles {
   static bool InRun() { return in_run_; }
 
   // Stages target with mode; while a run is open the file is also held for
-  // it. The result is never null; see its problem().
+  // it. The result is never null; see its problem(). A file the open run
+  // holds already is not staged again: two reports would otherwise write
+  // one file and the later would silently replace the other's.
   static std::shared_ptr<StagedFile> Stage(const std::string& target, unsigned mode = kResultFileMode);
   // The file of the open run staged for the same file as target, or null.
   static std::shared_ptr<StagedFile> Find(const std::string& target);

@@ -166,8 +166,13 @@ int RunExtension(const std::string& path, PostprocessorExtensionData& data) {
   // and their destructors run after the library is closed.
   void* handle = ::dlopen(path.c_str(), RTLD_LAZY | RTLD_NODELETE);
   if (!handle) {
-    const char* error = ::dlerror();
-    std::cerr << "Error opening extension library " << path << ": '" << (error ? error : "") << "'" << std::endl;
+    const char* raw = ::dlerror();
+    const std::string error = raw ? raw : "";
+    // The loader says "failed to map segment" when the address space is full.
+    const bool memory = error.find("map segment") != std::string::npos ||
+                        error.find("Cannot allocate memory") != std::string::npos;
+    std::cerr << "Error opening extension library " << path << ": '" << error << "'"
+              << (memory ? ": not enough memory" : "") << std::endl;
     return 1;
   }
   auto create = reinterpret_cast<CreateExtensionFunction>(::dlsym(handle, "create"));
@@ -211,6 +216,34 @@ int RunExtension(const std::string& path, PostprocessorExtensionData& data) {
   return result;
 }
 
+// Runs the extension of a file the host places: the extension sees the
+// file's path as the results log's name, and the file it writes there gets
+// the placement's mode. Returns 0 or 1.
+int RunPlacedExtension(const std::string& library, const PlacedFile& file, PostprocessorExtensionData& data) {
+  const std::string name = str::escape_controls(str::get_lib_name(library), false);
+  const std::string path = str::escape_controls(file.path, false);
+  if (log::RunFiles::Find(file.path)) {
+    std::cerr << "Error running postprocessor extension: " << library << ": " << path
+              << " holds another result of this run already." << std::endl;
+    return 1;
+  }
+  std::string results_log = std::exchange(data.output_file, file.path);
+  const int result = RunExtension(library, data);
+  data.output_file = std::move(results_log);
+  if (result != 0) return result;
+  const auto staged = log::RunFiles::Find(file.path);
+  if (!staged) {
+    std::cerr << "Error running postprocessor extension: " << library << ": " << name << " wrote no " << path << "."
+              << std::endl;
+    return 1;
+  }
+  if (const std::string& problem = staged->SetMode(file.mode); !problem.empty()) {
+    std::cerr << "Error writing output file " << str::escape_controls(problem, false) << "." << std::endl;
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int run_postprocessor(std::shared_ptr<Config>& config) {
@@ -244,6 +277,16 @@ int run_postprocessor(std::shared_ptr<Config>& config, const RunOptions& options
 
   std::vector<std::string> missing;
   std::vector<std::string> libraries = CollectExtensions(*config, missing);
+  // The extensions of files the host places run in addition to the run's.
+  std::map<std::string, PlacedFile> placed;  // by extension name, the path expanded
+  for (const auto& file : config->placed_files) {
+    auto& entry = placed[file.extension] = file;
+    entry.path = str::wordexp(str::strip(file.path, ""));
+    if (std::none_of(libraries.begin(), libraries.end(),
+                     [&](const std::string& path) { return str::get_lib_name(path) == file.extension; })) {
+      Append(libraries, missing, ExtensionSpec{{file.extension}, file.directory});
+    }
+  }
   // A report the run asks for and cannot have fails the run before any
   // result file is touched.
   for (const auto& problem : missing) std::cerr << problem << std::endl;
@@ -297,7 +340,12 @@ int run_postprocessor(std::shared_ptr<Config>& config, const RunOptions& options
       }
       if (!log::OutputLog::set_out_streams(file, mode)) return 1;
     }
-    if (RunExtension(path, data) == 1) reports_failed = true;
+    const auto placement = placed.find(str::get_lib_name(path));
+    if (placement == placed.end()) {
+      if (RunExtension(path, data) == 1) reports_failed = true;
+    } else if (RunPlacedExtension(path, placement->second, data) == 1) {
+      reports_failed = true;
+    }
     // A result file that was not written stops the run like one that cannot be opened.
     if (mapped != output_file_map.end() && !ResultFileWritten()) return 1;
   }
@@ -308,12 +356,15 @@ int run_postprocessor(std::shared_ptr<Config>& config, const RunOptions& options
   if (reports_failed) {
     log::RunFiles::DiscardAll();
     std::cerr << "The result files were left as they were, since a report failed." << std::endl;
-    result = 1;
-  } else if (const std::string problem = log::RunFiles::CommitAll(); !problem.empty()) {
+    return 1;
+  }
+  if (const std::string problem = log::RunFiles::CommitAll(); !problem.empty()) {
     std::cerr << "Error writing output file " << str::escape_controls(problem, false) << "." << std::endl;
-    result = 1;
+    return 1;
   }
 
+  // The closing line names the files this run wrote, when it wrote any.
+  if (opened_files.empty()) return result;
   std::cout << "See the following files for more information: ";
   for (std::size_t i = 0; i < opened_files.size(); ++i) {
     std::cout << str::escape_controls(opened_files[i], false) << (i + 1 < opened_files.size() ? ", " : "");

@@ -39,6 +39,8 @@ class QORV_EXPORT PostprocessorExtensionData {
   std::vector<std::string> databases;
   std::time_t timestamp = 0;
   std::string nodefile;
+  // The results log's name; for the extension of a file the host places
+  // (Config::placed_files), that file's name.
   std::string output_file = "qorv_results.log";
   std::string command_line;
   std::string node_groups_file;

@@ -30,6 +30,7 @@
 #include "postprocessor/version.h"
 #include "tools/results_diff.h"
 #include "tools/run_file.h"
+#include "tools/slurm_drain.h"
 #include "tools/suppressions.h"
 
 // Read by jemalloc when the program is linked with it (tools/CMakeLists.txt),
@@ -59,14 +60,21 @@ struct Options {
   std::string run_file;
   std::optional<std::string> output;
   std::optional<std::string> install_dir;
-  std::optional<std::string> extension_dir;
+  std::vector<std::string> extension_dirs;  // searched in order
+  bool installed_extensions = true;         // the installation's directory is searched last
   std::vector<std::string> extensions;
   bool process_only = false;
   std::optional<std::int32_t> fail_level;
   std::optional<std::time_t> timestamp;
   std::vector<std::string> suppression_files;
   bool fail_exit = false;
+  std::optional<std::string> metrics_file;
+  std::optional<unsigned> metrics_mode;
 };
+
+// The metrics file's permission bits unless --metrics-mode says otherwise:
+// node_exporter reads it as a user of its own.
+constexpr unsigned kMetricsMode = 0644;
 
 // The installation this program belongs to: the prefix it is installed
 // under, so that a moved installation still finds its own extensions, or
@@ -84,6 +92,7 @@ std::string DefaultInstallDir() {
 void PrintHelp() {
   std::cout << "Usage: " << kProgram << " [OPTION]... RUN-FILE\n"
             << "  or:  " << kProgram << " diff [--json] OLD.json NEW.json   (see " << kProgram << " diff --help)\n"
+            << "  or:  " << kProgram << " drain [--apply] RESULTS.json       (see " << kProgram << " drain --help)\n"
             << "Report a Quorvane run described by RUN-FILE (JSON): translate, collapse and\n"
                "classify its issues, decide pass or fail and run the report extensions.\n"
                "\n"
@@ -94,8 +103,10 @@ void PrintHelp() {
                "      --install-dir=DIR    installation root (default: "
             << DefaultInstallDir()
             << ")\n"
-               "      --extensions=DIR     look for extensions in DIR instead of\n"
+               "      --extensions=DIR     look for extensions in DIR first; repeat for more,\n"
+               "                           searched in order before the installation's\n"
                "                           <install-dir>/postprocessor/ostra64/extensions/\n"
+               "      --no-installed-extensions  search only the --extensions directories\n"
                "  -e, --extension=NAME     run extension NAME; repeat for more; replaces the\n"
                "                           extensions the run file names\n"
                "      --process-only       read, translate and sort the issues, write nothing\n"
@@ -107,6 +118,12 @@ void PrintHelp() {
                "      --suppressions=FILE  suppress the issues FILE's rules match, besides those\n"
                "                           of <install-dir>/etc/qorv.xml; repeat for more\n"
                "      --fail-exit          exit with status 3 when the run's verdict is FAIL\n"
+               "      --metrics-file=FILE  also run qorv_metrics and write the Prometheus\n"
+               "                           metrics to FILE (ending in .prom, for node_exporter's\n"
+               "                           textfile collector) instead of beside the results\n"
+               "                           log; overrides the run file; expanded like --output\n"
+               "      --metrics-mode=MODE  permissions of the metrics file, octal, at most 0644\n"
+               "                           (default 0644: readable by node_exporter)\n"
                "  -h, --help               show this help and exit\n"
                "  -V, --version            show the version and exit\n"
                "\n"
@@ -149,11 +166,36 @@ std::time_t ParseTimestamp(const std::string& text, const std::string& source) {
   return static_cast<std::time_t>(*value);
 }
 
+// The metrics file's permission bits: octal, reading for anyone, writing
+// for the owner alone; nothing else (execution, set-id) means anything for
+// a file of metrics.
+unsigned ParseMetricsMode(const std::string& text) {
+  if (text.empty() || text.size() > 4 || text.find_first_not_of("01234567") != std::string::npos) {
+    UsageError("--metrics-mode: '" + text + "' is not an octal mode such as 0640");
+  }
+  const unsigned mode = static_cast<unsigned>(std::stoul(text, nullptr, 8));
+  if ((mode & 022) != 0) UsageError("--metrics-mode: '" + text + "' lets others than the owner write the metrics");
+  if ((mode & ~0644u) != 0) UsageError("--metrics-mode: '" + text + "' sets more than read and write bits (at most 0644)");
+  return mode;
+}
+
 Options ParseOptions(int argc, char** argv) {
-  enum { kInstallDir = 256, kExtensions, kProcessOnly, kFailLevel, kTimestamp, kSuppressions, kFailExit };
+  enum {
+    kInstallDir = 256,
+    kNoInstalledExtensions,
+    kExtensions,
+    kProcessOnly,
+    kFailLevel,
+    kTimestamp,
+    kSuppressions,
+    kFailExit,
+    kMetricsFile,
+    kMetricsMode
+  };
   static const option kLongOptions[] = {
       {"output", required_argument, nullptr, 'o'},
       {"install-dir", required_argument, nullptr, kInstallDir},
+      {"no-installed-extensions", no_argument, nullptr, kNoInstalledExtensions},
       {"extensions", required_argument, nullptr, kExtensions},
       {"extension", required_argument, nullptr, 'e'},
       {"process-only", no_argument, nullptr, kProcessOnly},
@@ -161,6 +203,8 @@ Options ParseOptions(int argc, char** argv) {
       {"timestamp", required_argument, nullptr, kTimestamp},
       {"suppressions", required_argument, nullptr, kSuppressions},
       {"fail-exit", no_argument, nullptr, kFailExit},
+      {"metrics-file", required_argument, nullptr, kMetricsFile},
+      {"metrics-mode", required_argument, nullptr, kMetricsMode},
       {"help", no_argument, nullptr, 'h'},
       {"version", no_argument, nullptr, 'V'},
       {nullptr, 0, nullptr, 0},
@@ -180,7 +224,10 @@ Options ParseOptions(int argc, char** argv) {
         break;
       case kExtensions:
         if (*optarg == '\0') UsageError("--extensions needs a directory");
-        options.extension_dir = optarg;
+        options.extension_dirs.push_back(optarg);
+        break;
+      case kNoInstalledExtensions:
+        options.installed_extensions = false;
         break;
       case 'e':
         if (*optarg == '\0' || std::string(optarg).find('/') != std::string::npos) {
@@ -206,6 +253,13 @@ Options ParseOptions(int argc, char** argv) {
         break;
       case kFailExit:
         options.fail_exit = true;
+        break;
+      case kMetricsFile:
+        if (*optarg == '\0') UsageError("--metrics-file needs a file name");
+        options.metrics_file = optarg;
+        break;
+      case kMetricsMode:
+        options.metrics_mode = ParseMetricsMode(optarg);
         break;
       case 'h':
         PrintHelp();
@@ -247,6 +301,24 @@ std::string ExpandOutputName(const std::string& name, const std::string& source)
   return expanded;
 }
 
+// The directories extensions are looked for in, in order: those of
+// --extensions, then the installation's unless told otherwise.
+std::vector<std::string> ExtensionDirectories(const Options& options, const qorv::Config& config) {
+  std::vector<std::string> directories = options.extension_dirs;
+  if (options.installed_extensions || directories.empty()) {
+    directories.push_back(config.install_dir + "/postprocessor/ostra64/extensions/");
+  }
+  return directories;
+}
+
+// The first of directories that holds the extension name, if any.
+std::optional<std::string> FindExtension(const std::string& name, const std::vector<std::string>& directories) {
+  for (const auto& directory : directories) {
+    if (!qorv::util_extensions::scan_files(directory, {name}).empty()) return directory;
+  }
+  return std::nullopt;
+}
+
 // The command line's settings over those of the run file.
 void Apply(const Options& options, bool file_names_extensions, qorv::Config& config) {
   if (options.output) config.output_file = *options.output;
@@ -258,45 +330,92 @@ void Apply(const Options& options, bool file_names_extensions, qorv::Config& con
   if (options.fail_level) config.fail_level = *options.fail_level;
   if (options.timestamp) config.timestamp = *options.timestamp;
 
-  const std::string directory =
-      options.extension_dir ? *options.extension_dir : config.install_dir + "/postprocessor/ostra64/extensions/";
+  const auto directories = ExtensionDirectories(options, config);
   if (!options.extensions.empty()) {
-    config.extension_specs = {{options.extensions, directory}};
+    config.extension_specs.clear();
+    for (const auto& name : options.extensions) {
+      const auto found = FindExtension(name, directories);
+      if (!found) {
+        std::string searched;
+        for (const auto& directory : directories) searched += (searched.empty() ? "" : ", ") + directory;
+        std::cerr << kProgram << ": "
+                  << qorv::str::escape_controls("--extension: no extension '" + name + "' in " + searched +
+                                                    " (neither lib" + name + ".so nor " + name + ".so)",
+                                                false)
+                  << "\n";
+        std::exit(1);
+      }
+      config.extension_specs.push_back({{name}, *found});
+    }
   } else if (!file_names_extensions) {
     // The defaults that are installed; the others are skipped rather than
     // missed. With none installed all are named, so that the run says so.
-    std::vector<std::string> installed;
+    config.extension_specs.clear();
     for (const auto& name : kDefaultExtensions) {
-      if (!qorv::util_extensions::scan_files(directory, {name}).empty()) installed.push_back(name);
+      if (const auto found = FindExtension(name, directories)) config.extension_specs.push_back({{name}, *found});
     }
-    config.extension_specs = {{installed.empty() ? kDefaultExtensions : installed, directory}};
+    if (config.extension_specs.empty()) config.extension_specs = {{kDefaultExtensions, directories.front()}};
   }
+}
+
+// The metrics file (--metrics-file, else the run file's metrics_file),
+// expanded once like the output name: qorv_metrics runs besides the run's
+// extensions and writes it instead of the file beside the results log.
+// node_exporter's textfile collector reads only files named *.prom, so any
+// other name is refused (status 2).
+void PlaceMetrics(const Options& options, const qorv::tools::RunFile& run) {
+  const std::string name = options.metrics_file.value_or(run.metrics_file);
+  if (name.empty()) {
+    if (options.metrics_mode) UsageError("--metrics-mode needs a metrics file (--metrics-file or metrics_file)");
+    return;
+  }
+  const std::string source = options.metrics_file ? std::string("--metrics-file") : options.run_file + ": metrics_file";
+  const std::string path = ExpandOutputName(name, source);
+  const std::string file = qorv::str::basename(path);
+  if (path.back() == '/' || file.size() <= 5 || file.compare(file.size() - 5, 5, ".prom") != 0) {
+    std::cerr << kProgram << ": "
+              << qorv::str::escape_controls(source + ": '" + path + "' does not end in .prom: node_exporter's textfile "
+                                                "collector reads only files named *.prom", false)
+              << "\n";
+    std::exit(2);
+  }
+  const auto directories = ExtensionDirectories(options, *run.config);
+  const std::string directory = FindExtension("qorv_metrics", directories).value_or(directories.front());
+  run.config->placed_files = {{"qorv_metrics", directory, path, options.metrics_mode.value_or(kMetricsMode)}};
 }
 
 }  // namespace
 
 // qorv-postprocess diff [--json] OLD.json NEW.json
 int Diff(int argc, char** argv) {
-  static const option kLongOptions[] = {
-      {"json", no_argument, nullptr, 'j'}, {"help", no_argument, nullptr, 'h'}, {nullptr, 0, nullptr, 0}};
+  static const option kLongOptions[] = {{"json", no_argument, nullptr, 'j'},
+                                        {"all", no_argument, nullptr, 'a'},
+                                        {"help", no_argument, nullptr, 'h'},
+                                        {nullptr, 0, nullptr, 0}};
   qorv::tools::DiffOptions options;
   optind = 1;
-  for (int option; (option = getopt_long(argc, argv, "+h", kLongOptions, nullptr)) != -1;) {
+  opterr = 0;  // one message of our own instead of getopt's
+  // Options may stand anywhere on the line, as for the main command.
+  for (int option; (option = getopt_long(argc, argv, ":h", kLongOptions, nullptr)) != -1;) {
     if (option == 'j') {
       options.json = true;
+    } else if (option == 'a') {
+      options.all = true;
     } else if (option == 'h') {
-      std::cout << "Usage: " << kProgram << " diff [--json] OLD.json NEW.json\n"
-                << "Compare the JSON results of two runs (qorv_results.json): the issues that are\n"
-                   "new, resolved and still present (the same id, severity group and message),\n"
-                   "the nodes that newly have issues and those that are clean again.\n"
+      std::cout << "Usage: " << kProgram << " diff [--json] [--all] OLD.json NEW.json\n"
+                << "Compare the JSON results of two runs (qorv_results.json): a summary line, the\n"
+                   "issues that are new and resolved (the same id, severity group and message),\n"
+                   "how many are still present, the nodes that newly have issues and those that\n"
+                   "are clean again.\n"
                    "\n"
-                   "      --json   write the comparison as JSON\n"
+                   "      --all    list the issues still present too\n"
+                   "      --json   write the comparison as JSON (always with every issue)\n"
                    "\n"
                    "Exit status: 0 no new issue contributes to FAIL, 1 one does, 2 bad usage or a\n"
                    "file that is not a results document.\n";
       return 0;
     } else {
-      UsageError("diff: unknown option");
+      UsageError(std::string("diff: unknown option '") + argv[optind - 1] + "'");
     }
   }
   if (argc - optind != 2) UsageError("diff needs two results files, OLD.json and NEW.json");
@@ -320,11 +439,13 @@ int Run(int argc, char** argv) {
   const Options options = ParseOptions(argc, argv);
   // An extension directory that is not there would leave the run to
   // extensions found elsewhere, or to none.
-  struct stat info {};
-  if (options.extension_dir && (::stat(options.extension_dir->c_str(), &info) != 0 || !S_ISDIR(info.st_mode))) {
-    std::cerr << kProgram << ": --extensions: " << qorv::str::escape_controls(*options.extension_dir, false)
-              << ": no such directory\n";
-    return 2;
+  for (const auto& directory : options.extension_dirs) {
+    struct stat info {};
+    if (::stat(directory.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+      std::cerr << kProgram << ": --extensions: " << qorv::str::escape_controls(directory, false)
+                << ": no such directory\n";
+      return 2;
+    }
   }
 
   qorv::tools::RunFile run;
@@ -341,7 +462,14 @@ int Run(int argc, char** argv) {
   if (!run.config->output_file.empty()) {
     run.config->output_file = ExpandOutputName(
         run.config->output_file, options.output ? std::string("--output") : options.run_file + ": output_file");
+    // A directory, or a name ending in "/", holds the results under their default names.
+    std::string& output = run.config->output_file;
+    struct stat info {};
+    if (output.back() == '/' || (::stat(output.c_str(), &info) == 0 && S_ISDIR(info.st_mode))) {
+      output += (output.back() == '/' ? "" : "/") + std::string("qorv_results.log");
+    }
   }
+  PlaceMetrics(options, run);
 
   // The installation's rules, then those named; all are checked before any
   // record is marked or anything is written.
@@ -397,6 +525,7 @@ int Run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   if (argc > 1 && std::string(argv[1]) == "diff") return Diff(argc - 1, argv + 1);
+  if (argc > 1 && std::string(argv[1]) == "drain") return qorv::tools::DrainCommand(argc - 1, argv + 1);
   try {
     return Run(argc, argv);
   } catch (const std::bad_alloc&) {

@@ -2,6 +2,11 @@
 
 #include <simdjson.h>
 
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
 #include <algorithm>
 #include <map>
 #include <set>
@@ -12,6 +17,7 @@
 #include "extensions/qorv_json/json_writer.h"
 #include "postprocessor/host/str.h"
 #include "postprocessor/host/tokenized_host.h"
+#include "tools/json_syntax.h"
 
 namespace qorv::tools {
 
@@ -54,11 +60,33 @@ simdjson::dom::element Field(simdjson::dom::object object, const char* name, con
   return value;
 }
 
+// The whole file, or ResultsError with the system's reason.
+std::string Load(const std::string& file) {
+  errno = 0;
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream text;
+  if (in) text << in.rdbuf();
+  if (!in || in.bad()) {
+    throw ResultsError(str::escape_controls(file, false) + ": cannot read the results: " +
+                       (errno ? std::strerror(errno) : "the file cannot be read"));
+  }
+  return text.str();
+}
+
 Results Read(const std::string& file) {
+  const std::string text = Load(file);
   simdjson::dom::parser parser;
   simdjson::dom::element document;
-  if (const auto error = parser.load(file).get(document); error != simdjson::SUCCESS) {
-    throw ResultsError(file + ": cannot read the results: " + simdjson::error_message(error));
+  if (const auto error = parser.parse(text).get(document); error != simdjson::SUCCESS) {
+    // Where the text breaks off or goes wrong, for a file cut short or edited by hand.
+    std::string where;
+    std::string problem = simdjson::error_message(error);
+    if (const auto syntax = FindSyntaxError(text, 1024)) {
+      const auto position = PositionOf(text, syntax->offset);
+      where = ":" + std::to_string(position.line) + ":" + std::to_string(position.column);
+      problem = syntax->problem;
+    }
+    throw ResultsError(str::escape_controls(file, false) + where + ": not a JSON document: " + problem);
   }
   simdjson::dom::object root;
   if (document.get_object().get(root) != simdjson::SUCCESS) {
@@ -199,12 +227,25 @@ Comparison Compare(const Results& before, const Results& after) {
   return comparison;
 }
 
-void WriteText(const Comparison& comparison, const Results& before, const Results& after, int width,
+std::string Counted(std::size_t count, const char* one, const char* many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+void WriteText(const Comparison& comparison, const Results& before, const Results& after, const DiffOptions& options,
                std::ostream& out) {
+  const int width = options.width;
   auto run = [](const Results& results) {
     return results.file + (results.time_utc.empty() ? "" : " (" + results.time_utc + ")");
   };
   out << str::word_wrap("Changes from " + run(before) + " to " + run(after) + "\n", width, "  ");
+  // One line a cron mail's reader takes in at a glance.
+  out << str::word_wrap("Summary: " + Counted(comparison.added.size(), "new issue", "new issues") + " (" +
+                            std::to_string(comparison.added_failing) + " contributing to FAIL), " +
+                            std::to_string(comparison.resolved.size()) + " resolved, " +
+                            std::to_string(comparison.persisting.size()) + " still present; " +
+                            Counted(comparison.newly_with_issues.size(), "node", "nodes") + " with new issues, " +
+                            Counted(comparison.clean_again.size(), "node", "nodes") + " clean again\n",
+                        width, "  ");
   auto section = [&](const char* title, const std::vector<Change>& changes) {
     out << "\n" << title << ": " << changes.size() << "\n";
     std::size_t number = 0;
@@ -212,12 +253,11 @@ void WriteText(const Comparison& comparison, const Results& before, const Result
       const Issue& issue = *change.issue;
       const std::string prefix = "  " + std::to_string(++number) + ". ";
       const std::string indent(prefix.size(), ' ');
-      std::string message = issue.message;
-      std::replace(message.begin(), message.end(), '\n', ' ');
       out << str::word_wrap(prefix + (issue.group.empty() ? "NO SEVERITY GROUP" : issue.group) +
-                                (issue.contributes_to_fail ? ", contributes to FAIL" : "") + ": " + issue.id + "\n",
+                                (issue.contributes_to_fail ? ", contributes to FAIL" : "") + ": " +
+                                str::escape_controls(issue.id, false) + "\n",
                             width, indent)
-          << str::word_wrap(indent + message + "\n", width, indent);
+          << str::word_wrap(indent + str::escape_controls(issue.message, false) + "\n", width, indent);
       std::string nodes = indent + "Nodes: " + CountedRange(issue.nodes) + "\n";
       if (change.before != nullptr && change.before->nodes != issue.nodes) {
         nodes += indent + "Before: " + CountedRange(change.before->nodes) + "\n";
@@ -227,7 +267,12 @@ void WriteText(const Comparison& comparison, const Results& before, const Result
   };
   section("New issues", comparison.added);
   section("Resolved issues", comparison.resolved);
-  section("Still present", comparison.persisting);
+  if (options.all) {
+    section("Still present", comparison.persisting);
+  } else {
+    out << "\nStill present: " << comparison.persisting.size()
+        << (comparison.persisting.empty() ? "" : " (listed with --all)") << "\n";
+  }
   out << "\n"
       << str::column_wrap("Nodes with new issues: " + CountedRange(comparison.newly_with_issues) + "\n" +
                               "Nodes clean again: " + CountedRange(comparison.clean_again) + "\n",
@@ -316,7 +361,7 @@ int DiffResults(const DiffOptions& options, std::ostream& out) {
   if (options.json) {
     WriteJson(comparison, before, after, out);
   } else {
-    WriteText(comparison, before, after, options.width, out);
+    WriteText(comparison, before, after, options, out);
   }
   return comparison.added_failing > 0 ? 1 : 0;
 }

@@ -542,12 +542,12 @@ class RunFileParser {
   RunFileParser(Reader& reader, std::filesystem::path base) : r_(reader), base_(std::move(base)) {}
 
   void Top(od::value value) {
-    static constexpr FieldNames<28> kFields = {
+    static constexpr FieldNames<29> kFields = {
         "command_line", "passed",          "fail_level",    "output_file",    "install_dir",        "include_nodes",
         "databases",    "nodes",           "tested_names",  "nodefile",       "node_groups_file",   "node_groups",
         "extensions",   "fwds",            "roots",         "diagnosis_ids",  "observation_ids",    "category_map",
         "message_tables", "report_messages", "sorting",     "extra_text_setting", "provider_optionsets", "diagnoses",
-        "observations", "third",           "issues",        "timestamp"};
+        "observations", "third",           "issues",        "timestamp",      "metrics_file"};
     Config& c = *config_;
     r_.Record(value, kFields, [&](std::size_t field, od::value v) {
       switch (field) {
@@ -577,6 +577,8 @@ class RunFileParser {
         case 23: case 24: case 25: case 26: Issues(v, c.issue_lists[field - 23]); break;
         case 27:
           r_.Fail(Reader::At(v), "the time stamp is not part of a run file; use --timestamp or SOURCE_DATE_EPOCH");
+          break;
+        case 28: metrics_file_ = r_.String(v); break;
       }
     });
     Link();
@@ -585,6 +587,7 @@ class RunFileParser {
   std::shared_ptr<Config> config() const { return config_; }
   bool names_extensions() const { return names_extensions_; }
   bool states_verdict() const { return states_verdict_; }
+  const std::string& metrics_file() const { return metrics_file_; }
 
  private:
   std::string Resolve(const std::string& directory) const {
@@ -1060,6 +1063,7 @@ class RunFileParser {
   std::shared_ptr<Config> config_ = std::make_shared<Config>();
   bool names_extensions_ = false;
   bool states_verdict_ = false;
+  std::string metrics_file_;
   bool tested_names_given_ = false;
   bool roots_given_ = false;
   std::set<std::string> node_names_;
@@ -1125,7 +1129,8 @@ RunFile ReadRunFile(const std::string& path) {
   parser_of_run.Top(top);
   const char* end = nullptr;
   if (!document.current_location().get(end)) reader.FailSyntax(simdjson::TRAILING_CONTENT, end);
-  return {parser_of_run.config(), parser_of_run.names_extensions(), parser_of_run.states_verdict()};
+  return {parser_of_run.config(), parser_of_run.names_extensions(), parser_of_run.states_verdict(),
+          parser_of_run.metrics_file()};
 }
 
 }  // namespace qorv::tools

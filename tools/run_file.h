@@ -33,6 +33,9 @@ struct RunFile {
   // Whether the file states the run's verdict (`passed`). When it does not,
   // Config::passed keeps its default and the run's own verdict is reported.
   bool states_verdict = false;
+  // The file's `metrics_file`, where the Prometheus metrics go; empty when
+  // it names none.
+  std::string metrics_file;
 };
 
 // Builds the configuration described by the file at path. Directories in

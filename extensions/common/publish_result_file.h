@@ -19,11 +19,12 @@ namespace qorv::extensions {
 // cannot be written, prints "Error writing the <what>: <problem>." on
 // standard error, leaves any earlier file as it was and returns 1, the
 // extension's failure; write is not called when the file cannot even be
-// created. Control characters of the path are printed as escapes.
+// created. Control characters of the path are printed as escapes. The file
+// gets the permission bits of mode.
 template <typename Write, typename = std::enable_if_t<std::is_invocable_v<Write&, AtomicFileWriter&>>>
 int PublishResultFile(const std::string& output_file, const std::string& suffix, const std::string& what,
-                      Write&& write) {
-  AtomicFileWriter file(BesideResultsLog(output_file, suffix));
+                      Write&& write, unsigned mode = log::kResultFileMode) {
+  AtomicFileWriter file(BesideResultsLog(output_file, suffix), mode);
   if (file.problem().empty()) write(file);
   const std::string problem = file.Commit();
   if (!problem.empty()) {

@@ -20,7 +20,9 @@ namespace qorv::extensions {
 // its file name replaced by suffix, after "~" and variable expansion:
 // "out/run.log" and ".junit.xml" give "out/run.junit.xml", the default
 // "qorv_results.log" gives "qorv_results.junit.xml". A dot in a directory or
-// leading a file name does not start an extension.
+// leading a file name does not start an extension. For a file the host
+// places (Config::PlacedFile), output_file is that file's own name, which
+// this gives back unchanged.
 inline std::string BesideResultsLog(const std::string& output_file, const std::string& suffix) {
   return str::replace_extension(str::wordexp(str::strip(output_file, "")), suffix);
 }

@@ -1,13 +1,15 @@
 // qorv_metrics: the run's results as Prometheus metrics for node_exporter's
 // textfile collector, written to "<results log name>.prom" beside the
-// results log (docs/prometheus-metrics.md).
+// results log, or where the host places it (docs/prometheus-metrics.md).
 //
 // Every metric is a gauge describing the last run: the verdict, its time,
 // the FAIL level, the issues by severity group and FAIL contribution, the
 // suppressed records, tested nodes, tests that could not run, each
-// Framework Definition's verdict and each node's issues. Families and
-// samples come in a fixed order, so the same run gives the same bytes; the
-// file is replaced whole, so the collector never reads half of it.
+// Framework Definition's verdict and the issues of each node that has any
+// (a clean node has no series: a cluster of 100,000 nodes would otherwise
+// make 300,000 series of zeros). Families and samples come in a fixed
+// order, so the same run gives the same bytes; the file is replaced whole,
+// so the collector never reads half of it.
 #include <cstdint>
 #include <map>
 #include <set>
@@ -33,26 +35,23 @@ using qorv::metrics_report::AppendSample;
 using qorv::postprocessor::PostprocessorExtension;
 using qorv::postprocessor::PostprocessorExtensionData;
 using qorv::extensions::ValidUtf8;
-using qorv::postprocessor::severity_groups;
+
+// Readable by all: node_exporter runs as a user of its own.
+constexpr unsigned kMetricsFileMode = 0644;
 
 class MetricsReport : public PostprocessorExtension {
  public:
   using PostprocessorExtension::PostprocessorExtension;
 
   int run() override {
-    return qorv::extensions::PublishResultFile(data.output_file, ".prom", "Prometheus metrics",
-                                               [this](AtomicFileWriter& file) { Exposition(file); });
+    return qorv::extensions::PublishResultFile(
+        data.output_file, ".prom", "Prometheus metrics", [this](AtomicFileWriter& file) { Exposition(file); },
+        kMetricsFileMode);
   }
 
  private:
-  // Severity group name to counts, for every group of the table.
+  // Severity group name to counts.
   using GroupCounts = std::map<std::string, std::int64_t>;
-
-  static GroupCounts ZeroCounts() {
-    GroupCounts counts;
-    for (const auto& entry : severity_groups) counts[entry.first] = 0;
-    return counts;
-  }
 
   static void Gauge(AtomicFileWriter& file, const char* name, const char* help, std::int64_t value) {
     AppendGaugeFamily(file.Out(), name, help);
@@ -65,7 +64,6 @@ class MetricsReport : public PostprocessorExtension {
     // Keyed by the label value a name becomes, so that names differing only
     // in ill-formed bytes make one series rather than a duplicate.
     std::map<std::string, GroupCounts> by_node;
-    for (const auto& node : facts->tested_nodes) by_node.emplace(ValidUtf8(node), ZeroCounts());
     std::unordered_map<std::string_view, GroupCounts*> counts_of;  // by the name as the issue has it
     if (data.collapsed_by_type) {
       for (const auto& [key, list] : *data.collapsed_by_type) {
@@ -76,7 +74,7 @@ class MetricsReport : public PostprocessorExtension {
           for (const auto& node : issue->nodes) {
             // A node has many issues: its label value is made once.
             auto& counts = counts_of[node];
-            if (!counts) counts = &by_node.try_emplace(ValidUtf8(node), ZeroCounts()).first->second;
+            if (!counts) counts = &by_node[ValidUtf8(node)];
             ++(*counts)[group->first];
           }
         }

@@ -59,6 +59,22 @@ struct Reports_msg {
 
 using IssueList = std::vector<std::shared_ptr<analysis::AnalysisOutput>>;
 
+// A result file the host names itself rather than leaving it beside the
+// results log: the Prometheus metrics in node_exporter's textfile
+// directory, say. The extension runs in addition to the run's others (from
+// directory when they do not include it) and sees path as its run data's
+// output_file, so that an extension placing its file beside the results log
+// with path's own suffix (extensions/common/result_file.h) writes exactly
+// path; the file gets the permission bits of mode. An extension that
+// writes no file at path, or a path another report of the run writes too,
+// fails the run.
+struct PlacedFile {
+  std::string extension;  // its name, as in ExtensionSpec::names
+  std::string directory;
+  std::string path;  // expanded like output_file
+  unsigned mode = 0644;
+};
+
 struct Config {
   // The four issue lists, by position.
   enum IssueListIndex : std::size_t { DIAGNOSES = 0, OBSERVATIONS = 1, THIRD = 2, ISSUES = 3 };
@@ -77,6 +93,7 @@ struct Config {
   std::int32_t fail_level = -1;  // -1: not set
   std::string output_file;       // empty: not set
   std::vector<ExtensionSpec> extension_specs;
+  std::vector<PlacedFile> placed_files;
   std::vector<Node> nodes;
   std::array<IssueList, 4> issue_lists;
   std::map<std::string, std::vector<std::pair<std::string, std::string>>> message_tables;

@@ -172,6 +172,22 @@ TEST_F(OutputLogTest, RunFilesAppearWholeTogetherOrNotAtAll) {
   EXPECT_EQ(ReadFile(dir / "victim"), "mine");
   EXPECT_EQ(Mode(dir / "victim"), 0600u);
 
+  // A file of the run is not staged twice, under any spelling of its name:
+  // the later would replace the earlier. A staged file takes a new mode
+  // before it is placed.
+  RunFiles::Begin();
+  ASSERT_TRUE(OutputLog::set_out_streams(log_file, kTrunc));
+  OutputLog(OutputLog::NO_COLOR) << "today\n";
+  const std::string twice = dir.path().string() + "//./run.log";
+  EXPECT_EQ(RunFiles::Stage(twice)->problem(), twice + " holds another result of this run already");
+  const auto metrics = RunFiles::Stage(dir / "run.prom");
+  metrics->stream() << "m 1\n";
+  EXPECT_EQ(metrics->SetMode(0640), "");
+  ASSERT_TRUE(OutputLog::set_out_streams("", kTrunc));
+  EXPECT_EQ(RunFiles::CommitAll(), "");
+  EXPECT_EQ(ReadFile(log_file), "today\n");
+  EXPECT_EQ(Mode(dir / "run.prom"), 0640u);
+
   ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0640), 0);
   CaptureOutput capture;
   RunFiles::Begin();

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <pty.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -98,12 +99,15 @@ std::map<std::string, std::string> Snapshot(const TempDir& dir) {
   return files;
 }
 
-// A result file that was written to its end: the JSON document closed, a
-// text report with its closing block.
+// A result file that was written to its end: the JSON document closed, the
+// metrics with their last family, a text report with its closing block.
 bool Complete(const std::string& path) {
   const std::string text = ReadFile(path);
   if (path.size() > 5 && path.compare(path.size() - 5, 5, ".json") == 0) {
     return text.size() > 2 && text.compare(text.size() - 2, 2, "}\n") == 0;
+  }
+  if (path.size() > 5 && path.compare(path.size() - 5, 5, ".prom") == 0) {
+    return text.find("# TYPE qorv_node_issues gauge\n") != std::string::npos && text.back() == '\n';
   }
   return text.find(std::string("Quorvane ") + qorv::postprocessor::kProductVersion + "\n") != std::string::npos &&
          text.back() == '\n';
@@ -143,6 +147,7 @@ struct Case {
   std::vector<std::string> out = {};      // each must appear on standard output
   int columns = -1;                       // a terminal this wide on standard input
   const char* epoch = nullptr;            // SOURCE_DATE_EPOCH
+  std::map<std::string, unsigned> modes = {};  // files' permission bits; 0: the file is not there
 };
 
 // Bad input of every kind, and the options, through the program: each gives
@@ -197,7 +202,8 @@ TEST(QorvPostprocessBadInput, RefusesOrReportsEachPlainly) {
       // own stacks and visit each definition once, and the drawn trees are
       // bounded.
       {"30,000 dependent definitions", Layered(30000, 1), every_report, 0, {}, nullptr, all},
-      {"2^40 dependency paths", Layered(40, 2), every_report, 0, {}, nullptr, all},
+      {"2^40 dependency paths", Layered(40, 2), every_report, 0, {}, nullptr, all, {}, -1, nullptr,
+       {{kResults, 0660}, {"qorv_results.prom", 0644}}},
       // Message catalogues.
       {"catalogue missing", SmallRun(), {}, 2, {"c.xml", "No such file"},
        [](const TempDir& d) { std::filesystem::remove(d / "c.xml"); }},
@@ -232,11 +238,41 @@ TEST(QorvPostprocessBadInput, RefusesOrReportsEachPlainly) {
          std::filesystem::create_symlink("/dev/full", d / "out/run.log");
        },
        {"out/run.log"}},
-      {"output file names a directory", SmallRun(), {"--output", "outdir"}, 1,
-       {"Error opening output file outdir.\n  outdir is a directory, not a file the reports may replace\n"},
-       [](const TempDir& d) { std::filesystem::create_directory(d / "outdir"); }},
+      // A directory holds the results under their default names.
+      {"output names a directory", SmallRun(), {"--output", "outdir"}, 0, {},
+       [](const TempDir& d) { std::filesystem::create_directory(d / "outdir"); },
+       {"outdir/" + std::string(kResults), "outdir/qorv_results.json", "outdir/" + std::string(kWarnings)}},
+      {"output ends in a slash", SmallRun(), {"--output", "new/"}, 0, {}, nullptr,
+       {"new/" + std::string(kResults), "new/qorv_results.json"}},
       {"shell metacharacters in the output file", SmallRun(), {"--output", odd_output}, 0, {}, nullptr,
        {odd_output, "out/;touch pwned&|<x> *.json", "out/" + std::string(kWarnings)}},
+      // The metrics file: qorv_metrics runs besides the run's extensions and
+      // writes there alone, readable by node_exporter's user.
+      {"metrics file", SmallRun(), {"-e", "category_log", "--metrics-file", "tf/q.prom", "-o", "out/run.log"}, 0, {},
+       nullptr, {"tf/q.prom", "out/run.log"}, {"Prometheus metrics: tf/q.prom\n"}, -1, nullptr,
+       {{"tf/q.prom", 0644}, {"out/run.prom", 0}, {"tf/run.log", 0}}},
+      {"metrics file of a named qorv_metrics", SmallRun(), {"-e", "qorv_metrics", "--metrics-file", "q.prom"}, 0, {},
+       nullptr, {"q.prom"}, {}, -1, nullptr, {{"q.prom", 0644}, {"qorv_results.prom", 0}}},
+      {"metrics mode", SmallRun(), {"--metrics-file", "q.prom", "--metrics-mode", "0640"}, 0, {}, nullptr, {"q.prom"},
+       {}, -1, nullptr, {{"q.prom", 0640}}},
+      {"metrics file in the run file, expanded", SmallRun(",\n  \"metrics_file\": \"$QORV_TEST_OUT/m.prom\""), {}, 0,
+       {}, out_dir, {"out/m.prom", kResults}, {}, -1, nullptr, {{"out/m.prom", 0644}}},
+      {"metrics file option over the run file's", SmallRun(",\n  \"metrics_file\": \"m.txt\""),
+       {"--metrics-file", "q.prom"}, 0, {}, nullptr, {"q.prom"}},
+      {"metrics file not .prom", SmallRun(), {"--metrics-file", "q.txt"}, 2,
+       {"qorv-postprocess: --metrics-file: 'q.txt' does not end in .prom: node_exporter's textfile collector"}},
+      {"metrics file named only .prom", SmallRun(",\n  \"metrics_file\": \"tf/.prom\""), {}, 2,
+       {"qorv-postprocess: run.json: metrics_file: 'tf/.prom' does not end in .prom"}},
+      {"metrics file that is the results log", SmallRun(), {"-e", "category_log", "-o", "q.prom", "--metrics-file", "q.prom"},
+       1, {"q.prom holds another result of this run already"}},
+      {"metrics mode with group write", SmallRun(), {"--metrics-file", "q.prom", "--metrics-mode", "0664"}, 2,
+       {"--metrics-mode: '0664' lets others than the owner write the metrics"}},
+      {"metrics mode with execution", SmallRun(), {"--metrics-file", "q.prom", "--metrics-mode", "0744"}, 2,
+       {"--metrics-mode: '0744' sets more than read and write bits (at most 0644)"}},
+      {"metrics mode not octal", SmallRun(), {"--metrics-file", "q.prom", "--metrics-mode", "0648"}, 2,
+       {"--metrics-mode: '0648' is not an octal mode"}},
+      {"metrics mode without a metrics file", SmallRun(), {"--metrics-mode", "0600"}, 2,
+       {"--metrics-mode needs a metrics file"}},
       // Extensions.
       {"extension directory missing", SmallRun(), {"--extensions", "nodir"}, 2,
        {"qorv-postprocess: --extensions: nodir: no such directory\n"}},
@@ -246,11 +282,13 @@ TEST(QorvPostprocessBadInput, RefusesOrReportsEachPlainly) {
          std::filesystem::create_symlink(QORV_EXTENSION_DIR "/libcategory_log.so", d / "ext/libcategory_log.so");
        },
        {kResults}},
-      {"extension missing", SmallRun(), {"--extension", "no_such_extension"}, 1,
-       {"No postprocessor extensions could be loaded"}},
-      {"one of the extensions missing", SmallRun(), {"-e", "category_log", "-e", "nosuch"}, 1,
-       {"No postprocessor extension 'nosuch' in " + std::string(QORV_EXTENSION_DIR) +
-        " (neither libnosuch.so nor nosuch.so)."}},
+      {"one of the extensions missing, named with every directory searched", SmallRun(),
+       {"-e", "category_log", "-e", "nosuch"}, 1,
+       {"--extension: no extension 'nosuch' in " + std::string(QORV_EXTENSION_DIR) +
+        ", ./postprocessor/ostra64/extensions/ (neither libnosuch.so nor nosuch.so)"}},
+      {"extensions from two directories, searched in order", SmallRun(),
+       {"--extensions", plugins, "-e", "facts_reader", "-e", "category_log"}, 0, {}, nullptr, {kResults},
+       {"facts_reader: "}},
       {"extension not a library", SmallRun(), {"--extensions", "ext", "-e", "bogus"}, 1,
        {"Error opening extension library ext/libbogus.so: '"},
        [](const TempDir& d) { d.Write("ext/libbogus.so", "not a library\n"); }},
@@ -330,6 +368,10 @@ TEST(QorvPostprocessBadInput, RefusesOrReportsEachPlainly) {
       EXPECT_EQ(Snapshot(dir), before);
     }
     for (const auto& file : c.results) EXPECT_TRUE(Complete(dir / file)) << file << ":\n" << ReadFile(dir / file);
+    for (const auto& [file, mode] : c.modes) {
+      struct stat status {};
+      EXPECT_EQ(::stat((dir / file).c_str(), &status) == 0 ? status.st_mode & 07777 : 0u, mode) << file;
+    }
     if (c.columns >= 0) {  // the driver's closing line is not wrapped
       qorv::testing::ExpectFits(result.out.substr(0, result.out.rfind("See the following files")),
                                 c.columns > 0 && c.columns <= 512 ? c.columns : 80);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <iostream>
 #include <sstream>
 #include <string>
 
@@ -23,8 +24,8 @@ std::string Issue(const std::string& id, const std::string& group, bool fail, co
 
 class ResultsDiffTest : public ::testing::Test {
  protected:
-  int Diff(const std::string& old_text, const std::string& new_text, bool json = false) {
-    DiffOptions options{dir_.Write("old.json", old_text), dir_.Write("new.json", new_text), json, 80};
+  int Diff(const std::string& old_text, const std::string& new_text, bool json = false, bool all = true) {
+    DiffOptions options{dir_.Write("old.json", old_text), dir_.Write("new.json", new_text), json, 80, all};
     std::ostringstream out;
     const int status = DiffResults(options, out);
     printed_ = out.str();
@@ -55,12 +56,19 @@ TEST_F(ResultsDiffTest, IssuesAreMatchedByIdAndSeverityGroup) {
   EXPECT_TRUE(Shows("Still present: 1\n  1. WARNING, contributes to FAIL: disk\n")) << printed_;
   EXPECT_TRUE(Shows("Nodes with new issues: 2 nodes: n[5-6]\nNodes clean again: 2 nodes: n[1,4]\n")) << printed_;
   EXPECT_EQ(Diff(new_run, old_run, true), 1) << "fan as a critical FAIL issue is new";
+
+  // By default the text counts what is still present and lists only what changed.
+  Diff(old_run, new_run, false, false);
+  EXPECT_TRUE(Shows("Summary: 2 new issues (0 contributing to FAIL), 2 resolved, 1 still present; 2\n"
+                    "  nodes with new issues, 2 nodes clean again\n"))
+      << printed_;
+  EXPECT_TRUE(Shows("\nStill present: 1 (listed with --all)\n\nNodes with new issues:")) << printed_;
 }
 
 TEST_F(ResultsDiffTest, WhatIsNotAResultsDocumentIsRefusedByName) {
   const std::string good = Results("");
   const std::pair<std::string, std::string> cases[] = {
-      {"{\"schema_version\": 1,", "old.json: cannot read the results: "},
+      {"{\"schema_version\": 1,\n  \"run", "old.json:2:7: not a JSON document: the file ends early"},
       {"[1, 2]", "old.json: not a qorv_results.json document (not a JSON object)"},
       {"{\"schema_version\": 2, \"run\": {}, \"issues\": []}", "old.json: schema version 2 is not supported"},
       {"{\"schema_version\": 1, \"run\": {}}", "old.json: the document has no 'issues'"},
@@ -74,6 +82,14 @@ TEST_F(ResultsDiffTest, WhatIsNotAResultsDocumentIsRefusedByName) {
     } catch (const ResultsError& error) {
       EXPECT_NE(std::string(error.what()).find(message), std::string::npos) << error.what();
     }
+  }
+  try {
+    DiffResults(DiffOptions{dir_ / "missing.json", dir_ / "missing.json"}, std::cout);
+    ADD_FAILURE() << "a missing file was read";
+  } catch (const ResultsError& error) {
+    EXPECT_NE(std::string(error.what()).find("missing.json: cannot read the results: No such file or directory"),
+              std::string::npos)
+        << error.what();
   }
 }
 

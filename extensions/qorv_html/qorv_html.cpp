@@ -8,8 +8,19 @@
 // node name and by severity group. Every text of the run goes through
 // Escape, so nothing a run holds is ever read as markup; the only script is
 // the page's own. The same run data always gives the same bytes.
+//
+// Each issue list of the page is numbered, and a JSON data block at the end
+// names, for every listed issue in page order, its severity group and its
+// nodes (as numbers into the sorted list of node names): the filter's index.
+// A large report (more than kLargeReport issues) opens folded, and its issue
+// lists stand in <noscript> chunks of kChunk issues: without a script they
+// are ordinary markup, with one they are a single text node each, which the
+// script parses only when a fold opens, a filter needs it or the page is
+// printed. The DOM stays small whatever the run's size.
+#include <algorithm>
 #include <ctime>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -34,7 +45,8 @@ namespace {
 
 using qorv::extensions::AtomicFileWriter;
 using qorv::html_report::AppendEscaped;
-using qorv::html_report::Escape;
+using qorv::html_report::AppendJson;
+using qorv::html_report::Clean;
 using qorv::postprocessor::CategoryMap;
 using qorv::postprocessor::CollapsedAnalysisOutput;
 using qorv::postprocessor::IssueKey;
@@ -46,6 +58,18 @@ constexpr char kOverallPrefix[] = "  Overall Result: ";
 // Severity groups, most severe first, and the name of severities in none.
 const char* const kGroups[] = {"CRITICAL", "WARNING", "INFORMATIONAL"};
 constexpr char kNoGroup[] = "OTHER";
+// Reports listing more issues open folded, their issue lists parsed by the
+// script when shown; at most this many are plain markup, open.
+constexpr std::size_t kLargeReport = 200;
+// Issues per <noscript> chunk of a large report's issue list: what the
+// script parses at a time.
+constexpr std::size_t kChunk = 25;
+
+// The position of a severity group in kGroups, kNoGroup after them: how the
+// data block names an issue's group.
+std::size_t SeverityIndex(const std::string& group) {
+  return static_cast<std::size_t>(std::find(std::begin(kGroups), std::end(kGroups), group) - std::begin(kGroups));
+}
 
 std::string Plural(std::size_t count, const char* one, const char* many) {
   return std::to_string(count) + " " + (count == 1 ? one : many);
@@ -58,6 +82,12 @@ class HtmlReport : public PostprocessorExtension {
   int run() override {
     categories_ = qorv::postprocessor::CategoryMap::OfRun(data, true);
     facts_ = qorv::postprocessor::RunFacts::Of(data);
+    std::size_t listed = ListedIssues("INFORMATIONAL") + ListedIssues("ERROR");
+    for (const auto& category : categories_->GetCategories()) {
+      if (!categories_->IsNonIssueCategory(category)) listed += ListedIssues(category);
+    }
+    large_ = listed > kLargeReport;
+    Time();
     const auto page = [this](AtomicFileWriter& file) {
       file_ = &file;
       Page();
@@ -79,6 +109,12 @@ class HtmlReport : public PostprocessorExtension {
     AppendEscaped(file_->Out(), text);
     return *this;
   }
+  // Appends a node name, escaped, without line breaks: the list of names
+  // splits exactly at the blanks between them.
+  HtmlReport& Name(const std::string& name) {
+    AppendEscaped(file_->Out(), name, false);
+    return *this;
+  }
   HtmlReport& Element(const std::string& tag, const std::string& text, const std::string& attributes = "") {
     return Raw("<" + tag + attributes + ">").Text(text).Raw("</" + tag + ">");
   }
@@ -92,13 +128,13 @@ class HtmlReport : public PostprocessorExtension {
       return;
     }
     if (names.size() == 1) {
-      Element("code", *names.begin());
+      Raw("<code>").Name(*names.begin()).Raw("</code>");
       return;
     }
     Raw("<details class=\"nodes\"><summary><code>").Text(range).Raw("</code></summary><div class=\"node-list\">");
     bool first = true;
     for (const auto& name : names) {
-      Raw(first ? "" : " ").Text(name);
+      Raw(first ? "" : " ").Name(name);
       first = false;
     }
     Raw("</div></details>");
@@ -120,7 +156,8 @@ class HtmlReport : public PostprocessorExtension {
         "<meta name=\"generator\" content=\"")
         .Text(std::string(qorv::postprocessor::kProductName) + " " + qorv::postprocessor::kProductVersion)
         .Raw("\">\n<title>")
-        .Text(verdict + " - " + qorv::postprocessor::kProductName + " results")
+        .Text(verdict + (time_shown_.empty() ? "" : " " + time_shown_) + " - " + qorv::postprocessor::kProductName +
+              " results")
         .Raw("</title>\n<style>")
         .Raw(qorv::html_report::kStyle)
         .Raw("</style>\n</head>\n<body>\n");
@@ -149,6 +186,7 @@ class HtmlReport : public PostprocessorExtension {
     Trees();
     Raw("</main>\n");
     Closing();
+    DataBlock();
     Raw("<script>").Raw(qorv::html_report::kScript).Raw("</script>\n</body>\n</html>\n");
   }
 
@@ -160,6 +198,13 @@ class HtmlReport : public PostprocessorExtension {
   void OverallResult(const std::string& verdict) {
     Raw("<header id=\"overall\" class=\"result " + std::string(data.passed ? "pass" : "fail") + "\">\n")
         .Raw("<h1>Overall Result: <span class=\"verdict\">" + verdict + "</span></h1>\n<dl class=\"facts\">\n");
+    if (!time_shown_.empty()) {
+      Raw("<dt>Time</dt><dd><time datetime=\"" + time_iso_ + "\">" + time_shown_ + "</time></dd>\n");
+    }
+    if (!data.nodefile.empty()) Fact("Node file", data.nodefile);
+    if (!data.command_line.empty()) {
+      Raw("<dt>Command line</dt><dd><code>").Text(data.command_line).Raw("</code></dd>\n");
+    }
     Fact("Issues contributing to FAIL", Breakdown(facts_->failing_diagnoses, facts_->failing_observations));
     Fact("Other issues", Breakdown(facts_->other_diagnoses, facts_->other_observations));
     const std::string level = strings_.get_severity_string(data.fail_level);
@@ -182,7 +227,8 @@ class HtmlReport : public PostprocessorExtension {
     // Collapsed issues by severity group, split by their FAIL contribution.
     Raw("<div class=\"scroll\"><table id=\"severity-counts\">\n<caption>Issues by severity group</caption>\n"
         "<thead><tr><th scope=\"col\">Severity group</th><th scope=\"col\">Counts to FAIL</th>"
-        "<th scope=\"col\">Diagnoses</th><th scope=\"col\">Observations</th><th scope=\"col\">Total</th></tr></thead>"
+        "<th scope=\"col\">Diag\u00ADnoses</th><th scope=\"col\">Obser\u00ADvations</th><th scope=\"col\">Total</th>"
+        "</tr></thead>"
         "\n<tbody>\n");
     for (const auto& group : facts_->groups) {
       if (group.total() == 0) continue;
@@ -210,9 +256,11 @@ class HtmlReport : public PostprocessorExtension {
     std::set<std::string> present;
     for (const auto& issue : categories_->GetAllIssues()) present.insert(GroupOf(*issue));
     Raw("<form id=\"filters\" class=\"controls\" role=\"search\" aria-label=\"Filter issues\" hidden>\n");
-    Raw("<label for=\"node-filter\">Show issues on nodes matching</label>"
+    Raw("<label for=\"node-filter\">Show issues on nodes</label>"
         "<input id=\"node-filter\" type=\"search\" autocomplete=\"off\" spellcheck=\"false\" "
-        "placeholder=\"node name\">\n<fieldset><legend>Severity</legend>\n");
+        "placeholder=\"node[1-4],login1\" aria-describedby=\"filter-status\">\n"
+        "<label for=\"node-partial\"><input type=\"checkbox\" id=\"node-partial\"> part of a name</label>\n"
+        "<fieldset><legend>Severity</legend>\n");
     std::vector<std::string> groups(std::begin(kGroups), std::end(kGroups));
     if (present.count(kNoGroup) != 0) groups.push_back(kNoGroup);
     for (const auto& group : groups) {
@@ -250,9 +298,6 @@ class HtmlReport : public PostprocessorExtension {
       Raw("</div>\n");
     }
     Raw("<dl class=\"facts\">\n");
-    if (!data.command_line.empty()) {
-      Raw("<dt>Command line</dt><dd><code>").Text(data.command_line).Raw("</code></dd>\n");
-    }
     std::string tests;
     for (const auto& root : Definitions().roots) {
       if (!root || !root->fwd) continue;
@@ -260,11 +305,14 @@ class HtmlReport : public PostprocessorExtension {
     }
     Fact("Tests run", tests.empty() ? "none" : tests);
     const std::size_t failed = facts_->tests_failed_to_run;
-    // The warnings log lies beside the results log, and so beside this page.
-    Fact("Tests that failed to run", failed == 0 ? "none"
-                                                 : std::to_string(failed) +
-                                                       ". Information may be incomplete. See "
-                                                       "qorv_execution_warnings.log beside this report.");
+    // Whether a warnings log was written beside this page is not the page's
+    // to know; its own runtime errors section lists the same tests.
+    if (failed == 0) {
+      Fact("Tests that failed to run", "none");
+    } else {
+      Raw("<dt>Tests that failed to run</dt><dd>" + std::to_string(failed) +
+          ". Information may be incomplete: see <a href=\"#runtime-errors\">Runtime errors</a>.</dd>\n");
+    }
     Fact("Overall result", facts_->OverallResult());
     Raw("</dl>\n</section>\n");
   }
@@ -411,71 +459,116 @@ class HtmlReport : public PostprocessorExtension {
     // The runtime errors and the additional information are sections of
     // their own; the other categories are parts of the issue section.
     const std::string heading = category == "ERROR" || category == "INFORMATIONAL" ? "h2" : "h3";
-    Raw("<details class=\"category\" open id=\"category-" + std::to_string(++sections_) + "\"><summary><" + heading +
-        ">")
+    Raw("<details class=\"category\"" + Open() + " id=\"category-" + std::to_string(++sections_) + "\"><summary><" +
+        heading + ">")
         .Text(title)
-        .Raw("</" + heading + ">");
-    const std::size_t count = categories_->GetNumIssuesInSubclusters(category);
-    Raw(" <span class=\"count\">(" + Plural(count, "issue", "issues") + ")</span></summary>\n");
+        .Raw("</" + heading + "> ")
+        .Count(categories_->GetNumIssuesInSubclusters(category))
+        .Raw("</summary>\n");
     if (ListedIssues(category) == 0) {
       Raw("<p class=\"none\">No issues detected.</p>\n</details>\n");
       return;
     }
     Element("p", introduction).Raw("\n");
     const auto subclusters = categories_->GetSubclusters();
+    // Groups without issues in the category are named on one line after
+    // the others: their names and "the remaining nodes" when it is one.
+    std::vector<std::string> empty;
+    bool remaining_empty = false;
+    const auto block = [&](const std::string& subcluster, const std::string& title) {
+      if (!categories_->GetIssuesByCategory(category, subcluster)->empty()) {
+        Block(category, subcluster, title, subclusters.count(subcluster) != 0);
+      } else if (data.default_subcluster_only && subcluster == kDefaultSubcluster) {
+        remaining_empty = true;
+      } else {
+        empty.push_back(subcluster);
+      }
+    };
     if (subclusters.size() < 2) {
-      Issues(category, subclusters.empty() ? std::string() : *subclusters.begin());
+      const std::string subcluster = subclusters.empty() ? std::string() : *subclusters.begin();
+      if (categories_->GetIssuesByCategory(category, subcluster)->empty()) {
+        Raw("<p class=\"none\">No issues detected.</p>\n");
+      } else {
+        Issues(category, subcluster, subclusters.count(subcluster) != 0);
+      }
     } else if (data.default_subcluster_only) {
       for (const auto& subcluster : subclusters) {
-        if (subcluster != kDefaultSubcluster) Block(category, subcluster, "Subcluster \"" + subcluster + "\"");
+        if (subcluster != kDefaultSubcluster) block(subcluster, "Subcluster \"" + subcluster + "\"");
       }
-      if (subclusters.count(kDefaultSubcluster) != 0) Block(category, kDefaultSubcluster, "Remaining Nodes");
+      if (subclusters.count(kDefaultSubcluster) != 0) block(kDefaultSubcluster, "Remaining Nodes");
     } else {
       // The groups of all nodes come after the groups they are made of.
       for (const bool all : {false, true}) {
         for (const auto& group : subclusters) {
-          if ((group.find("All") != std::string::npos) == all) Block(category, group, "Group \"" + group + "\"");
+          if ((group.find("All") != std::string::npos) == all) block(group, "Group \"" + group + "\"");
         }
       }
     }
-    if (!subclusters.empty() && !Ungrouped(category)->empty()) Block(category, "", "Not in any node group");
+    if (!empty.empty() || remaining_empty) {
+      const std::string kind = data.default_subcluster_only ? "subcluster" : "group";
+      Raw("<p class=\"none empty-groups\">No issues in ");
+      if (!empty.empty()) Raw(kind + (empty.size() == 1 ? " " : "s "));
+      for (std::size_t i = 0; i < empty.size(); ++i) {
+        const bool last = i + 1 == empty.size() && !remaining_empty;
+        Raw(i == 0 ? "" : last ? " and " : ", ").Raw("&quot;").Text(empty[i]).Raw("&quot;");
+      }
+      if (remaining_empty) Raw(empty.empty() ? "the remaining nodes" : " or the remaining nodes");
+      Raw(".</p>\n");
+    }
+    if (!subclusters.empty() && !Ungrouped(category)->empty()) Block(category, "", "Not in any node group", false);
     Raw("</details>\n");
   }
 
-  void Block(const std::string& category, const std::string& subcluster, const std::string& title) {
+  // " open" on the folds of a small report.
+  std::string Open() const { return large_ ? "" : " open"; }
+
+  // The number of issues of a fold, which the script replaces by the number
+  // the filters leave of it.
+  HtmlReport& Count(std::size_t count) {
+    return Raw("<span class=\"count\" data-total=\"" + std::to_string(count) + "\">(" +
+               Plural(count, "issue", "issues") + ")</span>");
+  }
+
+  void Block(const std::string& category, const std::string& subcluster, const std::string& title, bool counted) {
     const auto issues = categories_->GetIssuesByCategory(category, subcluster);
-    Raw("<details class=\"block\" open><summary>").Text(title);
-    Raw(" <span class=\"count\">(" + Plural(issues->size(), "issue", "issues") + ")</span></summary>\n");
+    Raw("<details class=\"block\"" + Open() + "><summary>").Text(title).Raw(" ").Count(issues->size());
+    Raw("</summary>\n");
     if (data.default_subcluster_only) {
       Raw("<div>Nodes: ");
       Nodes(categories_->GetNodesInSubcluster(subcluster));
       Raw("</div>\n");
     }
-    Issues(category, subcluster);
+    Issues(category, subcluster, counted);
     Raw("</details>\n");
   }
 
-  void Issues(const std::string& category, const std::string& subcluster) {
+  // An issue list, numbered for the data block. counted: its issues count
+  // toward the category's number (they are in a node group of the run).
+  void Issues(const std::string& category, const std::string& subcluster, bool counted) {
     const auto issues = categories_->GetIssuesByCategory(category, subcluster);
-    if (issues->empty()) {
-      Raw("<p class=\"none\">No issues detected.</p>\n");
-      return;
-    }
-    Raw("<ol class=\"issues\">\n");
+    const std::size_t first = listed_.size();
+    Raw("<div class=\"issue-list\" data-list=\"" + std::to_string(lists_.size()) + "\">\n");
+    std::size_t index = 0;
     for (const auto& issue : *issues) {
-      if (issue) Issue(*issue);
+      if (!issue) continue;
+      if (index == 0 || (large_ && index % kChunk == 0)) {
+        if (index > 0) Raw("</ol>\n</noscript>\n");
+        const std::string start = index == 0 ? "" : " start=\"" + std::to_string(index + 1) + "\"";
+        Raw(large_ ? "<noscript>\n" : "").Raw("<ol class=\"issues\"" + start + ">\n");
+      }
+      Issue(*issue);
+      ++index;
     }
-    Raw("</ol>\n<p class=\"no-match\" hidden>No issues here match the filter.</p>\n");
+    if (index > 0) Raw(large_ ? "</ol>\n</noscript>\n" : "</ol>\n");
+    Raw("</div>\n");
+    lists_.push_back({listed_.size() - first, counted});
   }
 
   void Issue(CollapsedAnalysisOutput& issue) {
     const bool table = issue.is_table && issue.table.IsValid() && !issue.table.empty();
     const std::string group = GroupOf(issue);
-    // One name a line; a name's own line breaks are dropped, so the script
-    // splits the list exactly.
-    std::string names;
-    for (const auto& node : issue.nodes) names += (names.empty() ? "" : "&#10;") + Escape(node, false);
-    Raw("<li class=\"issue\" data-severity=\"" + group + "\" data-nodes=\"" + names + "\">\n");
+    listed_.push_back({&issue, SeverityIndex(group)});
+    Raw("<li class=\"issue\" data-severity=\"" + group + "\">\n");
     const std::string id = table ? qorv::postprocessor::UtilityFunctions().get_usable_id(issue.get_id()) : issue.get_id();
     Raw("<div><span class=\"issue-id mono\">").Text(id).Raw("</span> <span class=\"badge " + group + "\">" + group +
                                                             "</span></div>\n<dl class=\"facts\">\n");
@@ -558,16 +651,25 @@ class HtmlReport : public PostprocessorExtension {
     Raw("</section>\n");
   }
 
-  void Closing() {
-    Raw("<footer id=\"closing\">\n<dl class=\"facts\">\n");
-    Fact("Report", std::string(qorv::postprocessor::kProductName) + " " + qorv::postprocessor::kProductVersion);
+  // The run's time, "2026-02-03 07:05:09 UTC" and its ISO form; none for a
+  // time gmtime cannot convert or a year beyond four digits.
+  void Time() {
     std::tm time{};
     char iso[32];
     char shown[64];
     if (::gmtime_r(&data.timestamp, &time) != nullptr && time.tm_year >= -1900 && time.tm_year <= 9999 - 1900 &&
         std::strftime(iso, sizeof iso, "%Y-%m-%dT%H:%M:%SZ", &time) != 0 &&
         std::strftime(shown, sizeof shown, "%Y-%m-%d %H:%M:%S UTC", &time) != 0) {
-      Raw("<dt>Time</dt><dd><time datetime=\"" + std::string(iso) + "\">" + shown + "</time></dd>\n");
+      time_iso_ = iso;
+      time_shown_ = shown;
+    }
+  }
+
+  void Closing() {
+    Raw("<footer id=\"closing\">\n<dl class=\"facts\">\n");
+    Fact("Report", std::string(qorv::postprocessor::kProductName) + " " + qorv::postprocessor::kProductVersion);
+    if (!time_shown_.empty()) {
+      Raw("<dt>Time</dt><dd><time datetime=\"" + time_iso_ + "\">" + time_shown_ + "</time></dd>\n");
     }
     if (!data.nodefile.empty()) Fact("Nodefile used", data.nodefile);
     std::string databases;
@@ -578,11 +680,70 @@ class HtmlReport : public PostprocessorExtension {
     Raw("</dl>\n</footer>\n");
   }
 
+  // The filter's data, as JSON in an inert script element:
+  //   severities  the names of the severity groups, kNoGroup last
+  //   large       whether the issue lists stand in <noscript> chunks
+  //   chunk       issues per chunk
+  //   nodes       the node names of the listed issues as the page shows
+  //               them, sorted, each once
+  //   lists       per issue list (data-list), its number of issues and
+  //               whether they count toward their category's number (1, 0)
+  //   issues      per listed issue in page order, the lists' issues one
+  //               after the other: its severity group and its nodes, as
+  //               indexes into severities and nodes
+  void DataBlock() {
+    std::map<std::string, std::size_t> ids;
+    for (const auto& listed : listed_) {
+      for (const auto& node : listed.issue->nodes) ids.emplace(Clean(node, false), 0);
+    }
+    std::string out = "<script type=\"application/json\" id=\"report-data\">{\"severities\":[";
+    for (const char* group : kGroups) out += "\"" + std::string(group) + "\",";
+    out += "\"" + std::string(kNoGroup) + "\"],\"large\":" + (large_ ? "true" : "false") +
+           ",\"chunk\":" + std::to_string(kChunk) + ",\"nodes\":[";
+    std::size_t next = 0;
+    for (auto& [name, id] : ids) {
+      if (next > 0) out += ',';
+      AppendJson(out, name);
+      id = next++;
+    }
+    out += "],\"lists\":[";
+    for (std::size_t i = 0; i < lists_.size(); ++i) {
+      out += (i == 0 ? "[" : ",[") + std::to_string(lists_[i].count) + (lists_[i].counted ? ",1]" : ",0]");
+    }
+    Raw(out).Raw("],\"issues\":[");
+    for (std::size_t i = 0; i < listed_.size(); ++i) {
+      std::string& row = file_->Out();
+      row += (i == 0 ? "[" : ",[") + std::to_string(listed_[i].severity);
+      for (const auto& node : listed_[i].issue->nodes) {
+        row += ',';
+        row += std::to_string(ids.at(Clean(node, false)));
+      }
+      row += ']';
+    }
+    Raw("]}</script>\n");
+  }
+
   qorv::postprocessor::StringInterface strings_;
   std::shared_ptr<const CategoryMap> categories_;
   std::shared_ptr<const qorv::postprocessor::RunFacts> facts_;
   AtomicFileWriter* file_ = nullptr;  // the page being written, while run() writes it
   int sections_ = 0;
+  bool large_ = false;  // more than kLargeReport issues listed
+  std::string time_iso_;
+  std::string time_shown_;
+  // The listed issues in page order, with their severity group's index.
+  struct Listed {
+    const CollapsedAnalysisOutput* issue;
+    std::size_t severity;
+  };
+  std::vector<Listed> listed_;
+  // The issue lists: their numbers of issues, and whether those count
+  // toward their category's number.
+  struct List {
+    std::size_t count;
+    bool counted;
+  };
+  std::vector<List> lists_;
 };
 
 }  // namespace

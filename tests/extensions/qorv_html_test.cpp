@@ -91,6 +91,13 @@ TEST(QorvHtmlTest, HostileTextIsShownAsTextOnlyAndTheSameRunGivesTheSameBytes) {
   // An issue that names no node group is shown in its node's group.
   EXPECT_EQ(page.find("Not in any node group"), std::string::npos);
   EXPECT_NE(page.find(">ungrouped</span>"), std::string::npos);
+  // The filter's data names the nodes as the page shows them, with no '<'
+  // that could end its script element.
+  EXPECT_NE(page.find(R"("nodes":["\u003cscript\u003ealert(\"x\")\u003c/script\u003e)"), std::string::npos);
+  EXPECT_NE(page.find("\"bad \xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD end \xEF\xBF\xBD\",\"bell nul esc c1 del\""),
+            std::string::npos);
+  // A group without issues in a category is named once, not given a block.
+  EXPECT_NE(page.find("No issues in group &quot;g2&quot;."), std::string::npos);
 }
 
 }  // namespace

@@ -197,7 +197,8 @@ std::string StagedFile::CopyToHidden() {
     if (!problem_.empty()) break;
     offset += read;
   }
-  if (problem_.empty() && ::fchmod(copy, static_cast<mode_t>(mode_)) != 0) problem_ = "cannot set the mode of " + target_;
+  if (problem_.empty() && ::fchmod(copy, static_cast<mode_t>(mode_)) != 0)
+    problem_ = "cannot set the mode of " + target_;
   if (::close(copy) != 0 && problem_.empty()) problem_ = "cannot write " + target_ + ": " + Reason(errno);
   return problem_;
 }

@@ -3,8 +3,9 @@
 // An issue key is a 5-bit set: the issue type in bits 0-1, the severity
 // group's code in bits 2-3 and the fail bit (16). Keys are always built from
 // an integer masked to its low five bits, and every map keyed by them orders
-// them by numeric value through CompareBitset. severity_groups is a constant
-// table built at library load and never changed.
+// them by numeric value through CompareBitset. KeyType, KeySeverityCode and
+// KeyFails read the three fields back. severity_groups is a constant table
+// built at library load and never changed.
 #pragma once
 
 #include <bitset>
@@ -33,6 +34,16 @@ inline constexpr unsigned long kAnyObservation = 3;
 inline IssueKey MakeIssueKey(unsigned long type, unsigned long severity_code, bool fail) {
   return IssueKey((type | severity_code | (fail ? kFailBit : 0UL)) & 0x1FUL);
 }
+
+// The type bits (0-1) of a key: a Type value, DIAGNOSIS to COLLAPSED.
+inline Type KeyType(const IssueKey& key) { return static_cast<Type>(key.to_ulong() & 3UL); }
+
+// The severity group's code (bits 2-3) of a key: 0, 4, 8 or 12; only
+// 0, 4 and 8 name a group.
+inline unsigned long KeySeverityCode(const IssueKey& key) { return key.to_ulong() & 12UL; }
+
+// Whether the key's fail bit is set: its issues contribute to FAIL.
+inline bool KeyFails(const IssueKey& key) { return (key.to_ulong() & kFailBit) != 0; }
 
 // Orders issue keys by their numeric value, smaller first.
 struct QORV_EXPORT CompareBitset {

@@ -80,7 +80,8 @@ RunFacts::RunFacts(const PostprocessorExtensionData& data) : passed(data.passed)
       if (fwd && fwd->skipped) skipped_definitions.push_back(name);
     }
     for (const auto& root : data.fwd_attributes->roots) {
-      if (root && root->fwd && !root->fwd->validation.empty()) validations.emplace_back(root->fwd->validation, root->fwd->pass);
+      if (root && root->fwd && !root->fwd->validation.empty())
+        validations.emplace_back(root->fwd->validation, root->fwd->pass);
     }
   }
   derived_passed = failing() == 0 && DefinitionsPassed(data);
@@ -93,8 +94,8 @@ RunFacts::RunFacts(const PostprocessorExtensionData& data) : passed(data.passed)
     issues_per_category[category] = count;
     issues_found += count;
   }
-  tests_failed_to_run = map->GetNumIssuesInSubclusters("ERROR");
-  informational = map->GetNumIssuesInSubclusters("INFORMATIONAL");
+  tests_failed_to_run = map->GetNumIssuesInSubclusters(kErrorCategory);
+  informational = map->GetNumIssuesInSubclusters(kInformationalCategory);
   overall_result_ = map->GetOverallResultString();
 
   if (data.nodes) {

@@ -4,6 +4,7 @@
 #include <ctime>
 #include <type_traits>
 
+#include "postprocessor/issue_key.h"
 #include "postprocessor/postprocessor_extension.h"
 #include "postprocessor/postprocessor_extension_data.h"
 #include "postprocessor/utility_functions.h"
@@ -177,6 +178,22 @@ TEST(RunDataTest, ExtensionBaseCopiesTheRunDataAndItsRunBodyReturnsZero) {
   EXPECT_EQ(extension.data.width, 120);
   EXPECT_EQ(extension.data.issues, data.issues);
   EXPECT_FALSE(std::is_copy_constructible_v<PlainExtension>);
+}
+
+// Each field of a key reads back as it was built, whatever the other two
+// hold: a reader that takes a neighbour's bit files issues under the wrong
+// type, severity group or verdict.
+TEST(IssueKeyTest, ReadersReturnEachFieldAsBuilt) {
+  for (const Type type : {DIAGNOSIS, OBSERVATION, THIRD_LIST, COLLAPSED}) {
+    for (const Severity code : {INFORMATIONAL, WARNING, CRITICAL}) {
+      for (const bool fail : {false, true}) {
+        const IssueKey key = MakeIssueKey(type, code, fail);
+        EXPECT_EQ(KeyType(key), type);
+        EXPECT_EQ(KeySeverityCode(key), static_cast<unsigned long>(code));
+        EXPECT_EQ(KeyFails(key), fail);
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -374,14 +374,16 @@ void Generate(const Options& options, std::ostream& out) {
 void GenerateRecords(const Options& options, const std::vector<Group>& groups, std::ostream& out) {
   Random random(options.seed);
   const std::vector<Node> nodes = MakeNodes(options.nodes, groups);
-  const std::size_t distinct = options.distinct > 0 ? options.distinct : std::max<std::size_t>(1, options.records * 10 / 104);
+  const std::size_t distinct =
+      options.distinct > 0 ? options.distinct : std::max<std::size_t>(1, options.records * 10 / 104);
   const std::vector<std::size_t> counts = qorv::tools::IssueSpread(options.records, nodes.size(), distinct);
 
   // Which issues each node has, in issue order.
   std::vector<std::vector<std::uint32_t>> on_node(nodes.size());
   for (std::size_t k = 0; k < distinct; ++k) {
     const std::size_t start = random.Below(nodes.size());
-    for (std::size_t j = 0; j < counts[k]; ++j) on_node[(start + j) % nodes.size()].push_back(static_cast<std::uint32_t>(k));
+    for (std::size_t j = 0; j < counts[k]; ++j)
+      on_node[(start + j) % nodes.size()].push_back(static_cast<std::uint32_t>(k));
   }
 
   std::vector<json> issues(distinct);

@@ -87,7 +87,8 @@ class Checker {
   }
 
   bool Word(std::string_view word) {
-    if (text_.substr(pos_, word.size()) != word) return Fail("expected a value (did you mean '" + std::string(word) + "'?)");
+    if (text_.substr(pos_, word.size()) != word)
+      return Fail("expected a value (did you mean '" + std::string(word) + "'?)");
     pos_ += word.size();
     return true;
   }

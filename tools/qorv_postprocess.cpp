@@ -175,7 +175,8 @@ unsigned ParseMetricsMode(const std::string& text) {
   }
   const unsigned mode = static_cast<unsigned>(std::stoul(text, nullptr, 8));
   if ((mode & 022) != 0) UsageError("--metrics-mode: '" + text + "' lets others than the owner write the metrics");
-  if ((mode & ~0644u) != 0) UsageError("--metrics-mode: '" + text + "' sets more than read and write bits (at most 0644)");
+  if ((mode & ~0644u) != 0)
+    UsageError("--metrics-mode: '" + text + "' sets more than read and write bits (at most 0644)");
   return mode;
 }
 

@@ -115,7 +115,8 @@ Results Read(const std::string& file) {
   for (simdjson::dom::element element : issues) {
     const std::string where = "issues[" + std::to_string(index++) + "]";
     simdjson::dom::object object;
-    if (element.get_object().get(object) != simdjson::SUCCESS) throw ResultsError(file + ": " + where + " is not an object");
+    if (element.get_object().get(object) != simdjson::SUCCESS)
+      throw ResultsError(file + ": " + where + " is not an object");
     Issue issue;
     issue.id = std::string(Text(Field(object, "id", file, where), file, (where + ".id").c_str()));
     const auto group = Field(object, "severity_group", file, where);

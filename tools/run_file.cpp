@@ -52,7 +52,8 @@ std::size_t Distance(std::string_view a, std::string_view b) {
     row[0] = i;
     for (std::size_t j = 1; j <= b.size(); ++j) {
       const std::size_t above = row[j];
-      const bool same = std::tolower(static_cast<unsigned char>(a[i - 1])) == std::tolower(static_cast<unsigned char>(b[j - 1]));
+      const bool same =
+          std::tolower(static_cast<unsigned char>(a[i - 1])) == std::tolower(static_cast<unsigned char>(b[j - 1]));
       row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
       diagonal = above;
     }
@@ -108,7 +109,8 @@ class Reader {
   // A problem with a value. A file that is also malformed reports its first
   // syntax error instead, wherever that lies: that is what to mend first.
   [[noreturn]] void Fail(const char* at, const std::string& path, const std::string& problem) const {
-    if (const auto syntax = FindSyntaxError(Whole(), kMaxDepth)) Report(text_.data() + syntax->offset, "", syntax->problem);
+    if (const auto syntax = FindSyntaxError(Whole(), kMaxDepth))
+      Report(text_.data() + syntax->offset, "", syntax->problem);
     Report(at, path, problem);
   }
   [[noreturn]] void Fail(const char* at, const std::string& problem) const { Fail(at, Path(), problem); }
@@ -277,7 +279,9 @@ class Reader {
     const char* at = At(value);
     Expect(value, od::json_type::number);
     // Made only for a message: a million records each give a severity.
-    const auto range = [low, high] { return "a whole number from " + std::to_string(low) + " to " + std::to_string(high); };
+    const auto range = [low, high] {
+      return "a whole number from " + std::to_string(low) + " to " + std::to_string(high);
+    };
     od::number number;
     if (value.get_number().get(number)) {
       // Well-formed but not representable: an integer beyond 64 bits.
@@ -484,7 +488,8 @@ class Reader {
   MessageArgs Arguments(od::value value) {
     MessageArgs args;
     // Allocated once, at its size: a million records hold a list each.
-    ArrayCounted(value, [&](std::size_t n) { args.reserve(n); }, [&](od::value item) { args.push_back(Argument(item)); });
+    ArrayCounted(
+        value, [&](std::size_t n) { args.reserve(n); }, [&](od::value item) { args.push_back(Argument(item)); });
     return args;
   }
 
@@ -568,7 +573,11 @@ class RunFileParser {
         case 14: r_.Array(v, [&](od::value item) { roots_.push_back(r_.Name(item)); }); roots_given_ = true; break;
         case 15: c.diagnosis_ids = IdLists(v); break;
         case 16: c.observation_ids = IdLists(v); break;
-        case 17: r_.Map(v, [&](std::string_view key, const char*, od::value item) { c.category_map.emplace(key, r_.String(item)); }); break;
+        case 17:
+          r_.Map(v, [&](std::string_view key, const char*, od::value item) {
+            c.category_map.emplace(key, r_.String(item));
+          });
+          break;
         case 18: MessageTables(v); break;
         case 19: ReportMessages(v); break;
         case 20: r_.Array(v, [&](od::value item) { SortCriterion(item); }); break;
@@ -791,7 +800,8 @@ class RunFileParser {
       auto& entries = sets[std::string(name)];
       r_.Array(list, [&](od::value item) {
         qorv::ProviderOptionset options;
-        r_.Map(item, [&](std::string_view key, const char*, od::value v) { options.options.emplace(key, r_.String(v)); });
+        r_.Map(item,
+               [&](std::string_view key, const char*, od::value v) { options.options.emplace(key, r_.String(v)); });
         entries.push_back(std::move(options));
       });
     });
@@ -957,7 +967,8 @@ class RunFileParser {
       std::unordered_set<std::string> listed;
       for (const auto& reference : roots_) {
         const auto& node = Find(reference, "Framework Definition")->node;
-        if (!listed.insert(reference.name).second) r_.Fail(reference.at, reference.path, "'" + reference.name + "' is listed twice");
+        if (!listed.insert(reference.name).second)
+          r_.Fail(reference.at, reference.path, "'" + reference.name + "' is listed twice");
         attributes.roots.push_back(node);
       }
     } else {
@@ -968,7 +979,8 @@ class RunFileParser {
 
     for (const auto& refs : group_refs_) {
       for (const auto& excluded : refs.excluded) {
-        if (!c.node_groups.count(excluded.name)) r_.Fail(excluded.at, excluded.path, "no node group '" + excluded.name + "'");
+        if (!c.node_groups.count(excluded.name))
+          r_.Fail(excluded.at, excluded.path, "no node group '" + excluded.name + "'");
       }
       for (const auto& test : refs.tests) Find(test, "Framework Definition");
       for (const auto& test : refs.excluded_tests) {
@@ -993,7 +1005,8 @@ class RunFileParser {
   const std::shared_ptr<Fwd>& Find(const Reference& reference, const char* what) {
     const auto& fwds = config_->fwd_attributes->fwds;
     const auto found = fwds.find(reference.name);
-    if (found == fwds.end()) r_.Fail(reference.at, reference.path, std::string("no ") + what + " '" + reference.name + "'");
+    if (found == fwds.end())
+      r_.Fail(reference.at, reference.path, std::string("no ") + what + " '" + reference.name + "'");
     return found->second;
   }
 

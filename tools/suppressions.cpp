@@ -277,7 +277,8 @@ class FileWalker {
     if (!has_id) Fail(element, "<suppress> has no id");
     if (rule.id.empty()) Fail(element, "<suppress> has an empty id");
     if (str::remove_sub_id(rule.id) != rule.id) {
-      Fail(element, "id '" + Printable(rule.id) + "' carries a sub-id; a rule names the id without '#' and what follows");
+      Fail(element,
+           "id '" + Printable(rule.id) + "' carries a sub-id; a rule names the id without '#' and what follows");
     }
     Children(element, nullptr, [](xmlNode*) {});
     rules_.push_back(std::move(rule));

@@ -23,11 +23,11 @@ class NodeIssues : public PostprocessorExtension {
   using PostprocessorExtension::PostprocessorExtension;
 
   int run() override {
-    // Issue keys hold the severity group's code in bits 2-3: 0, 4 or 8.
+    // A key's severity code is 0, 4 or 8: informational, warning, critical.
     std::map<std::string, std::array<int, 3>> counts;
     if (data.collapsed_by_type) {
       for (const auto& [key, issues] : *data.collapsed_by_type) {
-        const auto group = (key.to_ulong() >> 2) & 3UL;
+        const auto group = qorv::postprocessor::KeySeverityCode(key) >> 2;
         for (const auto& issue : issues) {
           for (const auto& node : issue->nodes) ++counts[node][group];
         }

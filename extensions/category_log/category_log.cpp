@@ -29,8 +29,8 @@ class CategoryLog : public PostprocessorExtension {
     printer.PrintNodes();
     qorv::postprocessor::SubclusterPrinting().PrintNodeGroups(data);
     printer.PrintCategories();
-    printer.PrintCategory("INFORMATIONAL");
-    printer.PrintCategory("ERROR");
+    printer.PrintCategory(qorv::postprocessor::kInformationalCategory);
+    printer.PrintCategory(qorv::postprocessor::kErrorCategory);
     printer.PrintFWDTree(data);
     printer.PrintEnd(data);
     return 0;

@@ -10,7 +10,7 @@ namespace qorv::extensions {
 // their bounds) whose code is in the key's bits 2-3, or null when no group
 // has that code.
 inline const postprocessor::SeverityGroups::value_type* SeverityGroupOfKey(const postprocessor::IssueKey& key) {
-  const auto code = static_cast<int>(key.to_ulong() & 12UL);
+  const auto code = static_cast<int>(postprocessor::KeySeverityCode(key));
   for (const auto& entry : postprocessor::severity_groups) {
     if (std::get<2>(entry.second) == code) return &entry;
   }

@@ -41,7 +41,7 @@ class ExecutionWarnings : public PostprocessorExtension {
                                "that could not run, problems the run reported, and its report messages.\n" +
                                    std::string(data.width > 0 ? data.width : 0, '-') + "\n",
                                data.width, ""));
-    printer.PrintCategory("ERROR");
+    printer.PrintCategory(qorv::postprocessor::kErrorCategory);
     PrintRunProblems(printer);
     PrintReportMessages();
     printer.PrintEnd(data);
@@ -55,7 +55,7 @@ class ExecutionWarnings : public PostprocessorExtension {
     CollapsedIssues problems;
     if (data.collapsed_by_type) {
       for (auto entry = data.collapsed_by_type->rbegin(); entry != data.collapsed_by_type->rend(); ++entry) {
-        if ((entry->first.to_ulong() & 3UL) != qorv::postprocessor::THIRD_LIST) continue;
+        if (qorv::postprocessor::KeyType(entry->first) != qorv::postprocessor::THIRD_LIST) continue;
         problems.insert(problems.end(), entry->second.begin(), entry->second.end());
       }
     }

@@ -50,6 +50,8 @@ using qorv::html_report::Clean;
 using qorv::postprocessor::CategoryMap;
 using qorv::postprocessor::CollapsedAnalysisOutput;
 using qorv::postprocessor::IssueKey;
+using qorv::postprocessor::kErrorCategory;
+using qorv::postprocessor::kInformationalCategory;
 using qorv::postprocessor::PostprocessorExtension;
 using qorv::postprocessor::PostprocessorExtensionData;
 
@@ -82,7 +84,7 @@ class HtmlReport : public PostprocessorExtension {
   int run() override {
     categories_ = qorv::postprocessor::CategoryMap::OfRun(data, true);
     facts_ = qorv::postprocessor::RunFacts::Of(data);
-    std::size_t listed = ListedIssues("INFORMATIONAL") + ListedIssues("ERROR");
+    std::size_t listed = ListedIssues(kInformationalCategory) + ListedIssues(kErrorCategory);
     for (const auto& category : categories_->GetCategories()) {
       if (!categories_->IsNonIssueCategory(category)) listed += ListedIssues(category);
     }
@@ -175,13 +177,13 @@ class HtmlReport : public PostprocessorExtension {
       if (!categories_->IsNonIssueCategory(category)) Category(category);
     }
     Raw("</section>\n");
-    if (ListedIssues("INFORMATIONAL") > 0) {
+    if (ListedIssues(kInformationalCategory) > 0) {
       Raw("<section id=\"informational\">\n");
-      Category("INFORMATIONAL");
+      Category(kInformationalCategory);
       Raw("</section>\n");
     }
     Raw("<section id=\"runtime-errors\">\n");
-    Category("ERROR");
+    Category(kErrorCategory);
     Raw("</section>\n");
     Trees();
     Raw("</main>\n");
@@ -246,7 +248,7 @@ class HtmlReport : public PostprocessorExtension {
         "<li><a href=\"#summary\">Summary</a></li><li><a href=\"#node-counts\">Nodes</a></li>");
     if (ShowNodeGroups()) Raw("<li><a href=\"#node-groups\">Node groups</a></li>");
     Raw("<li><a href=\"#categories\">Issues</a></li>");
-    if (ListedIssues("INFORMATIONAL") > 0) Raw("<li><a href=\"#informational\">Information</a></li>");
+    if (ListedIssues(kInformationalCategory) > 0) Raw("<li><a href=\"#informational\">Information</a></li>");
     Raw("<li><a href=\"#runtime-errors\">Runtime errors</a></li>"
         "<li><a href=\"#dependencies\">Dependencies</a></li></ul></nav>\n");
   }
@@ -449,16 +451,16 @@ class HtmlReport : public PostprocessorExtension {
   void Category(const std::string& category) {
     std::string title = category;
     std::string introduction = "The following " + qorv::str::lower(category) + " issues were detected:";
-    if (category == "ERROR") {
+    if (category == kErrorCategory) {
       title = "Runtime errors";
       introduction = "Quorvane encountered the following errors during execution:";
-    } else if (category == "INFORMATIONAL") {
+    } else if (category == kInformationalCategory) {
       title = "Additional information";
       introduction = "The following additional information was detected:";
     }
     // The runtime errors and the additional information are sections of
     // their own; the other categories are parts of the issue section.
-    const std::string heading = category == "ERROR" || category == "INFORMATIONAL" ? "h2" : "h3";
+    const std::string heading = category == kErrorCategory || category == kInformationalCategory ? "h2" : "h3";
     Raw("<details class=\"category\"" + Open() + " id=\"category-" + std::to_string(++sections_) + "\"><summary><" +
         heading + ">")
         .Text(title)
@@ -569,7 +571,8 @@ class HtmlReport : public PostprocessorExtension {
     const std::string group = GroupOf(issue);
     listed_.push_back({&issue, SeverityIndex(group)});
     Raw("<li class=\"issue\" data-severity=\"" + group + "\">\n");
-    const std::string id = table ? qorv::postprocessor::UtilityFunctions().get_usable_id(issue.get_id()) : issue.get_id();
+    const std::string id =
+        table ? qorv::postprocessor::UtilityFunctions().get_usable_id(issue.get_id()) : issue.get_id();
     Raw("<div><span class=\"issue-id mono\">").Text(id).Raw("</span> <span class=\"badge " + group + "\">" + group +
                                                             "</span></div>\n<dl class=\"facts\">\n");
     const auto* first = issue.issues.empty() ? nullptr : issue.issues.front().get();

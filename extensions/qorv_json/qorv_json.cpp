@@ -148,7 +148,7 @@ class JsonReport : public PostprocessorExtension {
     return group ? strings_.get_severity_string(std::get<0>(group->second)) : std::string();
   }
 
-  static bool ContributesToFail(const IssueKey& key) { return (key.to_ulong() & qorv::postprocessor::kFailBit) != 0; }
+  static bool ContributesToFail(const IssueKey& key) { return qorv::postprocessor::KeyFails(key); }
   // Whether the severity group of a key of the sorted map contributes to
   // FAIL, as the run's counts decide it.
   bool GroupContributes(const IssueKey& key) const {
@@ -313,7 +313,8 @@ class JsonReport : public PostprocessorExtension {
           out.BeginObject();
           SeverityGroup(out, GroupOfKey(key));
           // Observation counts cover the observations and the third list.
-          Member(out, "type", (key.to_ulong() & 3UL) == 0 ? "diagnosis" : "observation");
+          const bool diagnoses = qorv::postprocessor::KeyType(key) == qorv::postprocessor::DIAGNOSIS;
+          Member(out, "type", diagnoses ? "diagnosis" : "observation");
           out.Key("contributes_to_fail");
           out.Bool(ContributesToFail(key));
           out.Key("count");
@@ -334,7 +335,7 @@ class JsonReport : public PostprocessorExtension {
     out.BeginArray();
     if (data.collapsed_by_type) {
       for (const auto& [key, issues] : *data.collapsed_by_type) {
-        const unsigned long type = key.to_ulong() & 3UL;
+        const auto type = qorv::postprocessor::KeyType(key);
         const std::string group = GroupOfKey(key);
         const bool contributes = GroupContributes(key);
         for (const auto& issue : issues) {

@@ -260,9 +260,10 @@ class JunitReport : public PostprocessorExtension {
     }
     categories_ = qorv::postprocessor::CategoryMap::OfRun(data, true);
     for (const auto& subcluster : categories_->GetSubclusters()) {
-      const auto errors = categories_->GetIssuesByCategory("ERROR", subcluster);
+      const auto errors = categories_->GetIssuesByCategory(qorv::postprocessor::kErrorCategory, subcluster);
       for (const auto& issue : *errors) {
-        if (issue) findings_.push_back({issue.get(), Kind::kError, strings_.get_severity_string(issue->get_severity()), ""});
+        if (issue)
+          findings_.push_back({issue.get(), Kind::kError, strings_.get_severity_string(issue->get_severity()), ""});
       }
     }
     tested_ = facts->tested_nodes;

@@ -98,7 +98,8 @@ class MetricsReport : public PostprocessorExtension {
     }
     Gauge(file, "qorv_suppressed_issues", "Issue records of the last run suppressed by the configuration.",
           static_cast<std::int64_t>(facts->suppressed));
-    Gauge(file, "qorv_tested_nodes", "Nodes the last run tested.", static_cast<std::int64_t>(facts->tested_nodes.size()));
+    Gauge(file, "qorv_tested_nodes", "Nodes the last run tested.",
+          static_cast<std::int64_t>(facts->tested_nodes.size()));
     Gauge(file, "qorv_nodes_with_issues", "Nodes with at least one counted issue in the last run.",
           static_cast<std::int64_t>(facts->nodes_with_issues.size()));
     Gauge(file, "qorv_tests_failed_to_run", "Tests that could not run in the last run; its results are incomplete.",

@@ -51,7 +51,7 @@ std::shared_ptr<const CategoryMap> CategoryMap::OfRun(const PostprocessorExtensi
 
 std::shared_ptr<CategoryMap> CategoryMap::Build(const PostprocessorExtensionData& data, bool tables,
                                                 std::shared_ptr<CategoryMap>& previous) {
-  std::set<std::string> names{"ERROR", "INFORMATIONAL"};
+  std::set<std::string> names{kErrorCategory, kInformationalCategory};
   if (const IssueList* issues = data.issues.get()) {
     // Records of one category come in runs: compare with the last one
     // before searching the set.
@@ -76,7 +76,7 @@ std::shared_ptr<CategoryMap> CategoryMap::Build(const PostprocessorExtensionData
 CategoryMap::CategoryMap(const std::vector<std::string>& category_names, bool tables)
     : table_mode(tables),
       categories(category_names.begin(), category_names.end()),
-      non_issue_categories{"ERROR", "INFORMATIONAL"} {}
+      non_issue_categories{kErrorCategory, kInformationalCategory} {}
 
 void CategoryMap::PopulateIssues(const PostprocessorExtensionData& data) {
   std::shared_ptr<CategoryMap> none;
@@ -129,7 +129,7 @@ void CategoryMap::PopulateIssuesSharing(const PostprocessorExtensionData& data, 
       detail::GetOutputFWD(issue, diagnosis ? DIAGNOSIS : COLLAPSED, data, index ? &*index : nullptr);
     }
 
-    const std::string category = IsSuppressed(*issue) ? "SUPPRESSED" : CategoryOf(*issue);
+    const std::string category = IsSuppressed(*issue) ? kSuppressedCategory : CategoryOf(*issue);
     // Where subclusters come from the nodes, the empty node group key is
     // the default group, for issues as for nodes.
     std::string subcluster = GetSubCategory(issue);
@@ -218,11 +218,11 @@ std::shared_ptr<const CategoryMap::IssueVector> CategoryMap::GetIssuesByCategory
 }
 
 std::shared_ptr<CategoryMap::IssueVector> CategoryMap::GetSuppressedIssues() {
-  return GetIssuesByCategory("SUPPRESSED", "");
+  return GetIssuesByCategory(kSuppressedCategory, "");
 }
 
 std::shared_ptr<const CategoryMap::IssueVector> CategoryMap::GetSuppressedIssues() const {
-  return GetIssuesByCategory("SUPPRESSED", "");
+  return GetIssuesByCategory(kSuppressedCategory, "");
 }
 
 CategoryMap::IssueVector CategoryMap::GetAllIssues() const {
@@ -332,7 +332,7 @@ std::string CategoryMap::GetOverallResultString() const {
     if (!line.empty() && line.back() == ',') line.pop_back();
     return line;
   }
-  text << (GetNumIssuesInSubclusters("ERROR") < 1 ? "No issues found" : "Could not run all tests.");
+  text << (GetNumIssuesInSubclusters(kErrorCategory) < 1 ? "No issues found" : "Could not run all tests.");
   return text.str();
 }
 

@@ -33,6 +33,12 @@ namespace detail {
 struct CollapseGroups;
 }
 
+// The categories a run's map has besides its issues' own: tests that could
+// not run, information that counts as no issue, and suppressed issues.
+inline constexpr char kErrorCategory[] = "ERROR";
+inline constexpr char kInformationalCategory[] = "INFORMATIONAL";
+inline constexpr char kSuppressedCategory[] = "SUPPRESSED";
+
 class QORV_EXPORT CategoryMap {
  public:
   using IssueVector = std::vector<std::shared_ptr<CollapsedAnalysisOutput>>;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "postprocessor/collapse/collapsed_analysis_output.h"
+#include "postprocessor/host/str.h"
 #include "postprocessor/issue_key.h"
 #include "postprocessor/open_addressing.h"
 #include "postprocessor/postprocessor_extension_data.h"
@@ -35,7 +36,7 @@ inline const std::string& FirstId(const CollapsedAnalysisOutput& issue) {
 }
 
 // The usable id of id as a view into it: what get_usable_id returns.
-inline std::string_view UsableId(std::string_view id) { return id.substr(0, id.find('#')); }
+inline std::string_view UsableId(std::string_view id) { return str::usable_id(id); }
 
 // The vector of collapsed issues under key, or null.
 inline const CollapsedIssues* FindGroup(const PostprocessorExtensionData& data, const IssueKey& key) {

@@ -43,7 +43,8 @@ constexpr char kDiagnosisMap[] =
 
 // Whether the definition covers one of the signs.
 bool CoversASign(const Fwd& fwd, const std::vector<std::string>& signs) {
-  return std::any_of(signs.begin(), signs.end(), [&fwd](const std::string& sign) { return fwd.signs.count(sign) != 0; });
+  return std::any_of(signs.begin(), signs.end(),
+                     [&fwd](const std::string& sign) { return fwd.signs.count(sign) != 0; });
 }
 
 // The collapsed issues of group, in order, whose usable id is in signs,
@@ -170,7 +171,8 @@ class ObservationCollector {
           // per usable id.
           const std::string_view usable_id = detail::UsableId(detail::FirstId(*issue));
           auto known = signs_.find(usable_id);
-          if (known == signs_.end()) known = signs_.emplace(usable_id, FindSigns(data_.observation_ids, usable_id)).first;
+          if (known == signs_.end())
+            known = signs_.emplace(usable_id, FindSigns(data_.observation_ids, usable_id)).first;
           if (!known->second) {
             bool found = false;
             if (utility_.ObservationFromFWD(issue, fwd, data_, found) == 1) return 1;
@@ -362,7 +364,9 @@ int CountObservations(Fwd& fwd, const std::vector<std::shared_ptr<CollapsedAnaly
     auto known = code_of.find(severity);
     if (known == code_of.end()) {
       const auto group = severity_groups.find(str::lower(strings.get_severity_string(severity)));
-      known = code_of.emplace(severity, group == severity_groups.end() ? 0UL : static_cast<unsigned long>(std::get<2>(group->second))).first;
+      const unsigned long code =
+          group == severity_groups.end() ? 0UL : static_cast<unsigned long>(std::get<2>(group->second));
+      known = code_of.emplace(severity, code).first;
     }
     ++fwd.type_counts[MakeIssueKey(kAnyObservation, known->second, severity >= data.fail_level)];
     observed_ids.insert(detail::UsableId(detail::FirstId(*observation)));

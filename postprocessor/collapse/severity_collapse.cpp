@@ -68,7 +68,7 @@ int UtilityFunctions::SortType(const Config& config, PostprocessorExtensionData&
   // Linking leaves every vector and id as it is, so one index serves it all.
   const detail::UsableIdIndex links(*data.collapsed_by_type);
   for (const auto& [key, issues] : *data.collapsed_by_type) {
-    const auto type = static_cast<Type>(key.to_ulong() & 3UL);
+    const Type type = KeyType(key);
     for (const auto& issue : issues) {
       if (detail::PopulateCollapsedOutput(issue, type, data, &links) == 1) return 1;
     }

@@ -4,7 +4,8 @@
 //
 // A Fwd and its tree node point at each other; FWDAttributes owns the graph
 // and, when it is destroyed, cuts every Fwd's link to its node and the
-// node's links to its dependencies, so nothing leaks, cycles included. It is therefore not copyable: share it through std::shared_ptr.
+// node's links to its dependencies, so nothing leaks, cycles included. It
+// is therefore not copyable: share it through std::shared_ptr.
 #pragma once
 
 #include <cstddef>

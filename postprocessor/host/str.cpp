@@ -272,10 +272,7 @@ std::string get_lib_name(const std::string& path) {
   return name;
 }
 
-std::string remove_sub_id(const std::string& id) {
-  const std::size_t hash = id.find('#');
-  return hash == std::string::npos ? id : id.substr(0, hash);
-}
+std::string remove_sub_id(const std::string& id) { return std::string(usable_id(id)); }
 
 std::vector<std::string> AlignRight(const std::vector<std::string>& texts, const std::string& prefix) {
   std::size_t width = 0;

@@ -100,7 +100,9 @@ QORV_EXPORT std::string get_lib_name(const std::string& path);
 
 // The usable id of an identifier. An identifier may carry a sub-id after its
 // first '#': "disk-full#sda1" has the usable id "disk-full". An identifier
-// without '#' is its own usable id.
+// without '#' is its own usable id. usable_id gives it as a view into id,
+// without a copy, for lookups; remove_sub_id as a string of its own.
+inline std::string_view usable_id(std::string_view id) { return id.substr(0, id.find('#')); }
 QORV_EXPORT std::string remove_sub_id(const std::string& id);
 
 // Wraps at blanks and after commas (the comma ends its row), so long

@@ -49,7 +49,7 @@ void CategoryPrinting::PrintSummary() {
   }
   text << std::endl;
 
-  const std::size_t failed = cat_map->GetNumIssuesInSubclusters("ERROR");
+  const std::size_t failed = cat_map->GetNumIssuesInSubclusters(kErrorCategory);
   if (failed > 0) {
     text << kIndent << "**WARNING**: " << failed << " test" << (failed > 1 ? "s" : "")
          << " failed to run. Information may be incomplete. "
@@ -114,23 +114,23 @@ void CategoryPrinting::PrintCategories() {
 
 void CategoryPrinting::PrintCategory(const std::string& category) {
   const bool found = cat_map->FoundIssues(category);
-  if (category == "INFORMATIONAL") {
+  if (category == kInformationalCategory) {
     if (!found) return;
     Emit(Rule(run_data.width) + "\n");
   }
   // Fixed texts are wrapped too, so that no width makes a line overflow;
   // at any usual width they fit and come out as they are.
-  Emit(str::word_wrap((category == "ERROR" ? std::string("RUNTIME ERRORS") : Shown(category)) + "\n", run_data.width,
-                      ""));
+  const std::string title = category == kErrorCategory ? std::string("RUNTIME ERRORS") : Shown(category);
+  Emit(str::word_wrap(title + "\n", run_data.width, ""));
   if (!found) {
     Emit(str::word_wrap("No issues detected.\n\n", run_data.width, ""));
     return;
   }
 
   std::string introduction;
-  if (category == "INFORMATIONAL") {
+  if (category == kInformationalCategory) {
     introduction = "The following additional information was detected:";
-  } else if (category == "ERROR") {
+  } else if (category == kErrorCategory) {
     introduction = "Quorvane encountered the following errors during execution:";
   } else {
     introduction = "The following " + Shown(str::lower(category)) + " issues were detected:";

@@ -57,7 +57,8 @@ void UtilityFunctions::Summarize(const PostprocessorExtensionData& data) const {
   print_nodes(data);
 
   // Throws std::out_of_range, as documented, on counts fillOutputData did not make.
-  for (unsigned long key : {0UL, kAnyObservation, kFailBit, kFailBit | kAnyObservation}) data.type_counts.at(IssueKey(key));
+  for (unsigned long key : {0UL, kAnyObservation, kFailBit, kFailBit | kAnyObservation})
+    data.type_counts.at(IssueKey(key));
   const auto facts = RunFacts::Of(data);
   const std::size_t failing = facts->failing();
   const std::size_t other = facts->other();

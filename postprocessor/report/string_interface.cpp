@@ -12,7 +12,8 @@ std::string StringInterface::get_node_string(std::vector<std::vector<std::string
   const bool any_name = std::any_of(groups.begin(), groups.end(), [](const auto& group) { return !group.empty(); });
   if (!any_name) return {};
 
-  const bool all_single = std::all_of(groups.begin(), groups.end(), [](const auto& group) { return group.size() <= 1; });
+  const bool all_single =
+      std::all_of(groups.begin(), groups.end(), [](const auto& group) { return group.size() <= 1; });
   if (all_single) {
     std::vector<std::string> names;
     for (const auto& group : groups) names.insert(names.end(), group.begin(), group.end());

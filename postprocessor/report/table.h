@@ -27,7 +27,8 @@ namespace detail {
 struct CellsHash {
   std::size_t operator()(const std::vector<std::string>& cells) const noexcept {
     std::size_t seed = cells.size();
-    for (const auto& cell : cells) seed ^= std::hash<std::string>()(cell) + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2);
+    for (const auto& cell : cells)
+      seed ^= std::hash<std::string>()(cell) + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2);
     return seed;
   }
 };

@@ -87,6 +87,18 @@ TEST(StrTest, PathsLibraryNamesIdsTrimmingCaseAndExpansion) {
   ::setenv("HOME", home.c_str(), 1);
 }
 
+// The view is the copy's text and lies in the id it was given, so lookups
+// through it neither copy nor outlive the id.
+TEST(StrTest, UsableIdViewsTheIdRemoveSubIdCopies) {
+  const std::vector<std::string> ids = {"disk#sda1", "disk#a#b", "disk", "#x", "", std::string("a\0b#c", 5)};
+  for (const std::string& id : ids) {
+    const std::string_view view = usable_id(id);
+    EXPECT_EQ(view, remove_sub_id(id)) << id;
+    EXPECT_EQ(view.data(), id.data()) << id;
+  }
+  EXPECT_EQ(usable_id(ids.back()), std::string_view("a\0b", 3));
+}
+
 TEST(StrTest, AlignAndJoin) {
   EXPECT_EQ(AlignRight({"7", "1200", "35"}, ""), (std::vector<std::string>{"   7", "1200", "  35"}));
   EXPECT_EQ(AlignRight({"7", "12"}, "> "), (std::vector<std::string>{">  7", "> 12"}));

@@ -2,10 +2,6 @@
 
 #include <simdjson.h>
 
-#include <cerrno>
-#include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include <algorithm>
 #include <map>
@@ -17,7 +13,7 @@
 #include "extensions/qorv_json/json_writer.h"
 #include "postprocessor/host/str.h"
 #include "postprocessor/host/tokenized_host.h"
-#include "tools/json_syntax.h"
+#include "tools/results_document.h"
 
 namespace qorv::tools {
 
@@ -43,71 +39,18 @@ struct Results {
   NodeSet nodes_with_issues;
 };
 
-std::string_view Text(simdjson::dom::element value, const std::string& file, const char* field) {
-  std::string_view text;
-  if (value.get_string().get(text) != simdjson::SUCCESS) {
-    throw ResultsError(file + ": " + field + " is not a string");
-  }
-  return text;
-}
-
-simdjson::dom::element Field(simdjson::dom::object object, const char* name, const std::string& file,
-                             const std::string& where) {
-  simdjson::dom::element value;
-  if (object[name].get(value) != simdjson::SUCCESS) {
-    throw ResultsError(file + ": " + where + " has no '" + name + "': not a qorv_results.json document");
-  }
-  return value;
-}
-
-// The whole file, or ResultsError with the system's reason.
-std::string Load(const std::string& file) {
-  errno = 0;
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream text;
-  if (in) text << in.rdbuf();
-  if (!in || in.bad()) {
-    throw ResultsError(str::escape_controls(file, false) + ": cannot read the results: " +
-                       (errno ? std::strerror(errno) : "the file cannot be read"));
-  }
-  return text.str();
-}
-
 Results Read(const std::string& file) {
-  const std::string text = Load(file);
-  simdjson::dom::parser parser;
-  simdjson::dom::element document;
-  if (const auto error = parser.parse(text).get(document); error != simdjson::SUCCESS) {
-    // Where the text breaks off or goes wrong, for a file cut short or edited by hand.
-    std::string where;
-    std::string problem = simdjson::error_message(error);
-    if (const auto syntax = FindSyntaxError(text, 1024)) {
-      const auto position = PositionOf(text, syntax->offset);
-      where = ":" + std::to_string(position.line) + ":" + std::to_string(position.column);
-      problem = syntax->problem;
-    }
-    throw ResultsError(str::escape_controls(file, false) + where + ": not a JSON document: " + problem);
-  }
-  simdjson::dom::object root;
-  if (document.get_object().get(root) != simdjson::SUCCESS) {
-    throw ResultsError(file + ": not a qorv_results.json document (not a JSON object)");
-  }
-  const simdjson::dom::element version_value = Field(root, "schema_version", file, "the document");
-  std::int64_t version = 0;
-  if (version_value.get_int64().get(version) != simdjson::SUCCESS || version != 1) {
-    throw ResultsError(file + ": schema version " + simdjson::minify(version_value) +
-                       " is not supported (this program reads version 1)");
-  }
-
+  const ResultsDocument document(file);
+  const simdjson::dom::object root = document.root();
   Results results;
   results.file = file;
   simdjson::dom::object run;
-  if (Field(root, "run", file, "the document").get_object().get(run) == simdjson::SUCCESS) {
+  if (document.Field(root, "run", "the document").get_object().get(run) == simdjson::SUCCESS) {
     std::string_view time;
     if (run["time_utc"].get_string().get(time) == simdjson::SUCCESS) results.time_utc = std::string(time);
   }
   simdjson::dom::array issues;
-  if (Field(root, "issues", file, "the document").get_array().get(issues) != simdjson::SUCCESS) {
+  if (document.Field(root, "issues", "the document").get_array().get(issues) != simdjson::SUCCESS) {
     throw ResultsError(file + ": issues is not a list");
   }
   NodeSet any_issue_nodes;  // for a document without issue_nodes
@@ -118,21 +61,21 @@ Results Read(const std::string& file) {
     if (element.get_object().get(object) != simdjson::SUCCESS)
       throw ResultsError(file + ": " + where + " is not an object");
     Issue issue;
-    issue.id = std::string(Text(Field(object, "id", file, where), file, (where + ".id").c_str()));
-    const auto group = Field(object, "severity_group", file, where);
-    if (!group.is_null()) issue.group = std::string(Text(group, file, (where + ".severity_group").c_str()));
-    issue.message = std::string(Text(Field(object, "message", file, where), file, (where + ".message").c_str()));
+    issue.id = std::string(document.Text(document.Field(object, "id", where), where + ".id"));
+    const auto group = document.Field(object, "severity_group", where);
+    if (!group.is_null()) issue.group = std::string(document.Text(group, where + ".severity_group"));
+    issue.message = std::string(document.Text(document.Field(object, "message", where), where + ".message"));
     bool contributes = false;
-    if (Field(object, "contributes_to_fail", file, where).get_bool().get(contributes) != simdjson::SUCCESS) {
+    if (document.Field(object, "contributes_to_fail", where).get_bool().get(contributes) != simdjson::SUCCESS) {
       throw ResultsError(file + ": " + where + ".contributes_to_fail is not true or false");
     }
     issue.contributes_to_fail = contributes;
     simdjson::dom::array names;
-    if (Field(object, "nodes", file, where)["names"].get_array().get(names) != simdjson::SUCCESS) {
+    if (document.Field(object, "nodes", where)["names"].get_array().get(names) != simdjson::SUCCESS) {
       throw ResultsError(file + ": " + where + ".nodes.names is not a list");
     }
     for (simdjson::dom::element name : names) {
-      issue.nodes.insert(std::string(Text(name, file, (where + ".nodes.names").c_str())));
+      issue.nodes.insert(std::string(document.Text(name, where + ".nodes.names")));
     }
     any_issue_nodes.insert(issue.nodes.begin(), issue.nodes.end());
 
@@ -158,7 +101,7 @@ Results Read(const std::string& file) {
     throw ResultsError(file + ": issue_nodes.names is not a list");
   }
   for (simdjson::dom::element name : names) {
-    results.nodes_with_issues.insert(std::string(Text(name, file, "issue_nodes.names")));
+    results.nodes_with_issues.insert(std::string(document.Text(name, "issue_nodes.names")));
   }
   return results;
 }

@@ -10,17 +10,11 @@
 #pragma once
 
 #include <ostream>
-#include <stdexcept>
 #include <string>
 
-namespace qorv::tools {
+#include "tools/results_error.h"
 
-// A results file that cannot be read or is not a results document of a
-// known schema version. what() names the file and the problem.
-class ResultsError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
+namespace qorv::tools {
 
 struct DiffOptions {
   std::string old_file;

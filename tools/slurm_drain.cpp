@@ -29,7 +29,7 @@
 #include "extensions/qorv_json/json_writer.h"
 #include "postprocessor/host/str.h"
 #include "postprocessor/host/tokenized_host.h"
-#include "tools/json_syntax.h"
+#include "tools/results_document.h"
 
 namespace qorv::tools {
 
@@ -117,31 +117,55 @@ bool StartsWith(std::string_view text, std::string_view prefix) { return text.su
 
 // ---------------------------------------------------------------- results
 
-simdjson::dom::element Field(simdjson::dom::object object, const char* name, const std::string& file,
-                             const std::string& where) {
-  simdjson::dom::element value;
-  if (object[name].get(value) != simdjson::SUCCESS) {
-    throw DrainError(file + ": " + where + " has no '" + name + "': not a qorv_results.json document");
-  }
-  return value;
-}
-
-std::string Text(simdjson::dom::element value, const std::string& file, const std::string& where) {
-  std::string_view text;
-  if (value.get_string().get(text) != simdjson::SUCCESS) throw DrainError(file + ": " + where + " is not a string");
-  return std::string(text);
-}
-
-std::vector<std::string> Names(simdjson::dom::element nodes, const std::string& file, const std::string& where) {
+std::vector<std::string> Names(const ResultsDocument& document, simdjson::dom::element nodes,
+                               const std::string& where) {
   simdjson::dom::array names;
   if (nodes["names"].get_array().get(names) != simdjson::SUCCESS) {
-    throw DrainError(file + ": " + where + ".names is not a list");
+    throw DrainError(document.file() + ": " + where + ".names is not a list");
   }
   std::vector<std::string> result;
-  for (simdjson::dom::element name : names) result.push_back(Text(name, file, where + ".names"));
+  for (simdjson::dom::element name : names) result.emplace_back(document.Text(name, where + ".names"));
   return result;
 }
 
+// The plan's view of a results document.
+RunResults ReadDocument(const ResultsDocument& document) {
+  const std::string& file = document.file();
+  const simdjson::dom::object root = document.root();
+  RunResults results;
+  results.file = file;
+  simdjson::dom::array issues;
+  if (document.Field(root, "issues", "the document").get_array().get(issues) != simdjson::SUCCESS) {
+    throw DrainError(file + ": issues is not a list");
+  }
+  std::size_t index = 0;
+  for (simdjson::dom::element element : issues) {
+    const std::string where = "issues[" + std::to_string(index++) + "]";
+    simdjson::dom::object object;
+    if (element.get_object().get(object) != simdjson::SUCCESS)
+      throw DrainError(file + ": " + where + " is not an object");
+    ResultIssue issue;
+    issue.id = std::string(document.Text(document.Field(object, "id", where), where + ".id"));
+    issue.message = std::string(document.Text(document.Field(object, "message", where), where + ".message"));
+    if (document.Field(object, "severity", where).get_int64().get(issue.severity) != simdjson::SUCCESS) {
+      throw DrainError(file + ": " + where + ".severity is not a whole number");
+    }
+    const auto group = document.Field(object, "severity_group", where);
+    if (!group.is_null()) issue.group = std::string(document.Text(group, where + ".severity_group"));
+    if (document.Field(object, "contributes_to_fail", where).get_bool().get(issue.contributes_to_fail) !=
+        simdjson::SUCCESS) {
+      throw DrainError(file + ": " + where + ".contributes_to_fail is not true or false");
+    }
+    std::string_view type;
+    if (object["type"].get_string().get(type) == simdjson::SUCCESS) {
+      issue.type_rank = type == "diagnosis" ? 0 : type == "observation" ? 1 : 2;
+    }
+    issue.nodes = Names(document, document.Field(object, "nodes", where), where + ".nodes");
+    results.issues.push_back(std::move(issue));
+  }
+  results.tested = Names(document, document.Field(root, "tested_nodes", "the document"), "tested_nodes");
+  return results;
+}
 // ---------------------------------------------------------------- nodes
 
 // Names scontrol can be given in a node range: a host name's characters.
@@ -439,75 +463,13 @@ SlurmNodes ParseNodeStates(std::string_view output) {
   return nodes;
 }
 
+
 RunResults ReadResults(const std::string& file) {
-  // Only a file: a FIFO would keep the program waiting for a writer.
-  struct stat info {};
-  if (::stat(file.c_str(), &info) != 0) throw DrainError(file + ": cannot read the results: " + std::strerror(errno));
-  if (!S_ISREG(info.st_mode)) throw DrainError(file + ": cannot read the results: not a file");
-  errno = 0;
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream content;
-  if (in) content << in.rdbuf();
-  if (!in || in.bad()) {
-    throw DrainError(file + ": cannot read the results: " + (errno ? std::strerror(errno) : "the file cannot be read"));
+  try {
+    return ReadDocument(ResultsDocument(file));
+  } catch (const ResultsError& error) {
+    throw DrainError(error.what());
   }
-  const std::string text = content.str();
-  simdjson::dom::parser parser;
-  simdjson::dom::element document;
-  if (const auto error = parser.parse(text).get(document); error != simdjson::SUCCESS) {
-    // Where a file cut short or edited by hand goes wrong.
-    std::string where;
-    std::string problem = simdjson::error_message(error);
-    if (const auto syntax = FindSyntaxError(text, 1024)) {
-      const auto position = PositionOf(text, syntax->offset);
-      where = ":" + std::to_string(position.line) + ":" + std::to_string(position.column);
-      problem = syntax->problem;
-    }
-    throw DrainError(file + where + ": not a JSON document: " + problem);
-  }
-  simdjson::dom::object root;
-  if (document.get_object().get(root) != simdjson::SUCCESS) {
-    throw DrainError(file + ": not a qorv_results.json document (not a JSON object)");
-  }
-  const simdjson::dom::element version_value = Field(root, "schema_version", file, "the document");
-  std::int64_t version = 0;
-  if (version_value.get_int64().get(version) != simdjson::SUCCESS || version != 1) {
-    throw DrainError(file + ": schema version " + simdjson::minify(version_value) +
-                     " is not supported (this program reads version 1)");
-  }
-  RunResults results;
-  results.file = file;
-  simdjson::dom::array issues;
-  if (Field(root, "issues", file, "the document").get_array().get(issues) != simdjson::SUCCESS) {
-    throw DrainError(file + ": issues is not a list");
-  }
-  std::size_t index = 0;
-  for (simdjson::dom::element element : issues) {
-    const std::string where = "issues[" + std::to_string(index++) + "]";
-    simdjson::dom::object object;
-    if (element.get_object().get(object) != simdjson::SUCCESS)
-      throw DrainError(file + ": " + where + " is not an object");
-    ResultIssue issue;
-    issue.id = Text(Field(object, "id", file, where), file, where + ".id");
-    issue.message = Text(Field(object, "message", file, where), file, where + ".message");
-    if (Field(object, "severity", file, where).get_int64().get(issue.severity) != simdjson::SUCCESS) {
-      throw DrainError(file + ": " + where + ".severity is not a whole number");
-    }
-    const auto group = Field(object, "severity_group", file, where);
-    if (!group.is_null()) issue.group = Text(group, file, where + ".severity_group");
-    if (Field(object, "contributes_to_fail", file, where).get_bool().get(issue.contributes_to_fail) !=
-        simdjson::SUCCESS) {
-      throw DrainError(file + ": " + where + ".contributes_to_fail is not true or false");
-    }
-    std::string_view type;
-    if (object["type"].get_string().get(type) == simdjson::SUCCESS) {
-      issue.type_rank = type == "diagnosis" ? 0 : type == "observation" ? 1 : 2;
-    }
-    issue.nodes = Names(Field(object, "nodes", file, where), file, where + ".nodes");
-    results.issues.push_back(std::move(issue));
-  }
-  results.tested = Names(Field(root, "tested_nodes", file, "the document"), file, "tested_nodes");
-  return results;
 }
 
 DrainPlan PlanDrain(const RunResults& results, DrainBar bar, const SlurmNodes* states) {

@@ -17,10 +17,10 @@
 namespace {
 
 using qorv::analysis::AnalysisOutput;
+using qorv::bench::Format;
 using qorv::postprocessor::CollapsedAnalysisOutput;
 using qorv::postprocessor::Collapser;
 using qorv::postprocessor::MessageTable;
-using qorv::bench::Format;
 
 // Ten records per distinct issue, each from its own node, issue after issue
 // (record i belongs to issue i modulo the number of issues). Every tenth
@@ -103,8 +103,20 @@ void BM_CollapseSpread(benchmark::State& state) { Run(state, false); }
 void BM_CollapseFloorIntakeOrder(benchmark::State& state) { Floor(state, true); }
 void BM_CollapseFloorSpread(benchmark::State& state) { Floor(state, false); }
 
-BENCHMARK(BM_CollapseIntakeOrder)->Arg(100000)->Arg(200000)->Arg(400000)->Arg(1000000)->Unit(benchmark::kMillisecond)->Complexity();
-BENCHMARK(BM_CollapseSpread)->Arg(100000)->Arg(200000)->Arg(400000)->Arg(1000000)->Unit(benchmark::kMillisecond)->Complexity();
+BENCHMARK(BM_CollapseIntakeOrder)
+    ->Arg(100000)
+    ->Arg(200000)
+    ->Arg(400000)
+    ->Arg(1000000)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity();
+BENCHMARK(BM_CollapseSpread)
+    ->Arg(100000)
+    ->Arg(200000)
+    ->Arg(400000)
+    ->Arg(1000000)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity();
 BENCHMARK(BM_CollapseFloorIntakeOrder)->Arg(1000000)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CollapseFloorSpread)->Arg(1000000)->Iterations(1)->Unit(benchmark::kMillisecond);
 

@@ -74,8 +74,8 @@ Workload Make(std::size_t count) {
   const std::size_t distinct = std::max<std::size_t>(1, count * 10 / 104);
   for (std::size_t n = 0; n < node_count; ++n) work.nodes.push_back(Format("cn%06zu", n + 1));
 
-  static const char* const ids[] = {"qorv-memory-low", "qorv-swap-used",     "qorv-dgemm-slow", "qorv-stream-slow",
-                                    "qorv-cpu-hot",    "qorv-link-down",     "qorv-link-speed", "qorv-clock-offset",
+  static const char* const ids[] = {"qorv-memory-low", "qorv-swap-used",   "qorv-dgemm-slow", "qorv-stream-slow",
+                                    "qorv-cpu-hot",    "qorv-link-down",   "qorv-link-speed", "qorv-clock-offset",
                                     "qorv-mount-miss", "qorv-host-unreach"};
   static const int severities[] = {80, 40, 40, 40, 60, 100, 50, 10, 90, 100};
   for (std::size_t k = 0; k < distinct; ++k) {
@@ -93,7 +93,8 @@ Workload Make(std::size_t count) {
   std::vector<std::vector<std::uint32_t>> on_node(node_count);
   for (std::size_t r = 0; r < distinct; ++r) {
     const std::size_t start = rng() % node_count;
-    for (std::size_t i = 0; i < counts[r]; ++i) on_node[(start + i) % node_count].push_back(static_cast<std::uint32_t>(r));
+    for (std::size_t i = 0; i < counts[r]; ++i)
+      on_node[(start + i) % node_count].push_back(static_cast<std::uint32_t>(r));
   }
   for (std::size_t n = 0; n < node_count; ++n) {
     for (std::uint32_t r : on_node[n]) work.records.emplace_back(static_cast<std::uint32_t>(n), r);

@@ -32,18 +32,12 @@ constexpr std::size_t kCatalogMessages = 300;
 std::string MessageText(std::size_t index) {
   const std::string check = std::to_string(index);
   switch (index % 6) {
-    case 0:
-      return "Node {0} reported {1} correctable errors in check " + check + "; rate {2} per hour.";
-    case 1:
-      return "Check " + check + " on {0}: {2} GB/s measured, {1} samples below the group median.";
-    case 2:
-      return "{0} took {2} s for {1} iterations of check " + check + ".";
-    case 3:
-      return "Counter {1} of {0} is at {2}% of its limit (check " + check + ").";
-    case 4:
-      return "Check " + check + " found {1} stale entries in {{cache}} on {0}, oldest {2} days.";
-    default:
-      return "  Sensor {1} on {0} reads {2}, outside the expected range of check " + check + ".  ";
+    case 0: return "Node {0} reported {1} correctable errors in check " + check + "; rate {2} per hour.";
+    case 1: return "Check " + check + " on {0}: {2} GB/s measured, {1} samples below the group median.";
+    case 2: return "{0} took {2} s for {1} iterations of check " + check + ".";
+    case 3: return "Counter {1} of {0} is at {2}% of its limit (check " + check + ").";
+    case 4: return "Check " + check + " found {1} stale entries in {{cache}} on {0}, oldest {2} days.";
+    default: return "  Sensor {1} on {0} reads {2}, outside the expected range of check " + check + ".  ";
   }
 }
 

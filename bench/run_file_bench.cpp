@@ -59,9 +59,7 @@ std::size_t Walk(simdjson::ondemand::value value) {
       for (auto element : value.get_array()) count += Walk(element.value());
       return count;
     }
-    default:
-      benchmark::DoNotOptimize(value.raw_json_token());
-      return 1;
+    default: benchmark::DoNotOptimize(value.raw_json_token()); return 1;
   }
 }
 

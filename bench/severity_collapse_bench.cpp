@@ -25,10 +25,10 @@ namespace {
 using qorv::Config;
 using qorv::bench::CollapseConfig;
 using qorv::bench::CollapseShape;
-using qorv::postprocessor::RunFacts;
 using qorv::postprocessor::IdMap;
 using qorv::postprocessor::IssueProcessor;
 using qorv::postprocessor::PostprocessorExtensionData;
+using qorv::postprocessor::RunFacts;
 using qorv::postprocessor::UtilityFunctions;
 
 // The workload of the last size asked for, sorted by the default criteria

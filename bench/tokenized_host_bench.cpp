@@ -50,9 +50,7 @@ void run(benchmark::State& state, const std::vector<std::string>& names) {
   state.SetComplexityN(state.range(0));
 }
 
-void BM_MergeRegular(benchmark::State& state) {
-  run(state, regular_names(static_cast<std::size_t>(state.range(0))));
-}
+void BM_MergeRegular(benchmark::State& state) { run(state, regular_names(static_cast<std::size_t>(state.range(0)))); }
 
 void BM_MergeIrregular(benchmark::State& state) {
   run(state, irregular_names(static_cast<std::size_t>(state.range(0))));

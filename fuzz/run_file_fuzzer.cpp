@@ -97,9 +97,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckAcyclic(*run.config->fwd_attributes);
   } catch (const qorv::tools::RunFileError& error) {
     const std::string message = error.what();
-    const bool printable = std::none_of(message.begin(), message.end(), [](char c) {
-      return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
-    });
+    const bool printable = std::none_of(message.begin(), message.end(),
+                                        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
     if (message.rfind(path + ":", 0) != 0 || !printable) Fail("not one printable line naming the file: " + message);
   }
   return 0;

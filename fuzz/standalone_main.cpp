@@ -64,12 +64,8 @@ void mutate(std::string& input, const std::vector<std::string>& seeds, const std
     case 1:
       if (!tokens.empty()) input.insert(at, tokens[random.below(tokens.size())]);
       break;
-    case 2:
-      input.erase(at, 1 + random.below(16));
-      break;
-    case 3:
-      input.insert(at, input.substr(at, 1 + random.below(64)));
-      break;
+    case 2: input.erase(at, 1 + random.below(16)); break;
+    case 3: input.insert(at, input.substr(at, 1 + random.below(64))); break;
     case 4: {
       const std::string& other = seeds[random.below(seeds.size())];
       input = input.substr(0, at) + other.substr(random.below(other.size() + 1));

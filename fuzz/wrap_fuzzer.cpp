@@ -19,9 +19,9 @@ namespace {
 
 void Check(const std::string& text, const std::string& out, int width, bool commas,
            const std::function<std::string(const std::string&)>& continuation, const char* wrapper) {
-  const std::string problem = width <= 0 ? (out == text ? "" : "a width of 0 or less changed the text")
-                                         : qorv::testing::CheckWrap(text, out, static_cast<std::size_t>(width),
-                                                                    commas, continuation);
+  const std::string problem =
+      width <= 0 ? (out == text ? "" : "a width of 0 or less changed the text")
+                 : qorv::testing::CheckWrap(text, out, static_cast<std::size_t>(width), commas, continuation);
   if (!problem.empty()) {
     std::fprintf(stderr, "%s, width %d: %s\n", wrapper, width, problem.c_str());
     std::abort();

@@ -14,8 +14,7 @@
 
 namespace qorv::log {
 
-StreamFileType::StreamFileType(std::string path, std::ios_base::openmode mode)
-    : path_(std::move(path)), mode_(mode) {}
+StreamFileType::StreamFileType(std::string path, std::ios_base::openmode mode) : path_(std::move(path)), mode_(mode) {}
 
 StreamFileType::~StreamFileType() {
   Flush();

@@ -75,11 +75,11 @@ std::string TargetProblem(const std::string& target) {
   struct stat status {};
   if (::lstat(target.c_str(), &status) != 0) return "";
   if (S_ISREG(status.st_mode) || S_ISLNK(status.st_mode)) return "";
-  const char* kind = S_ISDIR(status.st_mode)                                ? "a directory"
+  const char* kind = S_ISDIR(status.st_mode)                              ? "a directory"
                      : S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode) ? "a device"
-                     : S_ISFIFO(status.st_mode)                             ? "a FIFO"
-                     : S_ISSOCK(status.st_mode)                             ? "a socket"
-                                                                            : "not a regular file";
+                     : S_ISFIFO(status.st_mode)                           ? "a FIFO"
+                     : S_ISSOCK(status.st_mode)                           ? "a socket"
+                                                                          : "not a regular file";
   return target + " is " + kind + ", not a file the reports may replace";
 }
 

@@ -40,12 +40,9 @@ const char kResultsJson[] = "qorv_results.json";
 
 // Extension name to the file it writes; other extensions write to the console.
 const std::map<std::string, std::string> output_file_map = {
-    {"reports", kResultsLog},
-    {"qorv_output_log", kResultsLog},
-    {"category_log", kResultsLog},
-    {"qorv_execution_warnings", kWarningsLog},
-    {"qorv_json", kResultsJson},
-    {"provider_configuration", "node_capability_discovery_config.xml"},
+    {"reports", kResultsLog},      {"qorv_output_log", kResultsLog},
+    {"category_log", kResultsLog}, {"qorv_execution_warnings", kWarningsLog},
+    {"qorv_json", kResultsJson},   {"provider_configuration", "node_capability_discovery_config.xml"},
 };
 
 const std::vector<std::string> default_extensions = {"category_summary", "category_log", "qorv_execution_warnings"};
@@ -95,9 +92,8 @@ std::vector<std::string> CollectExtensions(const Config& config, std::vector<std
 
 void RemoveDuplicates(std::vector<std::string>& paths) {
   std::unordered_set<std::string> seen;
-  paths.erase(std::remove_if(paths.begin(), paths.end(), [&seen](const std::string& path) {
-                return !seen.insert(path).second;
-              }),
+  paths.erase(std::remove_if(paths.begin(), paths.end(),
+                             [&seen](const std::string& path) { return !seen.insert(path).second; }),
               paths.end());
 }
 
@@ -169,8 +165,8 @@ int RunExtension(const std::string& path, PostprocessorExtensionData& data) {
     const char* raw = ::dlerror();
     const std::string error = raw ? raw : "";
     // The loader says "failed to map segment" when the address space is full.
-    const bool memory = error.find("map segment") != std::string::npos ||
-                        error.find("Cannot allocate memory") != std::string::npos;
+    const bool memory =
+        error.find("map segment") != std::string::npos || error.find("Cannot allocate memory") != std::string::npos;
     std::cerr << "Error opening extension library " << path << ": '" << error << "'"
               << (memory ? ": not enough memory" : "") << std::endl;
     return 1;

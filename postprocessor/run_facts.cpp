@@ -66,7 +66,11 @@ std::shared_ptr<const RunFacts> RunFacts::Of(const PostprocessorExtensionData& d
 RunFacts::RunFacts(const PostprocessorExtensionData& data) : passed(data.passed), fail_level(data.fail_level) {
   for (const auto& [name, bounds] : severity_groups) {
     const auto& [lower, upper, code] = bounds;
-    GroupCount group{name, lower, upper, ReachesFailLevel(upper, fail_level), CountCollapsed(data, code, DIAGNOSIS),
+    GroupCount group{name,
+                     lower,
+                     upper,
+                     ReachesFailLevel(upper, fail_level),
+                     CountCollapsed(data, code, DIAGNOSIS),
                      CountCollapsed(data, code, OBSERVATION) + CountCollapsed(data, code, THIRD_LIST)};
     (group.contributes_to_fail ? failing_diagnoses : other_diagnoses) += group.diagnoses;
     (group.contributes_to_fail ? failing_observations : other_observations) += group.observations;
@@ -133,7 +137,7 @@ bool RunFacts::DerivedPassed(const PostprocessorExtensionData& data) {
 std::string RunFacts::OverallResult() const {
   static const std::string kLabel = "  Overall Result: ";
   return overall_result_.compare(0, kLabel.size(), kLabel) == 0 ? overall_result_.substr(kLabel.size())
-                                                                 : overall_result_;
+                                                                : overall_result_;
 }
 
 }  // namespace qorv::postprocessor

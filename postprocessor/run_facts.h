@@ -30,12 +30,12 @@ class QORV_EXPORT RunFacts {
  public:
   // The collapsed issues (severity collapse) of one severity group.
   struct GroupCount {
-    std::string name;                  // "critical", "warning" or "informational"
-    int lower = 0;                     // the group's bounds on the 0..100 scale
+    std::string name;  // "critical", "warning" or "informational"
+    int lower = 0;     // the group's bounds on the 0..100 scale
     int upper = 0;
     bool contributes_to_fail = false;  // the group reaches the FAIL level: upper >= fail_level
     std::size_t diagnoses = 0;
-    std::size_t observations = 0;      // observations and the third list
+    std::size_t observations = 0;  // observations and the third list
     std::size_t total() const { return diagnoses + observations; }
   };
 

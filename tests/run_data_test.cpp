@@ -52,9 +52,9 @@ static_assert(sizeof(PostprocessorExtensionData) == sizeof(DocumentedRunData), "
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Winvalid-offsetof"
-#define QORV_DOCUMENTED_FIELD(name)                                                                       \
+#define QORV_DOCUMENTED_FIELD(name)                                                                            \
   static_assert(std::is_same_v<decltype(PostprocessorExtensionData::name), decltype(DocumentedRunData::name)>, \
-                #name " has another type");                                                               \
+                #name " has another type");                                                                    \
   static_assert(offsetof(PostprocessorExtensionData, name) == offsetof(DocumentedRunData, name), #name " moved")
 QORV_DOCUMENTED_FIELD(databases);
 QORV_DOCUMENTED_FIELD(timestamp);

@@ -138,43 +138,29 @@ json MakeIssue(const CheckInfo& info, const Node& node, const Group& group, Rand
       issue["remedy_args"] = {node.name, free};
       break;
     }
-    case Check::kSwapUsed:
-      args = {node.name, random.Between(5, 60)};
-      break;
+    case Check::kSwapUsed: args = {node.name, random.Between(5, 60)}; break;
     case Check::kDgemmSlow:
       issue["id"] = std::string(info.id) + "#socket" + std::to_string(random.Below(2));
       args = {node.name, random.Tenths(400, 900), random.Between(5, 40), group.display};
       issue["remedy_id"] = kDgemmRemedy;
       issue["remedy_args"] = {node.name};
       break;
-    case Check::kStreamSlow:
-      args = {node.name, random.Tenths(90, 180), 205.5};
-      break;
+    case Check::kStreamSlow: args = {node.name, random.Tenths(90, 180), 205.5}; break;
     case Check::kCpuHot: {
       const auto temperature = random.Between(91, 105);
       args = {node.name, temperature, temperature - 90};
       break;
     }
-    case Check::kLinkDown:
-      args = {node.name, "mlx5_" + std::to_string(random.Below(2)) + "/1"};
-      break;
-    case Check::kLinkSpeed:
-      args = {node.name, "mlx5_" + std::to_string(random.Below(2)) + "/1", 100, 200};
-      break;
-    case Check::kClockOffset:
-      args = {node.name, random.Between(2, 900)};
-      break;
-    case Check::kHostUnreachable:
-      args = {node.name, 30};
-      break;
+    case Check::kLinkDown: args = {node.name, "mlx5_" + std::to_string(random.Below(2)) + "/1"}; break;
+    case Check::kLinkSpeed: args = {node.name, "mlx5_" + std::to_string(random.Below(2)) + "/1", 100, 200}; break;
+    case Check::kClockOffset: args = {node.name, random.Between(2, 900)}; break;
+    case Check::kHostUnreachable: args = {node.name, 30}; break;
     case Check::kMountMissing: {
       static const char* const mounts[] = {"/scratch", "/home", "/apps", "/projects"};
       args = {node.name, mounts[random.Below(4)]};
       break;
     }
-    case Check::kEnvTemplate:
-      args = {node.name};
-      break;
+    case Check::kEnvTemplate: args = {node.name}; break;
   }
   issue["args"] = args;
   return issue;

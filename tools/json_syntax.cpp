@@ -44,18 +44,12 @@ class Checker {
     SkipSpace();
     if (AtEnd()) return Fail("the file ends early: expected a value");
     switch (text_[pos_]) {
-      case '{':
-        return Container(depth + 1, '}');
-      case '[':
-        return Container(depth + 1, ']');
-      case '"':
-        return String();
-      case 't':
-        return Word("true");
-      case 'f':
-        return Word("false");
-      case 'n':
-        return Word("null");
+      case '{': return Container(depth + 1, '}');
+      case '[': return Container(depth + 1, ']');
+      case '"': return String();
+      case 't': return Word("true");
+      case 'f': return Word("false");
+      case 'n': return Word("null");
       default:
         if (text_[pos_] == '-' || (text_[pos_] >= '0' && text_[pos_] <= '9')) return Number();
         return Fail("expected a value (object, array, string, number, true, false or null)");

@@ -227,50 +227,37 @@ Options ParseOptions(int argc, char** argv) {
         if (*optarg == '\0') UsageError("--extensions needs a directory");
         options.extension_dirs.push_back(optarg);
         break;
-      case kNoInstalledExtensions:
-        options.installed_extensions = false;
-        break;
+      case kNoInstalledExtensions: options.installed_extensions = false; break;
       case 'e':
         if (*optarg == '\0' || std::string(optarg).find('/') != std::string::npos) {
           UsageError(std::string("--extension: '") + optarg + "' is not an extension name");
         }
         options.extensions.push_back(optarg);
         break;
-      case kProcessOnly:
-        options.process_only = true;
-        break;
+      case kProcessOnly: options.process_only = true; break;
       case kFailLevel: {
         const auto level = ParseInteger(optarg, 0, 100);
         if (!level) UsageError(std::string("--fail-level: '") + optarg + "' is not a severity from 0 to 100");
         options.fail_level = static_cast<std::int32_t>(*level);
         break;
       }
-      case kTimestamp:
-        options.timestamp = ParseTimestamp(optarg, "--timestamp");
-        break;
+      case kTimestamp: options.timestamp = ParseTimestamp(optarg, "--timestamp"); break;
       case kSuppressions:
         if (*optarg == '\0') UsageError("--suppressions needs a file name");
         options.suppression_files.push_back(optarg);
         break;
-      case kFailExit:
-        options.fail_exit = true;
-        break;
+      case kFailExit: options.fail_exit = true; break;
       case kMetricsFile:
         if (*optarg == '\0') UsageError("--metrics-file needs a file name");
         options.metrics_file = optarg;
         break;
-      case kMetricsMode:
-        options.metrics_mode = ParseMetricsMode(optarg);
-        break;
-      case 'h':
-        PrintHelp();
-        std::exit(std::cout.flush() ? 0 : 2);
+      case kMetricsMode: options.metrics_mode = ParseMetricsMode(optarg); break;
+      case 'h': PrintHelp(); std::exit(std::cout.flush() ? 0 : 2);
       case 'V':
         std::cout << kProgram << " (" << qorv::postprocessor::kProductName << ") "
                   << qorv::postprocessor::kProductVersion << "\n";
         std::exit(std::cout.flush() ? 0 : 2);
-      case ':':
-        UsageError(std::string("option '") + argv[optind - 1] + "' needs a value");
+      case ':': UsageError(std::string("option '") + argv[optind - 1] + "' needs a value");
       default:
         UsageError(optopt ? std::string("unknown option '-") + static_cast<char>(optopt) + "'"
                           : std::string("unknown option '") + argv[optind - 1] + "'");
@@ -375,8 +362,10 @@ void PlaceMetrics(const Options& options, const qorv::tools::RunFile& run) {
   const std::string file = qorv::str::basename(path);
   if (path.back() == '/' || file.size() <= 5 || file.compare(file.size() - 5, 5, ".prom") != 0) {
     std::cerr << kProgram << ": "
-              << qorv::str::escape_controls(source + ": '" + path + "' does not end in .prom: node_exporter's textfile "
-                                                "collector reads only files named *.prom", false)
+              << qorv::str::escape_controls(source + ": '" + path +
+                                                "' does not end in .prom: node_exporter's textfile "
+                                                "collector reads only files named *.prom",
+                                            false)
               << "\n";
     std::exit(2);
   }

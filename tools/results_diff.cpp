@@ -2,7 +2,6 @@
 
 #include <simdjson.h>
 
-
 #include <algorithm>
 #include <map>
 #include <set>

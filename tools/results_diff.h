@@ -20,7 +20,7 @@ struct DiffOptions {
   std::string old_file;
   std::string new_file;
   bool json = false;
-  int width = 80;  // text lines are wrapped to it
+  int width = 80;    // text lines are wrapped to it
   bool all = false;  // the text lists persisting issues too, not only their count
 };
 

@@ -19,14 +19,16 @@ namespace {
 std::string Load(const std::string& file) {
   const std::string shown = str::escape_controls(file, false);
   struct stat info {};
-  if (::stat(file.c_str(), &info) != 0) throw ResultsError(shown + ": cannot read the results: " + std::strerror(errno));
+  if (::stat(file.c_str(), &info) != 0)
+    throw ResultsError(shown + ": cannot read the results: " + std::strerror(errno));
   if (!S_ISREG(info.st_mode)) throw ResultsError(shown + ": cannot read the results: not a file");
   errno = 0;
   std::ifstream in(file, std::ios::binary);
   std::ostringstream text;
   if (in) text << in.rdbuf();
   if (!in || in.bad()) {
-    throw ResultsError(shown + ": cannot read the results: " + (errno ? std::strerror(errno) : "the file cannot be read"));
+    throw ResultsError(shown +
+                       ": cannot read the results: " + (errno ? std::strerror(errno) : "the file cannot be read"));
   }
   return text.str();
 }

@@ -172,12 +172,8 @@ class Reader {
           if (!path.empty()) path += '.';
           path += step.name;
           break;
-        case Step::kKey:
-          path += "[\"" + std::string(step.name) + "\"]";
-          break;
-        case Step::kIndex:
-          path += "[" + std::to_string(step.index) + "]";
-          break;
+        case Step::kKey: path += "[\"" + std::string(step.name) + "\"]"; break;
+        case Step::kIndex: path += "[" + std::to_string(step.index) + "]"; break;
       }
     }
     return path;
@@ -200,18 +196,12 @@ class Reader {
 
   static const char* TypeName(od::json_type type) {
     switch (type) {
-      case od::json_type::array:
-        return "an array";
-      case od::json_type::object:
-        return "an object";
-      case od::json_type::number:
-        return "a number";
-      case od::json_type::string:
-        return "a string";
-      case od::json_type::boolean:
-        return "true or false";
-      case od::json_type::null:
-        return "null";
+      case od::json_type::array: return "an array";
+      case od::json_type::object: return "an object";
+      case od::json_type::number: return "a number";
+      case od::json_type::string: return "a string";
+      case od::json_type::boolean: return "true or false";
+      case od::json_type::null: return "null";
     }
     return "a value";
   }
@@ -294,8 +284,7 @@ class Reader {
         result = number.get_int64();
         in_range = result >= low && result <= high;
         break;
-      case od::number_type::unsigned_integer:
-        break;
+      case od::number_type::unsigned_integer: break;
       case od::number_type::floating_point_number: {
         const double real = number.get_double();
         if (real >= static_cast<double>(low) && real <= static_cast<double>(high)) {
@@ -331,12 +320,9 @@ class Reader {
       Fail(at, Token(value) + " is out of range (a whole number of at most 64 bits, or a decimal number)");
     }
     switch (number.get_number_type()) {
-      case od::number_type::signed_integer:
-        return number.get_int64();
-      case od::number_type::unsigned_integer:
-        return number.get_uint64();
-      case od::number_type::floating_point_number:
-        break;
+      case od::number_type::signed_integer: return number.get_int64();
+      case od::number_type::unsigned_integer: return number.get_uint64();
+      case od::number_type::floating_point_number: break;
     }
     const double real = number.get_double();
     if (!std::isfinite(real)) Fail(at, Token(value) + " is out of range");
@@ -547,30 +533,62 @@ class RunFileParser {
   RunFileParser(Reader& reader, std::filesystem::path base) : r_(reader), base_(std::move(base)) {}
 
   void Top(od::value value) {
-    static constexpr FieldNames<29> kFields = {
-        "command_line", "passed",          "fail_level",    "output_file",    "install_dir",        "include_nodes",
-        "databases",    "nodes",           "tested_names",  "nodefile",       "node_groups_file",   "node_groups",
-        "extensions",   "fwds",            "roots",         "diagnosis_ids",  "observation_ids",    "category_map",
-        "message_tables", "report_messages", "sorting",     "extra_text_setting", "provider_optionsets", "diagnoses",
-        "observations", "third",           "issues",        "timestamp",      "metrics_file"};
+    static constexpr FieldNames<29> kFields = {"command_line",
+                                               "passed",
+                                               "fail_level",
+                                               "output_file",
+                                               "install_dir",
+                                               "include_nodes",
+                                               "databases",
+                                               "nodes",
+                                               "tested_names",
+                                               "nodefile",
+                                               "node_groups_file",
+                                               "node_groups",
+                                               "extensions",
+                                               "fwds",
+                                               "roots",
+                                               "diagnosis_ids",
+                                               "observation_ids",
+                                               "category_map",
+                                               "message_tables",
+                                               "report_messages",
+                                               "sorting",
+                                               "extra_text_setting",
+                                               "provider_optionsets",
+                                               "diagnoses",
+                                               "observations",
+                                               "third",
+                                               "issues",
+                                               "timestamp",
+                                               "metrics_file"};
     Config& c = *config_;
     r_.Record(value, kFields, [&](std::size_t field, od::value v) {
       switch (field) {
         case 0: c.command_line = r_.String(v); break;
-        case 1: c.passed = r_.Bool(v); states_verdict_ = true; break;
+        case 1:
+          c.passed = r_.Bool(v);
+          states_verdict_ = true;
+          break;
         case 2: c.fail_level = static_cast<std::int32_t>(r_.Integer(v, -1, 100)); break;
         case 3: c.output_file = r_.String(v); break;
         case 4: c.install_dir = Resolve(r_.String(v)); break;
         case 5: c.include_nodes = r_.Strings(v); break;
         case 6: c.databases = r_.Strings(v); break;
         case 7: Nodes(v); break;
-        case 8: c.tested_names = r_.StringSet(v); tested_names_given_ = true; break;
+        case 8:
+          c.tested_names = r_.StringSet(v);
+          tested_names_given_ = true;
+          break;
         case 9: c.nodefile = r_.String(v); break;
         case 10: c.node_groups_file = r_.String(v); break;
         case 11: r_.Array(v, [&](od::value item) { NodeGroup(item); }); break;
         case 12: c.extension_specs = Extensions(v); break;
         case 13: r_.Array(v, [&](od::value item) { Definition(item); }); break;
-        case 14: r_.Array(v, [&](od::value item) { roots_.push_back(r_.Name(item)); }); roots_given_ = true; break;
+        case 14:
+          r_.Array(v, [&](od::value item) { roots_.push_back(r_.Name(item)); });
+          roots_given_ = true;
+          break;
         case 15: c.diagnosis_ids = IdLists(v); break;
         case 16: c.observation_ids = IdLists(v); break;
         case 17:
@@ -583,7 +601,10 @@ class RunFileParser {
         case 20: r_.Array(v, [&](od::value item) { SortCriterion(item); }); break;
         case 21: c.extra_text_setting = r_.String(v); break;
         case 22: r_.Array(v, [&](od::value item) { ProviderOptionset(item); }); break;
-        case 23: case 24: case 25: case 26: Issues(v, c.issue_lists[field - 23]); break;
+        case 23:
+        case 24:
+        case 25:
+        case 26: Issues(v, c.issue_lists[field - 23]); break;
         case 27:
           r_.Fail(Reader::At(v), "the time stamp is not part of a run file; use --timestamp or SOURCE_DATE_EPOCH");
           break;
@@ -610,38 +631,43 @@ class RunFileParser {
   void Nodes(od::value value) {
     static constexpr FieldNames<2> kFields = {"name", "group"};
     auto& nodes = config_->nodes;
-    r_.ArrayCounted(value, [&](std::size_t n) { nodes.reserve(n); }, [&](od::value item) {
-      const char* at = Reader::At(item);
-      Node node;
-      const char* name_at = nullptr;
-      const auto present = r_.Record(item, kFields, [&](std::size_t field, od::value v) {
-        if (field == 0) {
-          name_at = Reader::At(v);
-          node.name = r_.String(v);
-        } else {
-          node.group = r_.String(v);
-        }
-      });
-      r_.Require(present, 0, kFields, at);
-      // Hinted at the end: node lists are mostly in name order.
-      const std::size_t known = node_names_.size();
-      node_names_.insert(node_names_.end(), node.name);
-      if (node_names_.size() == known) {
-        r_.Fail(name_at, r_.Path() + ".name", "node '" + node.name + "' is listed twice");
-      }
-      nodes.push_back(std::move(node));
-    });
+    r_.ArrayCounted(
+        value, [&](std::size_t n) { nodes.reserve(n); },
+        [&](od::value item) {
+          const char* at = Reader::At(item);
+          Node node;
+          const char* name_at = nullptr;
+          const auto present = r_.Record(item, kFields, [&](std::size_t field, od::value v) {
+            if (field == 0) {
+              name_at = Reader::At(v);
+              node.name = r_.String(v);
+            } else {
+              node.group = r_.String(v);
+            }
+          });
+          r_.Require(present, 0, kFields, at);
+          // Hinted at the end: node lists are mostly in name order.
+          const std::size_t known = node_names_.size();
+          node_names_.insert(node_names_.end(), node.name);
+          if (node_names_.size() == known) {
+            r_.Fail(name_at, r_.Path() + ".name", "node '" + node.name + "' is listed twice");
+          }
+          nodes.push_back(std::move(node));
+        });
   }
 
   void NodeGroup(od::value value) {
-    static constexpr FieldNames<7> kFields = {"name",  "automatic", "excluded_groups", "test_exclusions",
-                                              "nodes", "root_fwds", "valid"};
+    static constexpr FieldNames<7> kFields = {"name",      "automatic", "excluded_groups", "test_exclusions", "nodes",
+                                              "root_fwds", "valid"};
     const char* at = Reader::At(value);
     auto group = std::make_shared<ClusterDefinition>();
     GroupRefs refs;
     const auto present = r_.Record(value, kFields, [&](std::size_t field, od::value v) {
       switch (field) {
-        case 0: refs.name = r_.Name(v); group->name = refs.name.name; break;
+        case 0:
+          refs.name = r_.Name(v);
+          group->name = refs.name.name;
+          break;
         case 1: group->automatic = r_.Bool(v); break;
         case 2: r_.Array(v, [&](od::value item) { refs.excluded.push_back(r_.Name(item)); }); break;
         case 3:
@@ -701,7 +727,10 @@ class RunFileParser {
     std::vector<std::vector<Reference>> depends_on;
     const auto present = r_.Record(value, kFields, [&](std::size_t field, od::value v) {
       switch (field) {
-        case 0: name = r_.Name(v); fwd->name = name.name; break;
+        case 0:
+          name = r_.Name(v);
+          fwd->name = name.name;
+          break;
         case 1: fwd->path = r_.String(v); break;
         case 2: fwd->signs = r_.StringSet(v); break;
         case 3: fwd->extension_specs = Extensions(v); break;
@@ -810,34 +839,36 @@ class RunFileParser {
 
   void Issues(od::value value, IssueList& issues) {
     const bool repeats_typed = &issues == &config_->issue_lists[Config::ISSUES];
-    r_.ArrayCounted(value, [&](std::size_t n) { issues.reserve(issues.size() + n); }, [&](od::value item) {
-      const char* at = Reader::At(item);
-      r_.Release(at);
-      od::object object = r_.Object(item);
-      if (repeats_typed) {
-        // Most records repeat the next typed one: compared first without
-        // building them, and read in full only when they differ.
-        if (const auto* candidate = NextTyped()) {
-          if (Repeats(object, at, **candidate)) {
-            issues.push_back(*candidate);
-            ++shared_next_;
-            return;
+    r_.ArrayCounted(
+        value, [&](std::size_t n) { issues.reserve(issues.size() + n); },
+        [&](od::value item) {
+          const char* at = Reader::At(item);
+          r_.Release(at);
+          od::object object = r_.Object(item);
+          if (repeats_typed) {
+            // Most records repeat the next typed one: compared first without
+            // building them, and read in full only when they differ.
+            if (const auto* candidate = NextTyped()) {
+              if (Repeats(object, at, **candidate)) {
+                issues.push_back(*candidate);
+                ++shared_next_;
+                return;
+              }
+              r_.Rewind(object, at);
+            }
           }
-          r_.Rewind(object, at);
-        }
-      }
-      auto record = std::make_shared<analysis::AnalysisOutput>();
-      Issue(object, at, *record);
-      if (repeats_typed) {
-        if (auto same = NextOfTypedLists(*record)) record = std::move(same);
-      }
-      issues.push_back(std::move(record));
-    });
+          auto record = std::make_shared<analysis::AnalysisOutput>();
+          Issue(object, at, *record);
+          if (repeats_typed) {
+            if (auto same = NextOfTypedLists(*record)) record = std::move(same);
+          }
+          issues.push_back(std::move(record));
+        });
   }
 
-  static constexpr FieldNames<11> kIssueFields = {"id",        "severity",    "nodes",       "args",
-                                                 "secondary_id", "secondary_args", "remedy_id", "remedy_args",
-                                                 "sort_value", "suppressed",  "subcategory"};
+  static constexpr FieldNames<11> kIssueFields = {"id",           "severity",       "nodes",      "args",
+                                                  "secondary_id", "secondary_args", "remedy_id",  "remedy_args",
+                                                  "sort_value",   "suppressed",     "subcategory"};
   static constexpr auto kInt32Min = std::numeric_limits<std::int32_t>::min();
   static constexpr auto kInt32Max = std::numeric_limits<std::int32_t>::max();
 
@@ -984,8 +1015,8 @@ class RunFileParser {
       }
       for (const auto& test : refs.tests) Find(test, "Framework Definition");
       for (const auto& test : refs.excluded_tests) {
-        const bool listed = std::any_of(refs.tests.begin(), refs.tests.end(),
-                                        [&](const Reference& t) { return t.name == test.name; });
+        const bool listed =
+            std::any_of(refs.tests.begin(), refs.tests.end(), [&](const Reference& t) { return t.name == test.name; });
         if (!listed) r_.Fail(test.at, test.path, "'" + test.name + "' is not among the group's root_fwds");
       }
     }

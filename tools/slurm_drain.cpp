@@ -463,7 +463,6 @@ SlurmNodes ParseNodeStates(std::string_view output) {
   return nodes;
 }
 
-
 RunResults ReadResults(const std::string& file) {
   try {
     return ReadDocument(ResultsDocument(file));
@@ -475,12 +474,9 @@ RunResults ReadResults(const std::string& file) {
 DrainPlan PlanDrain(const RunResults& results, DrainBar bar, const SlurmNodes* states) {
   const auto failing = [bar](const ResultIssue& issue) {
     switch (bar) {
-      case DrainBar::kFail:
-        return issue.contributes_to_fail;
-      case DrainBar::kWarning:
-        return issue.group == "WARNING" || issue.group == "CRITICAL";
-      case DrainBar::kCritical:
-        return issue.group == "CRITICAL";
+      case DrainBar::kFail: return issue.contributes_to_fail;
+      case DrainBar::kWarning: return issue.group == "WARNING" || issue.group == "CRITICAL";
+      case DrainBar::kCritical: return issue.group == "CRITICAL";
     }
     return false;
   };
@@ -532,9 +528,7 @@ DrainPlan PlanDrain(const RunResults& results, DrainBar bar, const SlurmNodes* s
     }
     const SlurmNode& slurm = found->second;
     switch (Kind(slurm.state)) {
-      case StateKind::kDown:
-        skipped[out_for(slurm)].push_back(node);
-        break;
+      case StateKind::kDown: skipped[out_for(slurm)].push_back(node); break;
       case StateKind::kDrained:
         if (slurm.reason == reason) {
           unchanged[reason].push_back(node);
@@ -544,9 +538,7 @@ DrainPlan PlanDrain(const RunResults& results, DrainBar bar, const SlurmNodes* s
           skipped["drained by someone else: " + Quoted(slurm.reason)].push_back(node);
         }
         break;
-      case StateKind::kUp:
-        drain[reason].push_back(node);
-        break;
+      case StateKind::kUp: drain[reason].push_back(node); break;
     }
   }
 
@@ -790,12 +782,8 @@ int DrainCommand(int argc, char** argv) {
   for (int code; (code = getopt_long(argc, argv, "-:h", kLongOptions, nullptr)) != -1;) {
     const std::string value = optarg != nullptr ? optarg : "";
     switch (code) {
-      case 1:
-        files.push_back(value);
-        break;
-      case kApply:
-        options.apply = true;
-        break;
+      case 1: files.push_back(value); break;
+      case kApply: options.apply = true; break;
       case kSeverity:
         if (value == "warning") {
           options.bar = DrainBar::kWarning;
@@ -818,12 +806,8 @@ int DrainCommand(int argc, char** argv) {
         options.max_share = share;
         break;
       }
-      case kForce:
-        options.force = true;
-        break;
-      case kJson:
-        options.json = true;
-        break;
+      case kForce: options.force = true; break;
+      case kJson: options.json = true; break;
       case kScontrol:
       case kSinfo:
         if (value.empty()) DrainUsageError(std::string(code == kSinfo ? "--sinfo" : "--scontrol") + " needs a program");
@@ -837,11 +821,8 @@ int DrainCommand(int argc, char** argv) {
         slurm_conf = value;
         break;
       }
-      case 'h':
-        PrintDrainHelp();
-        return std::cout.flush() ? 0 : 2;
-      case ':':
-        DrainUsageError(std::string("option '") + argv[optind - 1] + "' needs a value");
+      case 'h': PrintDrainHelp(); return std::cout.flush() ? 0 : 2;
+      case ':': DrainUsageError(std::string("option '") + argv[optind - 1] + "' needs a value");
       default:
         DrainUsageError(optopt ? std::string("unknown option '-") + static_cast<char>(optopt) + "'"
                                : std::string("unknown option '") + argv[optind - 1] + "'");

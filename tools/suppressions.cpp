@@ -51,9 +51,7 @@ bool Digits(const std::string& text) {
 // One comma-separated item of a node-range string: a name, or
 // "prefix[elements]suffix".
 void ExpandItem(const std::string& item, std::size_t limit, std::vector<std::string>& names) {
-  auto fail = [&](const std::string& problem) {
-    throw std::invalid_argument("'" + Printable(item) + "': " + problem);
-  };
+  auto fail = [&](const std::string& problem) { throw std::invalid_argument("'" + Printable(item) + "': " + problem); };
   if (item.empty()) throw std::invalid_argument("an empty node name (two commas in a row, or one at an end)");
   const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
   if (blank(item.front()) || blank(item.back())) {
@@ -111,7 +109,7 @@ bool ReadWhole(const std::string& path, bool optional, std::string& bytes) {
   }
   struct stat info {};
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > kMaxFileBytes) {
-    const std::string problem = S_ISDIR(info.st_mode) ? std::strerror(EISDIR)
+    const std::string problem = S_ISDIR(info.st_mode)    ? std::strerror(EISDIR)
                                 : !S_ISREG(info.st_mode) ? "not a regular file"
                                                          : "larger than 16 MiB";
     ::close(fd);
@@ -222,10 +220,8 @@ class FileWalker {
         case XML_TEXT_NODE:
           if (!xmlIsBlankNode(child)) Fail(child, "unexpected text in " + where);
           break;
-        case XML_COMMENT_NODE:
-          break;
-        default:
-          Fail(child, "unexpected content in " + where + " (only elements and comments belong here)");
+        case XML_COMMENT_NODE: break;
+        default: Fail(child, "unexpected content in " + where + " (only elements and comments belong here)");
       }
     }
   }
@@ -267,8 +263,8 @@ class FileWalker {
           node_names_ += names.size();
           rule.nodes.insert(std::make_move_iterator(names.begin()), std::make_move_iterator(names.end()));
         } catch (const std::length_error&) {
-          Fail(element, "nodes: the rules name more than " + std::to_string(kMaxSuppressedNodeNames) +
-                            " nodes together");
+          Fail(element,
+               "nodes: the rules name more than " + std::to_string(kMaxSuppressedNodeNames) + " nodes together");
         } catch (const std::invalid_argument& error) {
           Fail(element, std::string("nodes: ") + error.what());
         }

@@ -35,7 +35,7 @@ std::vector<std::string> ExpandNodeRange(const std::string& text, std::size_t li
 struct SuppressionRule {
   std::string file;
   long line = 0;
-  std::string id;  // a usable id
+  std::string id;        // a usable id
   bool any_node = true;  // no nodes attribute
   std::unordered_set<std::string> nodes;
 };

@@ -53,6 +53,4 @@ class NodeIssues : public PostprocessorExtension {
 
 }  // namespace
 
-extern "C" QORV_EXPORT PostprocessorExtension* create(PostprocessorExtensionData& data) {
-  return new NodeIssues(data);
-}
+extern "C" QORV_EXPORT PostprocessorExtension* create(PostprocessorExtensionData& data) { return new NodeIssues(data); }

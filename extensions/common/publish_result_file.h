@@ -22,8 +22,8 @@ namespace qorv::extensions {
 // created. Control characters of the path are printed as escapes. The file
 // gets the permission bits of mode.
 template <typename Write, typename = std::enable_if_t<std::is_invocable_v<Write&, AtomicFileWriter&>>>
-int PublishResultFile(const std::string& output_file, const std::string& suffix, const std::string& what,
-                      Write&& write, unsigned mode = log::kResultFileMode) {
+int PublishResultFile(const std::string& output_file, const std::string& suffix, const std::string& what, Write&& write,
+                      unsigned mode = log::kResultFileMode) {
   AtomicFileWriter file(BesideResultsLog(output_file, suffix), mode);
   if (file.problem().empty()) write(file);
   const std::string problem = file.Commit();

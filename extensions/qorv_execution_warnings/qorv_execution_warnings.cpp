@@ -37,10 +37,11 @@ class ExecutionWarnings : public PostprocessorExtension {
   int run() override {
     const auto categories = qorv::postprocessor::CategoryMap::OfRun(data, true);
     CategoryPrinting printer(categories.get(), data, true);
-    Write(qorv::str::word_wrap("EXECUTION WARNINGS\nProblems of the run itself rather than of the nodes: tests "
-                               "that could not run, problems the run reported, and its report messages.\n" +
-                                   std::string(data.width > 0 ? data.width : 0, '-') + "\n",
-                               data.width, ""));
+    Write(
+        qorv::str::word_wrap("EXECUTION WARNINGS\nProblems of the run itself rather than of the nodes: tests "
+                             "that could not run, problems the run reported, and its report messages.\n" +
+                                 std::string(data.width > 0 ? data.width : 0, '-') + "\n",
+                             data.width, ""));
     printer.PrintCategory(qorv::postprocessor::kErrorCategory);
     PrintRunProblems(printer);
     PrintReportMessages();
@@ -69,8 +70,8 @@ class ExecutionWarnings : public PostprocessorExtension {
     int number = 0;
     for (const auto& issue : problems) {
       ++number;
-      printer.PrintIssueLong(issue, "  " + std::to_string(number) + ". " +
-                                        std::string(digits - printer.GetDigits(number), ' '));
+      printer.PrintIssueLong(
+          issue, "  " + std::to_string(number) + ". " + std::string(digits - printer.GetDigits(number), ' '));
     }
     Write("\n");
   }

@@ -36,8 +36,8 @@
 #include "postprocessor/host/str.h"
 #include "postprocessor/issue_key.h"
 #include "postprocessor/postprocessor_extension.h"
-#include "postprocessor/run_facts.h"
 #include "postprocessor/report/string_interface.h"
+#include "postprocessor/run_facts.h"
 #include "postprocessor/utility_functions.h"
 #include "postprocessor/version.h"
 
@@ -573,8 +573,9 @@ class HtmlReport : public PostprocessorExtension {
     Raw("<li class=\"issue\" data-severity=\"" + group + "\">\n");
     const std::string id =
         table ? qorv::postprocessor::UtilityFunctions().get_usable_id(issue.get_id()) : issue.get_id();
-    Raw("<div><span class=\"issue-id mono\">").Text(id).Raw("</span> <span class=\"badge " + group + "\">" + group +
-                                                            "</span></div>\n<dl class=\"facts\">\n");
+    Raw("<div><span class=\"issue-id mono\">")
+        .Text(id)
+        .Raw("</span> <span class=\"badge " + group + "\">" + group + "</span></div>\n<dl class=\"facts\">\n");
     const auto* first = issue.issues.empty() ? nullptr : issue.issues.front().get();
     if (!issue.get_message().empty()) {
       Raw("<dt>Message</dt><dd class=\"message\">").Text(strings_.remove_endl(issue.get_message())).Raw("</dd>\n");
@@ -751,6 +752,4 @@ class HtmlReport : public PostprocessorExtension {
 
 }  // namespace
 
-extern "C" QORV_EXPORT PostprocessorExtension* create(PostprocessorExtensionData& data) {
-  return new HtmlReport(data);
-}
+extern "C" QORV_EXPORT PostprocessorExtension* create(PostprocessorExtensionData& data) { return new HtmlReport(data); }

@@ -22,8 +22,8 @@
 #include "log/output_log.h"
 #include "postprocessor/collapse/category_map.h"
 #include "postprocessor/collapse/collapsed_analysis_output.h"
-#include "postprocessor/issue_key.h"
 #include "postprocessor/host/str.h"
+#include "postprocessor/issue_key.h"
 #include "postprocessor/postprocessor_extension.h"
 #include "postprocessor/report/string_interface.h"
 #include "postprocessor/run_facts.h"
@@ -526,6 +526,4 @@ class JsonReport : public PostprocessorExtension {
 
 }  // namespace
 
-extern "C" QORV_EXPORT PostprocessorExtension* create(PostprocessorExtensionData& data) {
-  return new JsonReport(data);
-}
+extern "C" QORV_EXPORT PostprocessorExtension* create(PostprocessorExtensionData& data) { return new JsonReport(data); }

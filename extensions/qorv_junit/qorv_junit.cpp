@@ -28,8 +28,8 @@
 #include "postprocessor/collapse/category_map.h"
 #include "postprocessor/collapse/collapsed_analysis_output.h"
 #include "postprocessor/postprocessor_extension.h"
-#include "postprocessor/run_facts.h"
 #include "postprocessor/report/string_interface.h"
+#include "postprocessor/run_facts.h"
 #include "postprocessor/version.h"
 
 namespace {
@@ -59,7 +59,7 @@ struct Finding {
 struct TestCase {
   std::string name;
   std::vector<const Finding*> findings;  // most serious first (SortFindings)
-  std::string verdict;  // a failure of its own: the definition or the run failed
+  std::string verdict;                   // a failure of its own: the definition or the run failed
 };
 
 struct Suite {
@@ -357,7 +357,9 @@ class JunitReport : public PostprocessorExtension {
     for (std::size_t d = 0; d < dependencies.size(); ++d) {
       const std::string& name = dependencies.Name(d);
       const qorv::Fwd* fwd = dependencies.Definition(d);
-      Suite suite{name, {{"verdict", fwd->pass ? "PASS" : "FAIL"}, {"path", fwd->path}}, fwd->skipped,
+      Suite suite{name,
+                  {{"verdict", fwd->pass ? "PASS" : "FAIL"}, {"path", fwd->path}},
+                  fwd->skipped,
                   Cases(&name, NodesOf(name, dependencies, tested), findings_of[d])};
       if (!fwd->validation.empty()) suite.properties.emplace_back("validation", fwd->validation);
       AddVerdict(suite, fwd->pass, "Framework Definition " + name + " failed.");
@@ -428,8 +430,8 @@ class JunitReport : public PostprocessorExtension {
   static void WriteCase(std::string& out, const std::string& suite, const std::string& skipped_message,
                         const TestCase& test, Outcome outcome) {
     const auto& findings = test.findings;
-    const auto red_end = std::find_if(findings.begin(), findings.end(),
-                                      [](const Finding* f) { return f->kind == Kind::kOther; });
+    const auto red_end =
+        std::find_if(findings.begin(), findings.end(), [](const Finding* f) { return f->kind == Kind::kOther; });
     out.append("    <testcase");
     Attribute(out, "name", test.name);
     Attribute(out, "classname", suite);

@@ -30,11 +30,11 @@
 namespace {
 
 using qorv::extensions::AtomicFileWriter;
+using qorv::extensions::ValidUtf8;
 using qorv::metrics_report::AppendGaugeFamily;
 using qorv::metrics_report::AppendSample;
 using qorv::postprocessor::PostprocessorExtension;
 using qorv::postprocessor::PostprocessorExtensionData;
-using qorv::extensions::ValidUtf8;
 
 // Readable by all: node_exporter runs as a user of its own.
 constexpr unsigned kMetricsFileMode = 0644;

@@ -201,18 +201,18 @@ std::set<std::string> CategoryMap::GetSubclusters() const {
 }
 
 std::pair<std::string, std::string> CategoryMap::LookupKey(const std::string& category,
-                                                          const std::string& subcluster) const {
+                                                           const std::string& subcluster) const {
   return {category, subcluster.empty() && default_group_ ? std::string("default-subcluster") : subcluster};
 }
 
 std::shared_ptr<CategoryMap::IssueVector> CategoryMap::GetIssuesByCategory(const std::string& category,
-                                                                          const std::string& subcluster) {
+                                                                           const std::string& subcluster) {
   const auto found = issue_map.find(LookupKey(category, subcluster));
   return found == issue_map.end() ? std::make_shared<IssueVector>() : found->second;
 }
 
 std::shared_ptr<const CategoryMap::IssueVector> CategoryMap::GetIssuesByCategory(const std::string& category,
-                                                                                const std::string& subcluster) const {
+                                                                                 const std::string& subcluster) const {
   const auto found = issue_map.find(LookupKey(category, subcluster));
   return found == issue_map.end() ? std::make_shared<const IssueVector>() : found->second;
 }
@@ -257,7 +257,8 @@ bool CategoryMap::FoundIssues(const std::string& category) const {
 }
 
 bool CategoryMap::IsNonIssueCategory(const std::string& category) const {
-  return non_issue_categories.count(category) != 0; }
+  return non_issue_categories.count(category) != 0;
+}
 
 std::vector<std::string> CategoryMap::GetNodesInSubcluster(const std::string& subcluster) const {
   const auto found = subcluster_map.find(subcluster);

@@ -138,8 +138,7 @@ int PopulateFWDs(const UtilityFunctions& utility, const PostprocessorExtensionDa
 // index (an index of data.collapsed_by_type) instead of walking each group;
 // a null index walks.
 int DiagnosisMapping(const CollapsedAnalysisOutput& diagnosis, const PostprocessorExtensionData& data,
-                     const UsableIdIndex* index, std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& out,
-                     Type type);
+                     const UsableIdIndex* index, std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& out, Type type);
 
 // UtilityFunctions::GetOutputFWD with the triggering observations looked up
 // through index, as DiagnosisMapping above.

@@ -2,8 +2,8 @@
 #include <algorithm>
 #include <iostream>
 #include <map>
-#include <string_view>
 #include <memory>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -50,9 +50,8 @@ bool CoversASign(const Fwd& fwd, const std::vector<std::string>& signs) {
 // The collapsed issues of group, in order, whose usable id is in signs,
 // each as many times as signs lists its id: through the index when there
 // is one, else by walking the group.
-void AppendListed(const CollapsedIssues& group, const IssueKey& key,
-                  const std::vector<std::string>& signs, const detail::UsableIdIndex* index,
-                  std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& out) {
+void AppendListed(const CollapsedIssues& group, const IssueKey& key, const std::vector<std::string>& signs,
+                  const detail::UsableIdIndex* index, std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& out) {
   if (!index) {
     for (const auto& issue : group) {
       const std::string_view usable_id = detail::UsableId(detail::FirstId(*issue));
@@ -121,15 +120,15 @@ class ObservationCollector {
   // One definition whose dependencies are being collected.
   struct Frame {
     const Fwd* fwd = nullptr;
-    Links* out = nullptr;     // its list: its own observations, then merged ones
-    std::size_t start = 0;    // where its list begins in out
+    Links* out = nullptr;   // its list: its own observations, then merged ones
+    std::size_t start = 0;  // where its list begins in out
     // What out holds from start on, by identity; made at the first merge,
     // since most definitions depend on none.
     std::unordered_set<detail::IssueIdentity, detail::IssueIdentityHash> held;
     bool held_made = false;
-    std::size_t group = 0;    // next dependency: group and child
+    std::size_t group = 0;  // next dependency: group and child
     std::size_t child = 0;
-    Links collected;          // the result of the dependency being visited
+    Links collected;  // the result of the dependency being visited
   };
 
   enum Outcome { kDone, kEntered, kFailed };
@@ -300,7 +299,7 @@ int AddDefinitionsOf(CollapsedAnalysisOutput& issue,
   // What ObservationFromFWD answers depends only on the candidate's usable
   // id, and a diagnosis's candidates share few ids: ask once per id.
   struct Outcome {
-    bool unknown = false;                    // the id has no sign list
+    bool unknown = false;                      // the id has no sign list
     std::vector<const std::string*> covering;  // definitions covering one of its signs
   };
   std::unordered_map<std::string_view, Outcome> outcomes;
@@ -324,9 +323,8 @@ int AddDefinitionsOf(CollapsedAnalysisOutput& issue,
     if (known->second.unknown) {
       // The walk asks the first definition the issue does not name yet, and
       // that question fails; with none left to ask, nothing is reported.
-      const auto asked = std::find_if(fwds.begin(), fwds.end(), [&](const auto& entry) {
-        return entry.second && !issue.fwds.count(entry.first);
-      });
+      const auto asked = std::find_if(
+          fwds.begin(), fwds.end(), [&](const auto& entry) { return entry.second && !issue.fwds.count(entry.first); });
       if (asked != fwds.end()) {
         ReportUnmapped(data,
                        "Error mapping observation " + str::escape_controls(candidate->get_id(), false) +

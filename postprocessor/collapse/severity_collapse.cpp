@@ -77,8 +77,8 @@ int UtilityFunctions::SortType(const Config& config, PostprocessorExtensionData&
 }
 
 void UtilityFunctions::severity_collapse(PostprocessorExtensionData& data, const RecordList& records,
-                                         std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& out,
-                                         const int& bound_a, const int& bound_b, Type type) const {
+                                         std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& out, const int& bound_a,
+                                         const int& bound_b, Type type) const {
   const int lo = std::min(bound_a, bound_b);
   const int hi = std::max(bound_a, bound_b);
   RecordList selected;

@@ -251,8 +251,7 @@ std::string replace_extension(const std::string& path, const std::string& suffix
 std::string get_lib_name(const std::string& path) {
   std::string name = remove_path(path);
   // The last ".so" that is followed by nothing or by a version (".1.2").
-  for (std::size_t pos = name.rfind(".so"); pos != std::string::npos && pos > 0;
-       pos = name.rfind(".so", pos - 1)) {
+  for (std::size_t pos = name.rfind(".so"); pos != std::string::npos && pos > 0; pos = name.rfind(".so", pos - 1)) {
     const std::string tail = name.substr(pos + 3);
     bool version = true;
     for (std::size_t i = 0; i < tail.size(); ++i) {
@@ -294,9 +293,8 @@ std::string join_set_strings(const std::set<std::string>& texts) {
   return out;
 }
 
-std::string format_tree(const std::vector<TreeLine>& lines, const std::string& blank,
-                        const std::string& last_branch, const std::string& branch,
-                        const std::string& vertical) {
+std::string format_tree(const std::vector<TreeLine>& lines, const std::string& blank, const std::string& last_branch,
+                        const std::string& branch, const std::string& vertical) {
   std::string out;
   for (const auto& [name, flags] : lines) {
     if (flags.size() > 1) {

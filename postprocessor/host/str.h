@@ -117,13 +117,12 @@ QORV_EXPORT std::string space_wrap(const std::string& text, int width, const std
 // 'n' after "Nodes: ". When that column would leave fewer than 20
 // characters (or less than a third of the width) for text, or the line has
 // no separator, continuation rows start with `indent` instead.
-QORV_EXPORT std::string column_wrap(const std::string& text, int width, const std::string& indent,
-                                    char separator, bool after_last);
+QORV_EXPORT std::string column_wrap(const std::string& text, int width, const std::string& indent, char separator,
+                                    bool after_last);
 
 // The strings padded on the left with blanks to the length of the longest,
 // each preceded by `prefix`.
-QORV_EXPORT std::vector<std::string> AlignRight(const std::vector<std::string>& texts,
-                                                const std::string& prefix);
+QORV_EXPORT std::vector<std::string> AlignRight(const std::vector<std::string>& texts, const std::string& prefix);
 
 // The elements in set order, separated by ", ".
 QORV_EXPORT std::string join_set_strings(const std::set<std::string>& texts);

@@ -104,8 +104,8 @@ struct Span {
 
 // Appends the bracket body for tokens[begin, end): one group of distinct
 // names sorted by lane then value, at least two of them.
-void append_ranges(const std::vector<Token>& tokens, std::size_t begin, std::size_t end,
-                   std::vector<Range>& ranges, std::vector<Span>& spans, std::string& out) {
+void append_ranges(const std::vector<Token>& tokens, std::size_t begin, std::size_t end, std::vector<Range>& ranges,
+                   std::vector<Span>& spans, std::string& out) {
   ranges.clear();
   spans.clear();
   std::size_t i = begin;
@@ -125,15 +125,15 @@ void append_ranges(const std::vector<Token>& tokens, std::size_t begin, std::siz
     // the same), but never into wider ones, which readers reject.
     const std::size_t width = tokens[i].lane;
     if (is_zero_then_nines(range.last)) {
-      auto it = std::partition_point(spans.begin(), spans.end(),
-                                     [&](const Span& s) { return width_of_span(s) < width; });
+      auto it =
+          std::partition_point(spans.begin(), spans.end(), [&](const Span& s) { return width_of_span(s) < width; });
       if (it != spans.end() && it->begin != it->end && width_of_span(*it) == width &&
           is_one_then_zeros(tokens[it->begin].digits())) {
-        const std::size_t stop = static_cast<std::size_t>(
-            std::partition_point(tokens.begin() + static_cast<std::ptrdiff_t>(it->begin),
-                                 tokens.begin() + static_cast<std::ptrdiff_t>(it->end),
-                                 [&](const Token& t) { return t.digits().size() == width; }) -
-            tokens.begin());
+        const std::size_t stop =
+            static_cast<std::size_t>(std::partition_point(tokens.begin() + static_cast<std::ptrdiff_t>(it->begin),
+                                                          tokens.begin() + static_cast<std::ptrdiff_t>(it->end),
+                                                          [&](const Token& t) { return t.digits().size() == width; }) -
+                                     tokens.begin());
         range.last = tokens[stop - 1].digits();
         // The rest starts at the next power of ten, where a wider padded
         // lane may take it over in turn; a span that is gone keeps its
@@ -151,8 +151,7 @@ void append_ranges(const std::vector<Token>& tokens, std::size_t begin, std::siz
   for (const Span& s : spans) {
     if (s.begin != s.end) ranges.push_back({tokens[s.begin].digits(), tokens[s.end - 1].digits()});
   }
-  std::sort(ranges.begin(), ranges.end(),
-            [](const Range& a, const Range& b) { return digits_less(a.first, b.first); });
+  std::sort(ranges.begin(), ranges.end(), [](const Range& a, const Range& b) { return digits_less(a.first, b.first); });
   for (std::size_t k = 0; k < ranges.size(); ++k) {
     if (k > 0) out += ',';
     out += ranges[k].first;
@@ -175,9 +174,9 @@ std::string merge(const std::vector<std::string>& hosts) {
   // Node sets mostly come sorted already: names of one width sort the same
   // by text as by number.
   if (!std::is_sorted(tokens.begin(), tokens.end(), token_less)) std::sort(tokens.begin(), tokens.end(), token_less);
-  tokens.erase(std::unique(tokens.begin(), tokens.end(),
-                           [](const Token& a, const Token& b) { return a.name == b.name; }),
-               tokens.end());
+  tokens.erase(
+      std::unique(tokens.begin(), tokens.end(), [](const Token& a, const Token& b) { return a.name == b.name; }),
+      tokens.end());
 
   std::string out;
   out.reserve(total);

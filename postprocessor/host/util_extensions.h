@@ -15,7 +15,6 @@ namespace qorv::util_extensions {
 // the working directory ("./lib<name>.so"), so the loader never searches
 // its own library path for it. A name that is empty or holds a '/' is
 // skipped: it could name a file outside the directory.
-QORV_EXPORT std::vector<std::string> scan_files(const std::string& directory,
-                                                const std::vector<std::string>& names);
+QORV_EXPORT std::vector<std::string> scan_files(const std::string& directory, const std::vector<std::string>& names);
 
 }  // namespace qorv::util_extensions

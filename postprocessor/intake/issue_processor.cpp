@@ -32,14 +32,10 @@ const std::string& FirstNode(const analysis::AnalysisOutput& issue) {
 int CompareField(Sorting::FIELD field, const analysis::AnalysisOutput& a, const analysis::AnalysisOutput& b) {
   auto order = [](const auto& x, const auto& y) { return x < y ? -1 : (y < x ? 1 : 0); };
   switch (field) {
-    case Sorting::SORT_VALUE:
-      return order(a.sort_value, b.sort_value);
-    case Sorting::ID:
-      return a.id.compare(b.id);
-    case Sorting::NODE:
-      return FirstNode(a).compare(FirstNode(b));
-    case Sorting::SEVERITY:
-      return order(a.severity, b.severity);
+    case Sorting::SORT_VALUE: return order(a.sort_value, b.sort_value);
+    case Sorting::ID: return a.id.compare(b.id);
+    case Sorting::NODE: return FirstNode(a).compare(FirstNode(b));
+    case Sorting::SEVERITY: return order(a.severity, b.severity);
   }
   return 0;
 }
@@ -69,9 +65,9 @@ int SortKeys(const IssueProcessor::IssueVector& issues, const std::vector<Sortin
   struct Column {
     Sorting criterion;
     std::vector<std::uint32_t> ranks;
-    TextNumbers texts;        // of a text field
-    std::string_view last;    // the previous record's text
-    std::int64_t low = 0;     // of a number field
+    TextNumbers texts;      // of a text field
+    std::string_view last;  // the previous record's text
+    std::int64_t low = 0;   // of a number field
     std::int64_t high = 0;
   };
   std::vector<Column> columns;

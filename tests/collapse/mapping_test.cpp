@@ -125,9 +125,10 @@ TEST_F(MappingTest, UnknownIdsStopTheLinkingWithAMessage) {
   PostprocessorExtensionData other;
   CaptureOutput second;
   EXPECT_EQ(UtilityFunctions().fillOutputData(config_, other), 1);
-  EXPECT_EQ(second.err(),
-            "Error mapping diagnosis mystery#7 to the signs that triggered it.\n"
-            "  Add mystery to the run's diagnosis sign map (diagnosis_ids), with the ids of the issues that trigger it.\n");
+  EXPECT_EQ(
+      second.err(),
+      "Error mapping diagnosis mystery#7 to the signs that triggered it.\n"
+      "  Add mystery to the run's diagnosis sign map (diagnosis_ids), with the ids of the issues that trigger it.\n");
 }
 
 TEST_F(MappingTest, EmptySignListMapsToNothing) {
@@ -195,8 +196,9 @@ TEST_F(MappingTest, DeepDependencyChains) {
       EXPECT_EQ(capture.err(), "");
     } else {
       EXPECT_EQ(result, 1);
-      EXPECT_EQ(capture.err(), "Error: the Framework Definitions depend on each other in a cycle of 30001 "
-                               "definitions: d0 -> d1 -> d2 -> d3 -> d4 -> ... -> d0\n");
+      EXPECT_EQ(capture.err(),
+                "Error: the Framework Definitions depend on each other in a cycle of 30001 "
+                "definitions: d0 -> d1 -> d2 -> d3 -> d4 -> ... -> d0\n");
     }
   }
 }

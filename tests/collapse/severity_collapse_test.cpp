@@ -131,8 +131,8 @@ std::vector<Record> RandomRecords(std::mt19937& random, int count, unsigned mess
     // lists do.
     if (!records.empty() && random() % 3 == 0) {
       const auto& last = *records.back();
-      records.push_back(MakeRecord(last.id, last.severity, {"n" + std::to_string(random() % 6)}, last.message,
-                                   random() % 7 == 0));
+      records.push_back(
+          MakeRecord(last.id, last.severity, {"n" + std::to_string(random() % 6)}, last.message, random() % 7 == 0));
       continue;
     }
     records.push_back(MakeRecord("id" + std::to_string(random() % 4), static_cast<int>(random() % 3) * 40,

@@ -26,12 +26,14 @@ TEST(AppendJsonStringTest, EscapesAndRepairsEveryString) {
       {std::string("\x00\x01\x1f\x7f", 4), "\"\\u0000\\u0001\\u001f\x7f\""},
       {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", "\"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80\""},
       // Each maximal ill-formed sequence becomes one U+FFFD.
-      {"a\x80" "b", "\"a" + kFffd + "b\""},
+      {"a\x80"
+       "b",
+       "\"a" + kFffd + "b\""},
       {"\xFF\xFE", "\"" + kFffd + kFffd + "\""},
       {"end\xE2\x82", "\"end" + kFffd + "\""},
       {"\xE2\x28\xA1", "\"" + kFffd + "(" + kFffd + "\""},
-      {"\xC0\xAF", "\"" + kFffd + kFffd + "\""},              // overlong
-      {"\xED\xA0\x80", "\"" + kFffd + kFffd + kFffd + "\""},  // surrogate
+      {"\xC0\xAF", "\"" + kFffd + kFffd + "\""},                          // overlong
+      {"\xED\xA0\x80", "\"" + kFffd + kFffd + kFffd + "\""},              // surrogate
       {"\xF4\x90\x80\x80", "\"" + kFffd + kFffd + kFffd + kFffd + "\""},  // above U+10FFFF
       {"\xF0\x9F\x98x", "\"" + kFffd + "x\""},
   };

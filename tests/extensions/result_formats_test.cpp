@@ -46,7 +46,8 @@ TEST(ResultFormatsTest, XmlTextEscapesMarkupAndRepairsAnyBytes) {
       {"caf\xC3\xA9 \xF0\x9F\x98\x80 del\x7F", "caf\xC3\xA9 \xF0\x9F\x98\x80 del\x7F",
        "caf\xC3\xA9 \xF0\x9F\x98\x80 del\x7F"},
       // One U+FFFD per maximal ill-formed subsequence: a surrogate is three.
-      {"bad \xFF\xC0\xAF \xED\xA0\x80 \xE2\x82", "bad " + kFffd + kFffd + kFffd + " " + kFffd + kFffd + kFffd + " " + kFffd,
+      {"bad \xFF\xC0\xAF \xED\xA0\x80 \xE2\x82",
+       "bad " + kFffd + kFffd + kFffd + " " + kFffd + kFffd + kFffd + " " + kFffd,
        "bad " + kFffd + kFffd + kFffd + " " + kFffd + kFffd + kFffd + " " + kFffd},
       {"non\xEF\xBF\xBE\xEF\xBF\xBF", "non" + kFffd + kFffd, "non" + kFffd + kFffd},
   };
@@ -179,8 +180,8 @@ TEST_F(ResultFilesTest, HostileRunGivesConsistentFiles) {
                                  Record("obs-info", 5, {"n2"})};
   lists[Config::ISSUES] = lists[Config::OBSERVATIONS];
   lists[Config::ISSUES].push_back(Record("run-failed", 50, {"n3"}));
-  config_->observation_ids = {{"obs-hot", {"s-hot"}}, {hostile, {"s-base"}}, {"obs-info", {"s-base"}},
-                              {"run-failed", {"s-base"}}};
+  config_->observation_ids = {
+      {"obs-hot", {"s-hot"}}, {hostile, {"s-base"}}, {"obs-info", {"s-base"}}, {"run-failed", {"s-base"}}};
   config_->category_map = {{"run-failed", "ERROR"}, {"obs-hot", "HARDWARE"}, {hostile, "HARDWARE"}};
   auto top = AddFwd("top", {"s-hot"});
   auto base = AddFwd("base", {"s-base"});
@@ -205,14 +206,16 @@ TEST_F(ResultFilesTest, HostileRunGivesConsistentFiles) {
   for (const char* suite :
        {"<testsuite name=\"base\" tests=\"5\" failures=\"2\" errors=\"1\" skipped=\"0\" time=\"0\" "
         "timestamp=\"2026-02-03T07:05:09\">",
-        "<testsuite name=\"idle &quot;&lt;&amp;&gt;&quot;\" tests=\"3001\" failures=\"0\" errors=\"0\" skipped=\"3001\"",
+        "<testsuite name=\"idle &quot;&lt;&amp;&gt;&quot;\" tests=\"3001\" failures=\"0\" errors=\"0\" "
+        "skipped=\"3001\"",
         "<testsuite name=\"top\" tests=\"3000\" failures=\"2999\" errors=\"1\" skipped=\"0\"",
         "<testsuites name=\"Quorvane\" tests=\"6006\" failures=\"3001\" errors=\"2\" skipped=\"3001\""}) {
     EXPECT_TRUE(Contains(junit_, suite)) << suite;
   }
-  const std::string escaped = "&lt;x a=&quot;1&quot;&gt; &amp; &apos;q&apos; " + kFffd + kFffd + "[0m " + kFffd +
-                              kFffd + " end&#13;";
-  EXPECT_TRUE(Contains(junit_, "<failure message=\"" + escaped + "&#10;\" type=\"WARNING\">")) << junit_.substr(0, 3000);
+  const std::string escaped =
+      "&lt;x a=&quot;1&quot;&gt; &amp; &apos;q&apos; " + kFffd + kFffd + "[0m " + kFffd + kFffd + " end&#13;";
+  EXPECT_TRUE(Contains(junit_, "<failure message=\"" + escaped + "&#10;\" type=\"WARNING\">"))
+      << junit_.substr(0, 3000);
   EXPECT_TRUE(Contains(junit_, "<testcase name=\"" + escaped + "&#10;\" classname=\"base\""));
   for (const char* sample : {"qorv_tested_nodes 3001\n", "qorv_nodes_with_issues 3001\n",
                              "qorv_framework_definition_skipped{definition=\"idle \\\"<&>\\\"\"} 1\n",
@@ -270,9 +273,11 @@ TEST_F(ResultFilesTest, UnwritableDirectoryFailsTheExtensionAndWritesNothing) {
   work_.Write("blocked", "a file, not a directory");
   config_->output_file = "blocked/run.log";
   EXPECT_EQ(Run("blocked/run"), 1);
-  EXPECT_TRUE(Contains(errors_, "Error writing the JUnit XML results: cannot create the directory of blocked/run.junit.xml.\n"))
+  EXPECT_TRUE(
+      Contains(errors_, "Error writing the JUnit XML results: cannot create the directory of blocked/run.junit.xml.\n"))
       << errors_;
-  EXPECT_TRUE(Contains(errors_, "Error writing the Prometheus metrics: cannot create the directory of blocked/run.prom.\n"));
+  EXPECT_TRUE(
+      Contains(errors_, "Error writing the Prometheus metrics: cannot create the directory of blocked/run.prom.\n"));
   EXPECT_FALSE(Contains(console_, "results: ")) << console_;
 }
 

@@ -69,8 +69,8 @@ TEST(WrapTest, ManyLinesWithoutSeparator) {
 }
 
 TEST(WrapTest, RandomTextsKeepWordsAndWidths) {
-  const std::vector<std::string> pieces{"a", "node",  "é",    "日本", "node[1-4],node7", ",",  ":",
-                                        " ", "  ",    "\t",   "\n",   "unbreakableword", "x,", "Nodes: "};
+  const std::vector<std::string> pieces{"a", "node", "é",  "日本", "node[1-4],node7", ",",  ":",
+                                        " ", "  ",   "\t", "\n",   "unbreakableword", "x,", "Nodes: "};
   const std::vector<std::string> indents{"", "  ", "    ", "> ", "éé ", std::string(12, ' ')};
   for (unsigned seed = 1; seed <= 400; ++seed) {
     std::mt19937 rng(seed);

@@ -12,7 +12,8 @@
 namespace qorv::testing {
 
 // A catalogue file holding the messages (id to text, as written in XML).
-inline std::string CatalogXml(const std::map<std::string, std::string>& messages, const std::string& root_attributes = "") {
+inline std::string CatalogXml(const std::map<std::string, std::string>& messages,
+                              const std::string& root_attributes = "") {
   std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<message-catalog" + root_attributes + ">\n";
   for (const auto& [id, text] : messages) xml += "  <message id=\"" + id + "\">" + text + "</message>\n";
   return xml + "</message-catalog>\n";

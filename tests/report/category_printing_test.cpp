@@ -134,8 +134,9 @@ TEST_F(CategoryPrintingTest, IssueWithoutRecords) {
 TEST_F(CategoryPrintingTest, EveryWidth) {
   std::vector<std::string> nodes;
   for (int i = 0; i < 400; i += 2) nodes.push_back("rack" + std::to_string(i / 40) + "-n" + std::to_string(i));
-  const std::string sentence = "The interconnect link reported many symbol errors since the last reset, "
-                               "check the cable and the switch port and reseat the adapter";
+  const std::string sentence =
+      "The interconnect link reported many symbol errors since the last reset, "
+      "check the cable and the switch port and reseat the adapter";
   File("FUNCTIONALITY", "compute", {Collapsed({Record("ib", 80, nodes, sentence)})});
   map_.subcluster_map["compute"] = nodes;
   for (const int width : {1, 10, 40, 80, 200, 10000}) {

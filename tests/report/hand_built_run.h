@@ -75,9 +75,8 @@ inline std::shared_ptr<Config> HandBuiltRun(const TempDir& dir, bool node_groups
   for (const auto& [name, covered] : signs) attributes.fwds[name]->signs = covered;
   AddCatalog(attributes, "cluster", dir.path().string() + "/", "messages.xml");
 
-  config->observation_ids = {{"mem-ecc", {"ecc"}}, {"ib-down", {"ib"}}, {"cpu-freq", {"freq"}},
-                             {"bios", {"bios"}},   {"fan", {"fan"}},    {"gpu-run", {"sched"}},
-                             {"mount", {"fan"}}};
+  config->observation_ids = {{"mem-ecc", {"ecc"}}, {"ib-down", {"ib"}},    {"cpu-freq", {"freq"}}, {"bios", {"bios"}},
+                             {"fan", {"fan"}},     {"gpu-run", {"sched"}}, {"mount", {"fan"}}};
   config->diagnosis_ids = {{"diag-dimm", {"mem-ecc"}}};
   config->category_map = {{"cpu-freq", "PERFORMANCE"}, {"bios", "INFORMATIONAL"}, {"gpu-run", "ERROR"}};
   config->message_tables = {{"mount", {{"Path", "mount-path"}, {"Use", "mount-use"}}}};

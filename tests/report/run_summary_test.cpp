@@ -21,8 +21,7 @@ const std::string kRule(80, '-');
 
 // Run data whose counts Summarize reads: type_counts as fillOutputData
 // leaves them and collapsed_by_type with `count` placeholder issues per key.
-PostprocessorExtensionData CountedRun(std::map<unsigned long, int> type_counts,
-                                      std::map<unsigned long, int> by_key) {
+PostprocessorExtensionData CountedRun(std::map<unsigned long, int> type_counts, std::map<unsigned long, int> by_key) {
   PostprocessorExtensionData data;
   for (const auto& [key, count] : type_counts) data.type_counts[IssueKey(key)] = count;
   data.collapsed_by_type = std::make_shared<CollapsedByType>();
@@ -78,9 +77,9 @@ TEST(RunSummaryTest, SummarizeWithoutIssues) {
 TEST(RunSummaryTest, ClosingBlockWithoutNodeFileOrDatabases) {
   PostprocessorExtensionData data;
   data.timestamp = 1795463100;  // 2026-11-23 19:45:00 UTC
-  EXPECT_EQ(Printed([&] { UtilityFunctions().PrintEnd(data); }),
-            kRule + "\n" + std::string("Quorvane ") + kProductVersion +
-                "\n19:45:00 November 23 2026 UTC\nDatabases used:\n");
+  EXPECT_EQ(
+      Printed([&] { UtilityFunctions().PrintEnd(data); }),
+      kRule + "\n" + std::string("Quorvane ") + kProductVersion + "\n19:45:00 November 23 2026 UTC\nDatabases used:\n");
 }
 
 TEST(RunSummaryTest, ValidationVerdicts) {
@@ -113,8 +112,9 @@ TEST(RunSummaryTest, DependencyTrees) {
   memory->dependencies = {{cluster}};
   attributes.roots = {cluster};
   EXPECT_EQ(Printed([&] { UtilityFunctions().PrintFWDTree(data); }),
-            kRule + "\nFramework Definition Dependencies\n\n"
-                    "cluster\n|- node\n|  `- memory\n|     `- cluster (circular dependency)\n`- network\n");
+            kRule +
+                "\nFramework Definition Dependencies\n\n"
+                "cluster\n|- node\n|  `- memory\n|     `- cluster (circular dependency)\n`- network\n");
 }
 
 // Trees are bounded: a chain far deeper than the depth bound, and a ladder

@@ -39,9 +39,8 @@ TEST(StringInterfaceTest, SeverityNamesShortNamesAndLineEnds) {
       {75, "CRITICAL"},     {100, "CRITICAL"},     {101, ""},       {-1, ""}};
   for (const auto& [severity, name] : severities) EXPECT_EQ(strings.get_severity_string(severity), name) << severity;
 
-  const std::pair<const char*, const char*> names[] = {{"/a/b/cpu.xml", "cpu"}, {"ab.xml.gz", "ab.gz"},
-                                                       {".xml", ""},            {"/fwd/memory", "memory"},
-                                                       {"a.xml.xml", "a.xml"}};
+  const std::pair<const char*, const char*> names[] = {
+      {"/a/b/cpu.xml", "cpu"}, {"ab.xml.gz", "ab.gz"}, {".xml", ""}, {"/fwd/memory", "memory"}, {"a.xml.xml", "a.xml"}};
   for (const auto& [path, name] : names) EXPECT_EQ(strings.get_short_name(path), name) << path;
   EXPECT_EQ(strings.remove_endl("one\ntwo\r\nthree\n"), "onetwo\rthree");
 }

@@ -24,7 +24,9 @@ std::shared_ptr<ClusterDefinition> Group(std::string name, bool automatic, std::
 
 class SubclusterPrintingTest : public ::testing::Test {
  protected:
-  SubclusterPrintingTest() { data_.node_groups = std::make_shared<std::map<std::string, std::shared_ptr<ClusterDefinition>>>(); }
+  SubclusterPrintingTest() {
+    data_.node_groups = std::make_shared<std::map<std::string, std::shared_ptr<ClusterDefinition>>>();
+  }
   void Add(std::shared_ptr<ClusterDefinition> group) { (*data_.node_groups)[group->name] = group; }
   std::string Print() {
     return Printed([&] { SubclusterPrinting().PrintNodeGroups(data_); });

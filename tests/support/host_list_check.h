@@ -25,7 +25,9 @@ inline std::string Increment(std::string d) {
   return d;
 }
 
-inline bool Digits(std::string_view s) { return !s.empty() && s.find_first_not_of("0123456789") == std::string_view::npos; }
+inline bool Digits(std::string_view s) {
+  return !s.empty() && s.find_first_not_of("0123456789") == std::string_view::npos;
+}
 
 // Expands one item, "name" or "prefix[elements]suffix", into out. A range
 // takes the width of its first bound when that is padded, and then its last
@@ -41,7 +43,8 @@ inline bool ExpandItem(std::string_view item, std::size_t limit, std::vector<std
   const std::size_t close = item.find(']', open);
   if (close == std::string_view::npos) return false;
   const std::string_view prefix = item.substr(0, open), suffix = item.substr(close + 1);
-  if ((prefix.find_first_of("[],") != std::string_view::npos) || suffix.find_first_of("[],") != std::string_view::npos) {
+  if ((prefix.find_first_of("[],") != std::string_view::npos) ||
+      suffix.find_first_of("[],") != std::string_view::npos) {
     return false;
   }
   std::string_view body = item.substr(open + 1, close - open - 1);

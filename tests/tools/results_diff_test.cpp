@@ -18,8 +18,9 @@ std::string Results(const std::string& issues) {
 
 std::string Issue(const std::string& id, const std::string& group, bool fail, const std::string& nodes,
                   const std::string& message = "m") {
-  return "{\"id\": \"" + id + "\", \"severity_group\": " + group + ", \"contributes_to_fail\": " +
-         (fail ? "true" : "false") + ", \"message\": \"" + message + "\", \"nodes\": {\"names\": [" + nodes + "]}}";
+  return "{\"id\": \"" + id + "\", \"severity_group\": " + group +
+         ", \"contributes_to_fail\": " + (fail ? "true" : "false") + ", \"message\": \"" + message +
+         "\", \"nodes\": {\"names\": [" + nodes + "]}}";
 }
 
 class ResultsDiffTest : public ::testing::Test {
@@ -40,17 +41,18 @@ class ResultsDiffTest : public ::testing::Test {
 // The layout of both forms shows in the installed program's golden diff
 // files; here, how issues are matched and how nodes come clean.
 TEST_F(ResultsDiffTest, IssuesAreMatchedByIdAndSeverityGroup) {
-  const std::string old_run = Results(Issue("disk", "\"WARNING\"", true, "\"n1\", \"n2\"") + "," +
-                                      Issue("fan", "\"CRITICAL\"", true, "\"n3\"") + "," +
-                                      Issue("bios", "\"INFORMATIONAL\"", false, "\"n4\""));
+  const std::string old_run =
+      Results(Issue("disk", "\"WARNING\"", true, "\"n1\", \"n2\"") + "," +
+              Issue("fan", "\"CRITICAL\"", true, "\"n3\"") + "," + Issue("bios", "\"INFORMATIONAL\"", false, "\"n4\""));
   // disk persists on other nodes; fan comes back as another group, which is
   // another issue; bios resolves and n4 is clean again.
-  const std::string new_run = Results(Issue("disk", "\"WARNING\"", true, "\"n2\", \"n5\"") + "," +
-                                      Issue("fan", "\"WARNING\"", false, "\"n3\"") + "," +
-                                      Issue("odd", "null", false, "\"n6\""));
+  const std::string new_run =
+      Results(Issue("disk", "\"WARNING\"", true, "\"n2\", \"n5\"") + "," +
+              Issue("fan", "\"WARNING\"", false, "\"n3\"") + "," + Issue("odd", "null", false, "\"n6\""));
   EXPECT_EQ(Diff(old_run, new_run), 0) << "nothing new contributes to FAIL";
-  EXPECT_TRUE(Shows("New issues: 2\n  1. WARNING: fan\n     m\n     Nodes: 1 node: n3\n"
-                    "  2. NO SEVERITY GROUP: odd\n"))
+  EXPECT_TRUE(
+      Shows("New issues: 2\n  1. WARNING: fan\n     m\n     Nodes: 1 node: n3\n"
+            "  2. NO SEVERITY GROUP: odd\n"))
       << printed_;
   EXPECT_TRUE(Shows("Resolved issues: 2\n  1. CRITICAL, contributes to FAIL: fan\n")) << printed_;
   EXPECT_TRUE(Shows("Still present: 1\n  1. WARNING, contributes to FAIL: disk\n")) << printed_;
@@ -59,8 +61,9 @@ TEST_F(ResultsDiffTest, IssuesAreMatchedByIdAndSeverityGroup) {
 
   // By default the text counts what is still present and lists only what changed.
   Diff(old_run, new_run, false, false);
-  EXPECT_TRUE(Shows("Summary: 2 new issues (0 contributing to FAIL), 2 resolved, 1 still present; 2\n"
-                    "  nodes with new issues, 2 nodes clean again\n"))
+  EXPECT_TRUE(
+      Shows("Summary: 2 new issues (0 contributing to FAIL), 2 resolved, 1 still present; 2\n"
+            "  nodes with new issues, 2 nodes clean again\n"))
       << printed_;
   EXPECT_TRUE(Shows("\nStill present: 1 (listed with --all)\n\nNodes with new issues:")) << printed_;
 }

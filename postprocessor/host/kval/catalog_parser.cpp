@@ -33,9 +33,7 @@ bool is_ascii_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_name_start(char c) {
   return is_ascii_letter(c) || c == '_' || c == ':' || static_cast<unsigned char>(c) >= 0x80;
 }
-bool is_name_char(char c) {
-  return is_name_start(c) || is_ascii_digit(c) || c == '-' || c == '.';
-}
+bool is_name_char(char c) { return is_name_start(c) || is_ascii_digit(c) || c == '-' || c == '.'; }
 
 bool equal_ignoring_case(std::string_view a, std::string_view b) {
   auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
@@ -59,13 +57,11 @@ bool is_language_tag(std::string_view tag) {
 }
 
 // Ids and catalogue names: at least one byte, no XML whitespace.
-bool is_token(std::string_view value) {
-  return !value.empty() && std::none_of(value.begin(), value.end(), is_space);
-}
+bool is_token(std::string_view value) { return !value.empty() && std::none_of(value.begin(), value.end(), is_space); }
 
 bool is_xml_char(std::uint32_t cp) {
-  return cp == 0x9 || cp == 0xA || cp == 0xD || (cp >= 0x20 && cp <= 0xD7FF) ||
-         (cp >= 0xE000 && cp <= 0xFFFD) || (cp >= 0x10000 && cp <= 0x10FFFF);
+  return cp == 0x9 || cp == 0xA || cp == 0xD || (cp >= 0x20 && cp <= 0xD7FF) || (cp >= 0xE000 && cp <= 0xFFFD) ||
+         (cp >= 0x10000 && cp <= 0x10FFFF);
 }
 
 std::string hex_code(std::uint32_t cp) {
@@ -211,8 +207,7 @@ class reader {
   void skip_processing_instruction();
   void read_xml_declaration();
   std::string_view read_tag_name();
-  start_tag read_attributes(std::string_view name, std::size_t line,
-                            std::initializer_list<std::string_view> allowed);
+  start_tag read_attributes(std::string_view name, std::size_t line, std::initializer_list<std::string_view> allowed);
   std::string read_attribute_value();
   void read_reference(std::string& out);
   void read_end_tag(std::string_view expected);
@@ -259,8 +254,8 @@ void reader::read(parsed_catalog& out) {
       fail_at(root_line, "language '" + excerpt(*language) + "' is not a language tag");
     }
     if (!equal_ignoring_case(*language, language_)) {
-      fail_at(root_line, "catalog language '" + excerpt(*language) + "' differs from the requested '" +
-                             excerpt(language_) + "'");
+      fail_at(root_line,
+              "catalog language '" + excerpt(*language) + "' differs from the requested '" + excerpt(language_) + "'");
     }
   }
   if (!root.empty) read_root_content(out, root_line);
@@ -296,8 +291,8 @@ void reader::skip_processing_instruction() {
   const std::string_view target = read_name();
   // Targets are never looked at, so only plain ASCII names are taken rather
   // than checking XML's full name rules.
-  const bool ascii = std::none_of(target.begin(), target.end(),
-                                  [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+  const bool ascii =
+      std::none_of(target.begin(), target.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
   if (target.empty() || !ascii || (!looking_at("?>") && (at_end() || !is_space(peek())))) {
     fail("malformed processing instruction");
   }

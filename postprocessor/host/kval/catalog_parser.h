@@ -26,7 +26,7 @@ struct parsed_message {
 };
 
 struct parsed_catalog {
-  std::string name;  // empty for the unnamed catalogue
+  std::string name;                      // empty for the unnamed catalogue
   std::vector<parsed_message> messages;  // in file order, duplicates kept
 };
 
@@ -36,7 +36,7 @@ struct parsed_catalog {
 // Returns an empty string on success; otherwise "<path>:<line>: <problem>",
 // and `out` is unspecified. Duplicate ids are left to the caller, which also
 // sees those across files.
-std::string parse_catalog(std::string_view bytes, const std::string& path,
-                          const std::string& language, parsed_catalog& out);
+std::string parse_catalog(std::string_view bytes, const std::string& path, const std::string& language,
+                          parsed_catalog& out);
 
 }  // namespace KVAL_2_18::i18n::detail

@@ -6,8 +6,7 @@
 
 namespace KVAL_2_18::i18n {
 
-message_t::message_t(std::shared_ptr<const detail::message_parts> parts)
-    : parts_(std::move(parts)) {}
+message_t::message_t(std::shared_ptr<const detail::message_parts> parts) : parts_(std::move(parts)) {}
 
 std::size_t message_t::size() const { return parts_ ? parts_->parts.size() : 0; }
 

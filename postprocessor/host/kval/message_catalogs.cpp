@@ -101,9 +101,8 @@ message_catalogs::result_type message_catalogs::load(const std::vector<strings::
         const auto [entry, added] = target.messages->emplace(std::move(message.id), std::move(message.message));
         if (!added) {
           const location first = target.where.at(entry->first);
-          return {1, path + ":" + std::to_string(message.line) + ": duplicate message id '" +
-                         entry->first + "' (first defined at " + files[first.file].str() + ":" +
-                         std::to_string(first.line) + ")"};
+          return {1, path + ":" + std::to_string(message.line) + ": duplicate message id '" + entry->first +
+                         "' (first defined at " + files[first.file].str() + ":" + std::to_string(first.line) + ")"};
         }
         target.where.emplace(entry->first, location{index, message.line});
       }

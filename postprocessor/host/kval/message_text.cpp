@@ -38,8 +38,7 @@ std::optional<text_error> split_message_text(std::string_view text, message_part
     }
     const std::size_t close = text.find_first_of("{}", brace + 1);
     if (close == std::string_view::npos || text[close] == '{') {
-      return text_error{brace, "unterminated placeholder '" +
-                                   excerpt(text.substr(brace, close - brace)) +
+      return text_error{brace, "unterminated placeholder '" + excerpt(text.substr(brace, close - brace)) +
                                    "' (write '{{' for a literal brace)"};
     }
     const std::string_view name = text.substr(brace + 1, close - brace - 1);

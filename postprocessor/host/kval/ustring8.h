@@ -14,7 +14,7 @@ namespace KVAL_2_18::strings {
 class QORV_EXPORT ustring8 {
  public:
   ustring8() = default;
-  ustring8(std::string bytes) : bytes_(std::move(bytes)) {}  // NOLINT: implicit on purpose
+  ustring8(std::string bytes) : bytes_(std::move(bytes)) {}    // NOLINT: implicit on purpose
   ustring8(const char* bytes) : bytes_(bytes ? bytes : "") {}  // NOLINT: implicit on purpose
 
   const std::string& str() const { return bytes_; }

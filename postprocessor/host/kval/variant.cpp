@@ -24,16 +24,11 @@ std::string format_real(double real) {
 
 std::string variant::to_string() const {
   switch (kind()) {
-    case Kind::kEmpty:
-      return {};
-    case Kind::kText:
-      return std::get<std::string>(value_);
-    case Kind::kSigned:
-      return format_number(std::get<std::int64_t>(value_));
-    case Kind::kUnsigned:
-      return format_number(std::get<std::uint64_t>(value_));
-    case Kind::kReal:
-      return format_real(std::get<double>(value_));
+    case Kind::kEmpty: return {};
+    case Kind::kText: return std::get<std::string>(value_);
+    case Kind::kSigned: return format_number(std::get<std::int64_t>(value_));
+    case Kind::kUnsigned: return format_number(std::get<std::uint64_t>(value_));
+    case Kind::kReal: return format_real(std::get<double>(value_));
   }
   return {};
 }

@@ -22,16 +22,15 @@ class QORV_EXPORT variant {
   enum class Kind { kEmpty, kText, kSigned, kUnsigned, kReal };
 
   variant() = default;
-  variant(std::string text) : value_(std::move(text)) {}  // NOLINT: implicit on purpose
+  variant(std::string text) : value_(std::move(text)) {}                // NOLINT: implicit on purpose
   variant(const char* text) : value_(std::string(text ? text : "")) {}  // NOLINT
-  variant(const strings::ustring8& text) : value_(text.str()) {}  // NOLINT
-  variant(double real) : value_(real) {}  // NOLINT
-  variant(float real) : value_(static_cast<double>(real)) {}  // NOLINT
+  variant(const strings::ustring8& text) : value_(text.str()) {}        // NOLINT
+  variant(double real) : value_(real) {}                                // NOLINT
+  variant(float real) : value_(static_cast<double>(real)) {}            // NOLINT
 
   // Every integer type but bool and the character types.
   template <typename Int,
-            std::enable_if_t<std::is_integral_v<Int> && !std::is_same_v<Int, bool> &&
-                                 !std::is_same_v<Int, char>,
+            std::enable_if_t<std::is_integral_v<Int> && !std::is_same_v<Int, bool> && !std::is_same_v<Int, char>,
                              int> = 0>
   variant(Int number) {  // NOLINT: implicit on purpose
     if constexpr (std::is_signed_v<Int>) {

@@ -71,8 +71,7 @@ TEST_F(CatalogParserTest, ReportsEachProblemWithFileAndLine) {
       {"<message id='a'>\xC3\x28</message>", 2, "invalid UTF-8"},
       {"<message id='a'>\x01</message>", 2, "control character U+0001"},
       {"<!-- a -- b -->", 2, "'--' inside a comment"},
-      {"<message id='a'>x</message>\n\n<message id='a'>y</message>", 4,
-       "duplicate message id 'a' (first defined at "},
+      {"<message id='a'>x</message>\n\n<message id='a'>y</message>", 4, "duplicate message id 'a' (first defined at "},
       {"</message-catalog><message-catalog>", 2, "content after the root element"},
   };
   for (const Case& c : cases) {

@@ -56,8 +56,7 @@ TEST_F(MessageCatalogsTest, MergesFilesByCatalogName) {
 TEST_F(MessageCatalogsTest, DuplicateIdsNameBothPlaces) {
   const auto a = dir_.Write("a.xml", catalog_file("", "<message id='qorv-x'>1</message>\n"));
   const auto b = dir_.Write("b.xml", catalog_file("", "\n<message id='qorv-x'>2</message>\n"));
-  EXPECT_EQ(catalogs_.load({a, b}, "en").text,
-            b + ":4: duplicate message id 'qorv-x' (first defined at " + a + ":3)");
+  EXPECT_EQ(catalogs_.load({a, b}, "en").text, b + ":4: duplicate message id 'qorv-x' (first defined at " + a + ":3)");
 
   // The same id in differently named catalogues is no clash.
   const auto named = dir_.Write("n.xml", catalog_file(" name='n'", "<message id='qorv-x'>3</message>\n"));
@@ -79,8 +78,7 @@ TEST_F(MessageCatalogsTest, FailedLoadKeepsThePreviousCatalogues) {
 
 TEST_F(MessageCatalogsTest, ReportsFilesThatCannotBeRead) {
   const std::string missing = (dir_.path() / "missing.xml").string();
-  EXPECT_EQ(catalogs_.load({missing}, "en").text,
-            missing + ": cannot open message catalog: No such file or directory");
+  EXPECT_EQ(catalogs_.load({missing}, "en").text, missing + ": cannot open message catalog: No such file or directory");
   EXPECT_EQ(catalogs_.load({dir_.path().string()}, "en").text,
             dir_.path().string() + ": cannot read message catalog: Is a directory");
 
@@ -100,8 +98,7 @@ TEST_F(MessageCatalogsTest, LanguageMustMatchWhenDeclared) {
 
   EXPECT_EQ(catalogs_.load({en, any}, "EN").status, 0);
   EXPECT_EQ(text(catalogs_, "", "a"), "A");
-  EXPECT_EQ(catalogs_.load({en_gb}, "en").text,
-            en_gb + ":2: catalog language 'en-GB' differs from the requested 'en'");
+  EXPECT_EQ(catalogs_.load({en_gb}, "en").text, en_gb + ":2: catalog language 'en-GB' differs from the requested 'en'");
   EXPECT_EQ(catalogs_.load({any}, "de").status, 0);
 }
 

@@ -21,7 +21,7 @@
 
 #include "postprocessor/collapse/collapsed_analysis_output.h"
 #include "postprocessor/host/config.h"
-#include "postprocessor/record_prefetch.h"
+#include "postprocessor/collapse/record_prefetch.h"
 
 namespace qorv::bench {
 

@@ -36,9 +36,9 @@
 #include <vector>
 
 #include "bench/cluster_records.h"
+#include "bench/issue_spread.h"
 #include "postprocessor/collapse/collapsed_analysis_output.h"
 #include "postprocessor/host/analysis_output.h"
-#include "tools/issue_spread.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
   bench/html_browser_bench.py [BUILD-DIR] [--prefix DIR] [--records N] [--nodes M] [--runs R] [--json FILE]
 
-Writes a run of N raw records over M nodes with BUILD-DIR/tools/generate_cluster
+Writes a run of N raw records over M nodes with BUILD-DIR/bench/generate_cluster
 (default 100000 over 5000), installs BUILD-DIR (default build-release) into
 BUILD-DIR/html-bench-install, or takes the installation at --prefix, renders
 the page with its qorv-postprocess --extension qorv_html, opens it R times
@@ -97,7 +97,7 @@ def render(arguments, work):
         subprocess.run(["cmake", "--install", str(build), "--prefix", str(prefix)], check=True,
                        stdout=subprocess.DEVNULL)
     run = work / "run.json"
-    subprocess.run([str(build / "tools" / "generate_cluster"), "--records", str(arguments.records), "--nodes",
+    subprocess.run([str(build / "bench" / "generate_cluster"), "--records", str(arguments.records), "--nodes",
                     str(arguments.nodes), "--seed", "1", "--output", str(run)], check=True)
     subprocess.run([str(prefix / "bin" / "qorv-postprocess"), str(run), "--timestamp", "1770102309",
                     "--extension", "qorv_html"], cwd=work, check=True, stdout=subprocess.DEVNULL)

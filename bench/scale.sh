@@ -25,7 +25,7 @@ for name in ${QORV_SCALE_EXTENSIONS:-}; do extension_options+=(--extension "$nam
 work=${TMPDIR:-/tmp}/qorv-scale
 prefix=$(realpath "$build")/scale-install
 
-[ -x "$build/tools/generate_cluster" ] || { echo "scale.sh: no $build/tools/generate_cluster; build first" >&2; exit 2; }
+[ -x "$build/bench/generate_cluster" ] || { echo "scale.sh: no $build/bench/generate_cluster; build first" >&2; exit 2; }
 [ -x /usr/bin/time ] || { echo "scale.sh: needs /usr/bin/time (Debian: time)" >&2; exit 2; }
 cmake --install "$build" --prefix "$prefix" > /dev/null
 mkdir -p "$work"
@@ -36,7 +36,7 @@ for size in $sizes; do
   file=$work/run-$size.json
   # Written afresh each time: a file left by another tree names that
   # tree's catalogues.
-  "$build/tools/generate_cluster" --records "$size" --seed 1 --output "$file"
+  "$build/bench/generate_cluster" --records "$size" --seed 1 --output "$file"
   best_time=""
   best_kib=""
   for ((run = 0; run < runs; run++)); do

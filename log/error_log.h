@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <sstream>
 
-#include "postprocessor/export.h"
+#include "postprocessor/support/export.h"
 
 namespace qorv::log {
 

@@ -6,7 +6,7 @@
 // the system log. Single-threaded use only.
 #pragma once
 
-#include "postprocessor/export.h"
+#include "postprocessor/support/export.h"
 
 namespace qorv::log {
 

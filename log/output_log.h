@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "log/staged_file.h"
-#include "postprocessor/export.h"
 #include "postprocessor/host/non_deep_copyable.h"
+#include "postprocessor/support/export.h"
 
 namespace qorv::log {
 

@@ -45,8 +45,6 @@ const std::map<std::string, std::string> output_file_map = {
     {"qorv_json", kResultsJson},   {"provider_configuration", "node_capability_discovery_config.xml"},
 };
 
-const std::vector<std::string> default_extensions = {"category_summary", "category_log", "qorv_execution_warnings"};
-
 // Appends the libraries of spec's names; a name that is not there is a
 // problem naming it and the directory searched.
 void Append(std::vector<std::string>& paths, std::vector<std::string>& missing, const ExtensionSpec& spec) {
@@ -84,8 +82,7 @@ std::vector<std::string> CollectExtensions(const Config& config, std::vector<std
     }
   }
   if (!named) {
-    Append(paths, missing,
-           ExtensionSpec{default_extensions, config.install_dir + "/postprocessor/ostra64/extensions/"});
+    Append(paths, missing, ExtensionSpec{default_extensions(), installed_extensions_dir(config.install_dir)});
   }
   return paths;
 }
@@ -371,6 +368,15 @@ int run_postprocessor(std::shared_ptr<Config>& config, const RunOptions& options
 
 void process_issues(std::shared_ptr<Config>& config) {
   if (config) IssueProcessor::ProcessIssues(config);
+}
+
+const std::vector<std::string>& default_extensions() {
+  static const std::vector<std::string> names = {"category_summary", "category_log", "qorv_execution_warnings"};
+  return names;
+}
+
+std::string installed_extensions_dir(const std::string& install_dir) {
+  return install_dir + "/" QORV_INSTALL_EXTENSIONDIR "/";
 }
 
 }  // namespace qorv::postprocessor

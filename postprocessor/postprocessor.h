@@ -21,12 +21,18 @@
 //
 // process_issues does only the issue processing (translation, filter,
 // categories, order) and writes no output; it throws as above.
+//
+// default_extensions and installed_extensions_dir say which extensions a
+// run runs when neither the configuration nor a Framework Definition names
+// any, and where: a host that picks extensions itself builds on them.
 #pragma once
 
 #include <memory>
+#include <string>
+#include <vector>
 
-#include "postprocessor/export.h"
 #include "postprocessor/host/config.h"
+#include "postprocessor/support/export.h"
 
 namespace qorv::postprocessor {
 
@@ -43,5 +49,11 @@ struct RunOutcome {
 QORV_EXPORT int run_postprocessor(std::shared_ptr<Config>& config);
 QORV_EXPORT int run_postprocessor(std::shared_ptr<Config>& config, const RunOptions& options, RunOutcome& outcome);
 QORV_EXPORT void process_issues(std::shared_ptr<Config>& config);
+
+// The extensions of a run that names none, in the order they run.
+QORV_EXPORT const std::vector<std::string>& default_extensions();
+// The directory an installation keeps its extensions in: install_dir (a
+// Config::install_dir) followed by "/postprocessor/ostra64/extensions/".
+QORV_EXPORT std::string installed_extensions_dir(const std::string& install_dir);
 
 }  // namespace qorv::postprocessor

@@ -16,9 +16,9 @@
 // extension's file or the console and data.width is set for it.
 #pragma once
 
-#include "postprocessor/export.h"
 #include "postprocessor/host/non_deep_copyable.h"
 #include "postprocessor/postprocessor_extension_data.h"
+#include "postprocessor/support/export.h"
 
 namespace qorv::postprocessor {
 

@@ -18,9 +18,9 @@
 #include <utility>
 #include <vector>
 
-#include "postprocessor/export.h"
 #include "postprocessor/host/config.h"
-#include "postprocessor/issue_key.h"
+#include "postprocessor/host/issue_key.h"
+#include "postprocessor/support/export.h"
 
 namespace qorv::postprocessor {
 

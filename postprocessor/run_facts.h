@@ -21,8 +21,8 @@
 #include <utility>
 #include <vector>
 
-#include "postprocessor/export.h"
 #include "postprocessor/postprocessor_extension_data.h"
+#include "postprocessor/support/export.h"
 
 namespace qorv::postprocessor {
 

@@ -2,7 +2,7 @@
 
 #include <ctime>
 
-#include "postprocessor/collapse/issue_index.h"
+#include "postprocessor/collapse/mapping.h"
 #include "postprocessor/host/str.h"
 #include "postprocessor/run_share.h"
 

@@ -10,9 +10,9 @@
 #include <utility>
 #include <vector>
 
-#include "postprocessor/export.h"
 #include "postprocessor/host/config.h"
 #include "postprocessor/postprocessor_extension_data.h"
+#include "postprocessor/support/export.h"
 
 namespace qorv::postprocessor {
 

@@ -4,7 +4,7 @@
 #include <ctime>
 #include <type_traits>
 
-#include "postprocessor/issue_key.h"
+#include "postprocessor/host/issue_key.h"
 #include "postprocessor/postprocessor_extension.h"
 #include "postprocessor/postprocessor_extension_data.h"
 #include "postprocessor/utility_functions.h"

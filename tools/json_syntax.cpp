@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "postprocessor/support/utf8.h"
+
 namespace qorv::tools {
 
 namespace {
@@ -142,36 +144,10 @@ class Checker {
         ++pos_;
         continue;
       }
-      if (!Utf8Sequence()) return Fail("invalid UTF-8 in a string");
+      const utf8::Decoded character = utf8::decode(text_, pos_);
+      if (!character.well_formed) return Fail("invalid UTF-8 in a string");
+      pos_ += character.length;
     }
-  }
-
-  // One multi-byte UTF-8 sequence at pos_ (RFC 3629: shortest form, no
-  // surrogates, at most U+10FFFF).
-  bool Utf8Sequence() {
-    const unsigned char c = Peek();
-    std::size_t length;
-    unsigned char low = 0x80, high = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) {
-      length = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      length = 3;
-      if (c == 0xE0) low = 0xA0;
-      if (c == 0xED) high = 0x9F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      length = 4;
-      if (c == 0xF0) low = 0x90;
-      if (c == 0xF4) high = 0x8F;
-    } else {
-      return false;
-    }
-    if (pos_ + length > text_.size()) return false;
-    for (std::size_t i = 1; i < length; ++i) {
-      const auto b = static_cast<unsigned char>(text_[pos_ + i]);
-      if (b < (i == 1 ? low : 0x80) || b > (i == 1 ? high : 0xBF)) return false;
-    }
-    pos_ += length;
-    return true;
   }
 
   std::string_view text_;
@@ -196,7 +172,7 @@ TextPosition PositionOf(std::string_view text, std::size_t offset) {
     if (c == '\n') {
       ++position.line;
       position.column = 1;
-    } else if ((c & 0xC0) != 0x80) {
+    } else if (!utf8::continues(static_cast<char>(c))) {
       ++position.column;
     }
   }

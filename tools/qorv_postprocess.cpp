@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "postprocessor/host/fs.h"
+#include "postprocessor/host/kval/message_catalogs.h"
 #include "postprocessor/host/str.h"
 #include "postprocessor/host/util_extensions.h"
 #include "postprocessor/postprocessor.h"
@@ -46,9 +47,13 @@ namespace {
 
 constexpr char kProgram[] = "qorv-postprocess";
 
-// Extensions run when neither the run file nor the command line names any.
-const std::vector<std::string> kDefaultExtensions = {"category_summary", "category_log", "qorv_execution_warnings",
-                                                     "qorv_json"};
+// Extensions run when neither the run file nor the command line names any:
+// the library's defaults, then the JSON results.
+std::vector<std::string> DefaultExtensions() {
+  std::vector<std::string> names = qorv::postprocessor::default_extensions();
+  names.push_back("qorv_json");
+  return names;
+}
 
 // The exit status of a run whose verdict is FAIL, with --fail-exit.
 constexpr int kFailStatus = 3;
@@ -294,7 +299,7 @@ std::string ExpandOutputName(const std::string& name, const std::string& source)
 std::vector<std::string> ExtensionDirectories(const Options& options, const qorv::Config& config) {
   std::vector<std::string> directories = options.extension_dirs;
   if (options.installed_extensions || directories.empty()) {
-    directories.push_back(config.install_dir + "/postprocessor/ostra64/extensions/");
+    directories.push_back(qorv::postprocessor::installed_extensions_dir(config.install_dir));
   }
   return directories;
 }
@@ -339,10 +344,11 @@ void Apply(const Options& options, bool file_names_extensions, qorv::Config& con
     // The defaults that are installed; the others are skipped rather than
     // missed. With none installed all are named, so that the run says so.
     config.extension_specs.clear();
-    for (const auto& name : kDefaultExtensions) {
+    const std::vector<std::string> defaults = DefaultExtensions();
+    for (const auto& name : defaults) {
       if (const auto found = FindExtension(name, directories)) config.extension_specs.push_back({{name}, *found});
     }
-    if (config.extension_specs.empty()) config.extension_specs = {{kDefaultExtensions, directories.front()}};
+    if (config.extension_specs.empty()) config.extension_specs = {{defaults, directories.front()}};
   }
 }
 
@@ -496,7 +502,7 @@ int Run(int argc, char** argv) {
     // Before std::exception, which would name it only as "std::bad_alloc".
     std::cerr << kProgram << ": not enough memory to finish the run; no result file was replaced\n";
     return 1;
-  } catch (const std::runtime_error& error) {
+  } catch (const KVAL_2_18::i18n::CatalogError& error) {
     // A message catalogue that fails to load stops the run before any report.
     std::cerr << kProgram << ": " << error.what() << "\n";
     return 2;

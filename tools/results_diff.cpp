@@ -9,7 +9,7 @@
 #include <tuple>
 #include <vector>
 
-#include "extensions/qorv_json/json_writer.h"
+#include "extensions/common/json_writer.h"
 #include "postprocessor/host/str.h"
 #include "postprocessor/host/tokenized_host.h"
 #include "tools/results_document.h"

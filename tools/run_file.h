@@ -2,10 +2,11 @@
 // hands to the postprocessor.
 //
 // The file is read as a stream of values (no document tree of the whole
-// file) and checked strictly: every field must be known and of its type,
-// every number in its range, every name a definition refers to must exist
-// and the definitions must not depend on each other in a cycle. The first
-// problem stops the read with RunFileError. Nothing is written anywhere.
+// file) by the strict JSON reader (tools/json_reader.h) and checked
+// strictly: every field must be known and of its type, every number in its
+// range, every name a definition refers to must exist and the definitions
+// must not depend on each other in a cycle. The first problem stops the
+// read with RunFileError. Nothing is written anywhere.
 #pragma once
 
 #include <memory>

@@ -26,9 +26,10 @@
 #include <tuple>
 #include <utility>
 
-#include "extensions/qorv_json/json_writer.h"
+#include "extensions/common/json_writer.h"
 #include "postprocessor/host/str.h"
 #include "postprocessor/host/tokenized_host.h"
+#include "postprocessor/support/utf8.h"
 #include "tools/results_document.h"
 
 namespace qorv::tools {
@@ -53,33 +54,6 @@ constexpr char kEllipsis[] = "\xE2\x80\xA6";  // U+2026
 
 // ---------------------------------------------------------------- reasons
 
-// The code point at text[i] and its length in bytes; -1 and 1 for a byte
-// that does not begin a well-formed sequence.
-std::pair<long, std::size_t> DecodeUtf8(std::string_view text, std::size_t i) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char lead = byte(i);
-  if (lead < 0x80) return {lead, 1};
-  std::size_t length;
-  long code;
-  long minimum;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2, code = lead & 0x1F, minimum = 0x80;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3, code = lead & 0x0F, minimum = 0x800;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4, code = lead & 0x07, minimum = 0x10000;
-  } else {
-    return {-1, 1};
-  }
-  if (i + length > text.size()) return {-1, 1};
-  for (std::size_t k = 1; k < length; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) return {-1, 1};
-    code = (code << 6) | (byte(i + k) & 0x3F);
-  }
-  if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return {-1, 1};
-  return {code, length};
-}
-
 // Characters a reason shows as a space: controls, line and paragraph
 // separators, and the marks that reorder text on the screen.
 bool Blank(long code) {
@@ -93,7 +67,10 @@ std::string OneLine(std::string_view text) {
   std::string line;
   bool after_space = true;
   for (std::size_t i = 0; i < text.size();) {
-    const auto [code, length] = DecodeUtf8(text, i);
+    // An ill-formed byte is replaced on its own.
+    const utf8::Decoded decoded = utf8::decode(text, i);
+    const long code = decoded.well_formed ? static_cast<long>(decoded.code) : -1;
+    const std::size_t length = decoded.well_formed ? decoded.length : 1;
     if (code >= 0 && Blank(code)) {
       if (!after_space) line += ' ';
       after_space = true;
@@ -418,8 +395,7 @@ std::string DrainReason(std::string_view id, std::string_view message, std::size
   const std::size_t budget = kReasonLimit - suffix.size();
   if (body.size() > budget) {
     // Cut before a character, at a space when one is near, and mark the cut.
-    std::size_t cut = budget - (sizeof kEllipsis - 1);
-    while (cut > 0 && (static_cast<unsigned char>(body[cut]) & 0xC0) == 0x80) --cut;
+    std::size_t cut = utf8::cut_before(body, budget - (sizeof kEllipsis - 1));
     const std::size_t space = body.rfind(' ', cut);
     if (space != std::string::npos && space > kReasonPrefix.size() && space + 16 >= cut) cut = space;
     body.erase(cut);

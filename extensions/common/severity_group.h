@@ -2,7 +2,7 @@
 // extension links it in.
 #pragma once
 
-#include "postprocessor/issue_key.h"
+#include "postprocessor/host/issue_key.h"
 
 namespace qorv::extensions {
 

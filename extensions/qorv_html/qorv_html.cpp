@@ -33,11 +33,11 @@
 #include "extensions/qorv_html/page_assets.h"
 #include "postprocessor/collapse/category_map.h"
 #include "postprocessor/collapse/collapsed_analysis_output.h"
+#include "postprocessor/host/issue_key.h"
 #include "postprocessor/host/str.h"
-#include "postprocessor/issue_key.h"
 #include "postprocessor/postprocessor_extension.h"
-#include "postprocessor/report/string_interface.h"
 #include "postprocessor/run_facts.h"
+#include "postprocessor/text/string_interface.h"
 #include "postprocessor/utility_functions.h"
 #include "postprocessor/version.h"
 

@@ -16,17 +16,17 @@
 #include <unordered_map>
 #include <vector>
 
+#include "extensions/common/json_writer.h"
 #include "extensions/common/severity_group.h"
 #include "extensions/common/utc_time.h"
-#include "extensions/qorv_json/json_writer.h"
 #include "log/output_log.h"
 #include "postprocessor/collapse/category_map.h"
 #include "postprocessor/collapse/collapsed_analysis_output.h"
+#include "postprocessor/host/issue_key.h"
 #include "postprocessor/host/str.h"
-#include "postprocessor/issue_key.h"
 #include "postprocessor/postprocessor_extension.h"
-#include "postprocessor/report/string_interface.h"
 #include "postprocessor/run_facts.h"
+#include "postprocessor/text/string_interface.h"
 #include "postprocessor/version.h"
 
 namespace {

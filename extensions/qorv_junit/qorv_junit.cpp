@@ -28,8 +28,8 @@
 #include "postprocessor/collapse/category_map.h"
 #include "postprocessor/collapse/collapsed_analysis_output.h"
 #include "postprocessor/postprocessor_extension.h"
-#include "postprocessor/report/string_interface.h"
 #include "postprocessor/run_facts.h"
+#include "postprocessor/text/string_interface.h"
 #include "postprocessor/version.h"
 
 namespace {

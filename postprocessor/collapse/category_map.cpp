@@ -7,12 +7,12 @@
 #include <unordered_map>
 
 #include "postprocessor/collapse/collapse_plan.h"
-#include "postprocessor/collapse/issue_index.h"
+#include "postprocessor/collapse/mapping.h"
+#include "postprocessor/collapse/record_prefetch.h"
 #include "postprocessor/host/str.h"
 #include "postprocessor/intake/message_table.h"
-#include "postprocessor/record_prefetch.h"
 #include "postprocessor/run_share.h"
-#include "postprocessor/text_numbers.h"
+#include "postprocessor/support/text_numbers.h"
 
 namespace qorv::postprocessor {
 
@@ -35,22 +35,18 @@ std::string CategoryOf(const CollapsedAnalysisOutput& issue) {
 }  // namespace
 
 std::shared_ptr<const CategoryMap> CategoryMap::OfRun(const PostprocessorExtensionData& data, bool tables) {
-  detail::RunShare* share = detail::ShareOf(data);
-  std::shared_ptr<CategoryMap> none;
-  if (!share) return Build(data, tables, none);
-
   // Which ids are table messages decides how a map groups them: a map
   // serves only while the table definitions are those it saw.
-  const auto& definitions = tables ? data.message_tables : MessageTable::table_map;
+  const detail::TableDefinitions& definitions = tables ? data.message_tables : MessageTable::table_map;
+  detail::RunShare* share = detail::ShareOf(data);
+  if (!share) return Build(data, tables, definitions);
   auto& kept = share->maps[tables ? 1 : 0];
-  if (kept && kept->tables_seen_ == definitions) return kept;
-  auto& other = share->maps[tables ? 0 : 1];
-  kept = Build(data, tables, other);
+  if (!kept || kept->tables_seen_ != definitions) kept = Build(data, tables, definitions);
   return kept;
 }
 
 std::shared_ptr<CategoryMap> CategoryMap::Build(const PostprocessorExtensionData& data, bool tables,
-                                                std::shared_ptr<CategoryMap>& previous) {
+                                                const detail::TableDefinitions& definitions) {
   std::set<std::string> names{kErrorCategory, kInformationalCategory};
   if (const IssueList* issues = data.issues.get()) {
     // Records of one category come in runs: compare with the last one
@@ -67,7 +63,8 @@ std::shared_ptr<CategoryMap> CategoryMap::Build(const PostprocessorExtensionData
   }
   auto map = std::make_shared<CategoryMap>(std::vector<std::string>(names.begin(), names.end()), tables);
   map->PopulateSubclusters(data);
-  map->PopulateIssuesSharing(data, previous, true, true);
+  map->SwitchOnCollapseOptions();
+  map->FileIssues(data, definitions, true);
   map->frozen_ = true;
   map->GatherIssueNodes(map->issue_nodes);
   return map;
@@ -79,43 +76,21 @@ CategoryMap::CategoryMap(const std::vector<std::string>& category_names, bool ta
       non_issue_categories{kErrorCategory, kInformationalCategory} {}
 
 void CategoryMap::PopulateIssues(const PostprocessorExtensionData& data) {
-  std::shared_ptr<CategoryMap> none;
-  PopulateIssuesSharing(data, none, false, false);
+  SetCollapseOptions(data);
+  FileIssues(data, MessageTable::table_map, false);
 }
 
-void CategoryMap::PopulateIssuesSharing(const PostprocessorExtensionData& data, std::shared_ptr<CategoryMap>& previous,
-                                        bool keep_groups, bool group_by_nodes) {
+void CategoryMap::FileIssues(const PostprocessorExtensionData& data, const detail::TableDefinitions& definitions,
+                             bool group_by_nodes) {
   static const IssueList kNoIssues;
-  SetCollapseOptions(data);
-  tables_seen_ = MessageTable::table_map;
-  // A map built under other table definitions would not be served again.
-  if (previous && previous->tables_seen_ != tables_seen_) previous.reset();
+  tables_seen_ = definitions;
   IssueVector collapsed;
-  std::vector<bool> reused;
-  {
-    const IssueList& records = data.issues ? *data.issues : kNoIssues;
-    const detail::CollapseGroups* reuse = previous ? previous->groups_.get() : nullptr;
-    detail::CollapsePlan plan(collapser, records, collapsed, reuse);
-    // Both maps are kept only when they share nearly all their records'
-    // issues; otherwise the earlier one goes before this one is filled, so
-    // that no two full maps are held at once.
-    if (!reuse || plan.ReusedRecords() * 10 < plan.JoinedRecords() * 9) {
-      plan.DropReuse();
-      previous.reset();
-    }
-    // The first map of a list keeps its groups for a map of the other kind.
-    if (keep_groups && !previous) groups_ = std::make_shared<detail::CollapseGroups>();
-    plan.Finish(reused, groups_.get());
-  }
-  if (previous) previous->groups_.reset();
+  detail::CollapsePlan(collapser, data.issues ? *data.issues : kNoIssues, collapsed, definitions).Finish();
 
   // Tying issues to their definitions leaves collapsed_by_type as it is, so
-  // one index serves every lookup of triggering observations; none is
-  // needed when every issue was taken from the earlier map.
+  // one index serves every lookup of triggering observations.
   std::optional<detail::UsableIdIndex> index;
-  if (data.collapsed_by_type && std::find(reused.begin(), reused.end(), false) != reused.end()) {
-    index.emplace(*data.collapsed_by_type);
-  }
+  if (data.collapsed_by_type) index.emplace(*data.collapsed_by_type);
   default_group_ = data.default_subcluster_only;
   std::unordered_map<std::string_view, const std::string*> group_of_node;
   for (std::size_t position = 0; position < collapsed.size(); ++position) {
@@ -123,9 +98,8 @@ void CategoryMap::PopulateIssuesSharing(const PostprocessorExtensionData& data, 
     const auto* first = FirstRecord(*issue);
     const std::string usable_id = utility.get_usable_id(first == nullptr ? std::string() : first->id);
     const bool diagnosis = data.diagnosis_ids && data.diagnosis_ids->count(usable_id) != 0;
-    // Without a definitions record there is nothing to tie the issue to;
-    // an issue taken from the earlier map is tied already.
-    if (data.fwd_attributes && !reused[position]) {
+    // Without a definitions record there is nothing to tie the issue to.
+    if (data.fwd_attributes) {
       detail::GetOutputFWD(issue, diagnosis ? DIAGNOSIS : COLLAPSED, data, index ? &*index : nullptr);
     }
 
@@ -168,7 +142,7 @@ void CategoryMap::PopulateSubclusters(const PostprocessorExtensionData& data) {
   }
 }
 
-void CategoryMap::SetCollapseOptions(const PostprocessorExtensionData& data) {
+void CategoryMap::SwitchOnCollapseOptions() {
   collapser.compare_suppressed = true;
   collapser.compare_category = true;
   collapser.compare_subcategory = true;
@@ -178,8 +152,12 @@ void CategoryMap::SetCollapseOptions(const PostprocessorExtensionData& data) {
     collapser.compare_id = true;
     collapser.compare_message = true;
     collapser.use_tables = true;
-    if (&data.message_tables != &MessageTable::table_map) MessageTable::table_map = data.message_tables;
   }
+}
+
+void CategoryMap::SetCollapseOptions(const PostprocessorExtensionData& data) {
+  SwitchOnCollapseOptions();
+  if (table_mode && &data.message_tables != &MessageTable::table_map) MessageTable::table_map = data.message_tables;
 }
 
 void CategoryMap::CollapseIssues(const PostprocessorExtensionData& data, IssueVector& out) {

@@ -23,15 +23,11 @@
 
 #include "postprocessor/collapse/collapsed_analysis_output.h"
 #include "postprocessor/collapse/collapser.h"
-#include "postprocessor/export.h"
 #include "postprocessor/postprocessor_extension_data.h"
+#include "postprocessor/support/export.h"
 #include "postprocessor/utility_functions.h"
 
 namespace qorv::postprocessor {
-
-namespace detail {
-struct CollapseGroups;
-}
 
 // The categories a run's map has besides its issues' own: tests that could
 // not run, information that counts as no issue, and suppressed issues.
@@ -52,9 +48,10 @@ class QORV_EXPORT CategoryMap {
   // kind is built once per run and shared with every later caller that
   // passes a copy of the same run data; it is read-only to all of them, so
   // no extension can change what a later one reports. A run data whose
-  // issue list was replaced, or built by hand, gets a map of its own. The
-  // two kinds share the issues they have in common (equal records, not a
-  // table message) while they group nearly all records alike. Never null.
+  // issue list was replaced, or built by hand, gets a map of its own. A map
+  // with tables takes its table definitions from data.message_tables, one
+  // without from MessageTable::table_map; neither writes table_map. Never
+  // null.
   static std::shared_ptr<const CategoryMap> OfRun(const PostprocessorExtensionData& data, bool tables);
 
   // Everything empty, table_mode and all collapser options off.
@@ -171,28 +168,29 @@ class QORV_EXPORT CategoryMap {
   // Set by PopulateIssues where only the default node group is defined.
   bool default_group_ = false;
 
-  // The issues of the last collapse of a map OfRun built, for a map of the
-  // other kind to share; null otherwise.
-  std::shared_ptr<detail::CollapseGroups> groups_;
-  // The table definitions (MessageTable::table_map) the last collapse saw.
+  // The table definitions the last collapse saw.
   std::map<std::string, std::vector<std::pair<std::string, std::string>>> tables_seen_;
 
   // The nodes GetIssueNodes adds to issue_nodes.
   void GatherIssueNodes(std::set<std::string>& nodes) const;
   // The key a lookup of (category, subcluster) reads.
   std::pair<std::string, std::string> LookupKey(const std::string& category, const std::string& subcluster) const;
-  // The collapser options CollapseIssues switches on, and the table map.
+  // The collapser options CollapseIssues switches on.
+  void SwitchOnCollapseOptions();
+  // Those options, and the table map.
   void SetCollapseOptions(const PostprocessorExtensionData& data);
-  // PopulateIssues that shares the issues of previous (null, or a map of the
-  // other kind OfRun built from the same list) where the records group
-  // alike, and forgets previous when too few do. keep_groups keeps this
-  // collapse's groups for a later map to share; group_by_nodes files an
-  // issue without a node group under the group of its first grouped node.
-  void PopulateIssuesSharing(const PostprocessorExtensionData& data, std::shared_ptr<CategoryMap>& previous,
-                             bool keep_groups, bool group_by_nodes);
-  // OfRun's map, built anew; previous as for PopulateIssuesSharing.
-  static std::shared_ptr<CategoryMap> Build(const PostprocessorExtensionData& data, bool tables,
-                                            std::shared_ptr<CategoryMap>& previous);
+  // Collapses data.issues under the collapser's options with the given
+  // table definitions and files the issues as PopulateIssues does;
+  // group_by_nodes files an issue without a node group under the group of
+  // its first grouped node.
+  void FileIssues(const PostprocessorExtensionData& data,
+                  const std::map<std::string, std::vector<std::pair<std::string, std::string>>>& definitions,
+                  bool group_by_nodes);
+  // OfRun's map, built anew with the given table definitions, leaving
+  // MessageTable::table_map as it is.
+  static std::shared_ptr<CategoryMap> Build(
+      const PostprocessorExtensionData& data, bool tables,
+      const std::map<std::string, std::vector<std::pair<std::string, std::string>>>& definitions);
 };
 
 }  // namespace qorv::postprocessor

@@ -15,11 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "postprocessor/export.h"
 #include "postprocessor/host/analysis_output.h"
-#include "postprocessor/issue_key.h"
-#include "postprocessor/report/string_interface.h"
-#include "postprocessor/report/table.h"
+#include "postprocessor/host/issue_key.h"
+#include "postprocessor/support/export.h"
+#include "postprocessor/text/string_interface.h"
+#include "postprocessor/text/table.h"
 
 namespace qorv::postprocessor {
 

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "postprocessor/collapse/collapsed_analysis_output.h"
-#include "postprocessor/export.h"
 #include "postprocessor/host/analysis_output.h"
+#include "postprocessor/support/export.h"
 
 namespace qorv::postprocessor {
 

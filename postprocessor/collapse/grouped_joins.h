@@ -16,7 +16,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "postprocessor/record_prefetch.h"
+#include "postprocessor/collapse/record_prefetch.h"
 
 namespace qorv::postprocessor::detail {
 

@@ -6,7 +6,7 @@ UsableIdIndex::UsableIdIndex(const CollapsedByType& map) {
   for (const auto& [key, issues] : map) {
     auto& ids = by_key_[key.to_ulong()];
     for (std::size_t i = 0; i < issues.size(); ++i) {
-      if (issues[i]) ids[UsableId(FirstId(*issues[i]))].push_back(i);
+      if (issues[i]) ids[str::usable_id(FirstId(*issues[i]))].push_back(i);
     }
   }
 }

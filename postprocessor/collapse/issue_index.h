@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "postprocessor/collapse/collapsed_analysis_output.h"
+#include "postprocessor/host/issue_key.h"
 #include "postprocessor/host/str.h"
-#include "postprocessor/issue_key.h"
-#include "postprocessor/open_addressing.h"
 #include "postprocessor/postprocessor_extension_data.h"
+#include "postprocessor/support/open_table.h"
 #include "postprocessor/utility_functions.h"
 
 namespace qorv::postprocessor::detail {
@@ -34,9 +34,6 @@ inline const std::string& FirstId(const CollapsedAnalysisOutput& issue) {
   static const std::string kNone;
   return issue.issues.empty() || !issue.issues.front() ? kNone : issue.issues.front()->id;
 }
-
-// The usable id of id as a view into it: what get_usable_id returns.
-inline std::string_view UsableId(std::string_view id) { return str::usable_id(id); }
 
 // The vector of collapsed issues under key, or null.
 inline const CollapsedIssues* FindGroup(const PostprocessorExtensionData& data, const IssueKey& key) {
@@ -74,43 +71,28 @@ struct IssueIdentityHash {
   }
 };
 
-// Identity to position, in open addressing: one slot holds the hash, the
-// identity's views and the position, so a lookup rarely leaves the slot
-// array, where a node-based map reaches into three places per record.
+// Identity to position: the slots hold the identity's views and the
+// position, so a lookup rarely leaves them, where a node-based map reaches
+// into three places per record.
 class IdentityTable {
  public:
-  explicit IdentityTable(std::size_t expected) { Resize(expected * 2 + 16); }
+  explicit IdentityTable(std::size_t expected) { table_.Reserve(expected); }
 
   // The position filed under identity; when there is none, files position
   // under it and returns position.
   std::size_t Insert(const IssueIdentity& identity, std::size_t position) {
-    if ((used_ + 1) * 2 > slots_.size()) Resize(slots_.size() * 2);
-    const std::size_t hash = IssueIdentityHash()(identity);
-    std::size_t i = hash & (slots_.size() - 1);
-    for (; slots_[i].filled; i = (i + 1) & (slots_.size() - 1)) {
-      if (slots_[i].hash == hash && slots_[i].identity == identity) return slots_[i].position;
-    }
-    slots_[i] = {true, hash, identity, position};
-    ++used_;
-    return position;
+    const auto [entry, added] = table_.Insert(IssueIdentityHash()(identity),
+                                              [&identity](const Entry& filed) { return filed.identity == identity; });
+    if (added) *entry = {identity, position};
+    return entry->position;
   }
 
  private:
-  struct Slot {
-    bool filled = false;
-    std::size_t hash = 0;
+  struct Entry {
     IssueIdentity identity;
     std::size_t position = 0;
   };
-
-  void Resize(std::size_t at_least) {
-    std::size_t size = 64;
-    while (size < at_least) size *= 2;
-    Rehash(slots_, size, [](const Slot& slot) { return !slot.filled; });
-  }
-
-  std::vector<Slot> slots_;
-  std::size_t used_ = 0;
+  OpenTable<Entry> table_;
 };
 
 // Usable id to the positions, ascending, of the collapsed issues under each
@@ -127,33 +109,5 @@ class UsableIdIndex {
   // Keys are views into the first records' ids.
   std::unordered_map<unsigned long, std::unordered_map<std::string_view, std::vector<std::size_t>>> by_key_;
 };
-
-// PopulateFWD for each definition of data.fwd_attributes, in name order,
-// stopping at the first that gives 1; the same counts, flags and messages,
-// with the observations of each definition collected only once. The
-// issues must not change meanwhile.
-int PopulateFWDs(const UtilityFunctions& utility, const PostprocessorExtensionData& data);
-
-// UtilityFunctions::DiagnosisMapping, looking the triggering issues up in
-// index (an index of data.collapsed_by_type) instead of walking each group;
-// a null index walks.
-int DiagnosisMapping(const CollapsedAnalysisOutput& diagnosis, const PostprocessorExtensionData& data,
-                     const UsableIdIndex* index, std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& out, Type type);
-
-// UtilityFunctions::GetOutputFWD with the triggering observations looked up
-// through index, as DiagnosisMapping above.
-int GetOutputFWD(const std::shared_ptr<CollapsedAnalysisOutput>& issue, Type type,
-                 const PostprocessorExtensionData& data, const UsableIdIndex* index);
-
-// UtilityFunctions::PopulateCollapsedOutput with lookups through index.
-int PopulateCollapsedOutput(const std::shared_ptr<CollapsedAnalysisOutput>& issue, Type type,
-                            const PostprocessorExtensionData& data, const UsableIdIndex* index);
-
-// Adds to issue.fwds the definitions that cover a sign of any candidate,
-// exactly as GetOutputFWD's walk over candidates and definitions does,
-// messages and result included.
-int AddDefinitionsOf(CollapsedAnalysisOutput& issue,
-                     const std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& candidates,
-                     const PostprocessorExtensionData& data);
 
 }  // namespace qorv::postprocessor::detail

@@ -1,4 +1,5 @@
-// Mapping between diagnoses, observations and Framework Definitions.
+#include "postprocessor/collapse/mapping.h"
+
 #include <algorithm>
 #include <iostream>
 #include <map>
@@ -10,8 +11,8 @@
 #include "postprocessor/collapse/collapsed_analysis_output.h"
 #include "postprocessor/collapse/issue_index.h"
 #include "postprocessor/host/str.h"
-#include "postprocessor/report/string_interface.h"
 #include "postprocessor/run_share.h"
+#include "postprocessor/text/string_interface.h"
 #include "postprocessor/utility_functions.h"
 
 namespace qorv::postprocessor {
@@ -54,7 +55,7 @@ void AppendListed(const CollapsedIssues& group, const IssueKey& key, const std::
                   const detail::UsableIdIndex* index, std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& out) {
   if (!index) {
     for (const auto& issue : group) {
-      const std::string_view usable_id = detail::UsableId(detail::FirstId(*issue));
+      const std::string_view usable_id = str::usable_id(detail::FirstId(*issue));
       for (const auto& sign : signs) {
         if (sign == usable_id) out.push_back(issue);
       }
@@ -168,7 +169,7 @@ class ObservationCollector {
         for (const auto& issue : *issues) {
           // ObservationFromFWD's answer, with the sign list looked up once
           // per usable id.
-          const std::string_view usable_id = detail::UsableId(detail::FirstId(*issue));
+          const std::string_view usable_id = str::usable_id(detail::FirstId(*issue));
           auto known = signs_.find(usable_id);
           if (known == signs_.end())
             known = signs_.emplace(usable_id, FindSigns(data_.observation_ids, usable_id)).first;
@@ -236,12 +237,12 @@ int UtilityFunctions::map_sign(const std::string& usable_id, std::vector<std::st
 int UtilityFunctions::ObservationFromFWD(std::shared_ptr<CollapsedAnalysisOutput> issue, const Fwd& fwd,
                                          const PostprocessorExtensionData& data, bool& found) const {
   found = false;
-  const auto* signs = FindSigns(data.observation_ids, detail::UsableId(detail::FirstId(*issue)));
+  const auto* signs = FindSigns(data.observation_ids, str::usable_id(detail::FirstId(*issue)));
   if (!signs) {
     ReportUnmapped(data,
                    "Error mapping observation " + str::escape_controls(issue->get_id(), false) +
                        " to the rule/Framework Definition that triggered it.\n",
-                   detail::UsableId(detail::FirstId(*issue)), kObservationMap, fwd.name);
+                   str::usable_id(detail::FirstId(*issue)), kObservationMap, fwd.name);
     return 1;
   }
   found = CoversASign(fwd, *signs);
@@ -259,13 +260,39 @@ int UtilityFunctions::GetOutputFWD(std::shared_ptr<CollapsedAnalysisOutput> issu
   return detail::GetOutputFWD(issue, type, data, nullptr);
 }
 
+int UtilityFunctions::PopulateCollapsedOutput(std::shared_ptr<CollapsedAnalysisOutput> issue, Type type,
+                                              const PostprocessorExtensionData& data) const {
+  return detail::PopulateCollapsedOutput(issue, type, data, nullptr);
+}
+
 namespace detail {
+
+int PopulateCollapsedOutput(const std::shared_ptr<CollapsedAnalysisOutput>& issue, Type type,
+                            const PostprocessorExtensionData& data, const UsableIdIndex* index) {
+  if (type != DIAGNOSIS) return GetOutputFWD(issue, type, data, index);
+
+  // The observations that give a diagnosis its definitions are also its
+  // first links: look them up once.
+  std::vector<std::shared_ptr<CollapsedAnalysisOutput>> triggers;
+  if (DiagnosisMapping(*issue, data, index, triggers, OBSERVATION) == 1) return 1;
+  if (AddDefinitionsOf(*issue, triggers, data) == 1) return 1;
+  if (DiagnosisMapping(*issue, data, index, triggers, DIAGNOSIS) == 1) return 1;
+  for (const auto& trigger : triggers) {
+    issue->related[trigger->type].insert(trigger);
+    if (trigger->type == DIAGNOSIS) {
+      trigger->triggered_diagnoses.insert(issue);
+    } else {
+      trigger->related[DIAGNOSIS].insert(issue);
+    }
+  }
+  return 0;
+}
 
 int DiagnosisMapping(const CollapsedAnalysisOutput& diagnosis, const PostprocessorExtensionData& data,
                      const UsableIdIndex* index, std::vector<std::shared_ptr<CollapsedAnalysisOutput>>& out,
                      Type type) {
   // Looked up once; a missing entry counts only when a group has issues.
-  const auto* signs = FindSigns(data.diagnosis_ids, UsableId(FirstId(diagnosis)));
+  const auto* signs = FindSigns(data.diagnosis_ids, str::usable_id(FirstId(diagnosis)));
   for (const auto& group : severity_groups) {
     const IssueKey key = GroupKey(group, static_cast<unsigned long>(type), data.fail_level);
     const CollapsedIssues* issues = FindGroup(data, key);
@@ -274,7 +301,7 @@ int DiagnosisMapping(const CollapsedAnalysisOutput& diagnosis, const Postprocess
       ReportUnmapped(data,
                      "Error mapping diagnosis " + str::escape_controls(diagnosis.get_id(), false) +
                          " to the signs that triggered it.\n",
-                     UsableId(FirstId(diagnosis)), kDiagnosisMap, "");
+                     str::usable_id(FirstId(diagnosis)), kDiagnosisMap, "");
       return 1;
     }
     AppendListed(*issues, key, *signs, index, out);
@@ -307,7 +334,7 @@ int AddDefinitionsOf(CollapsedAnalysisOutput& issue,
 
   bool failed = false;
   for (const auto& candidate : candidates) {
-    const std::string_view usable_id = detail::UsableId(detail::FirstId(*candidate));
+    const std::string_view usable_id = str::usable_id(detail::FirstId(*candidate));
     auto known = outcomes.find(usable_id);
     if (known == outcomes.end()) {
       Outcome outcome;
@@ -367,7 +394,7 @@ int CountObservations(Fwd& fwd, const std::vector<std::shared_ptr<CollapsedAnaly
       known = code_of.emplace(severity, code).first;
     }
     ++fwd.type_counts[MakeIssueKey(kAnyObservation, known->second, severity >= data.fail_level)];
-    observed_ids.insert(detail::UsableId(detail::FirstId(*observation)));
+    observed_ids.insert(str::usable_id(detail::FirstId(*observation)));
   }
 
   if (!data.collapsed_by_type) return 0;
@@ -376,12 +403,12 @@ int CountObservations(Fwd& fwd, const std::vector<std::shared_ptr<CollapsedAnaly
     const CollapsedIssues* diagnoses = detail::FindGroup(data, key);
     if (!diagnoses) continue;
     for (const auto& diagnosis : *diagnoses) {
-      const auto* signs = FindSigns(data.diagnosis_ids, detail::UsableId(detail::FirstId(*diagnosis)));
+      const auto* signs = FindSigns(data.diagnosis_ids, str::usable_id(detail::FirstId(*diagnosis)));
       if (!signs) {
         ReportUnmapped(data,
                        "Error mapping diagnosis " + str::escape_controls(diagnosis->get_id(), false) +
                            " to the observation(s) that triggered it.\n",
-                       detail::UsableId(detail::FirstId(*diagnosis)), kDiagnosisMap, fwd.name);
+                       str::usable_id(detail::FirstId(*diagnosis)), kDiagnosisMap, fwd.name);
         return 1;
       }
       // Counted once when any of the observations is listed among its signs.

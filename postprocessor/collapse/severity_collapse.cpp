@@ -7,9 +7,9 @@
 
 #include "postprocessor/collapse/collapsed_analysis_output.h"
 #include "postprocessor/collapse/grouped_joins.h"
-#include "postprocessor/collapse/issue_index.h"
-#include "postprocessor/record_prefetch.h"
-#include "postprocessor/text_numbers.h"
+#include "postprocessor/collapse/mapping.h"
+#include "postprocessor/collapse/record_prefetch.h"
+#include "postprocessor/support/text_numbers.h"
 #include "postprocessor/utility_functions.h"
 
 namespace qorv::postprocessor {
@@ -110,13 +110,6 @@ void UtilityFunctions::CollapseAnalysisOutputs(const std::vector<std::shared_ptr
   // records, which join no issue, are gathered here.
   const detail::RecordPrefetch prefetch(records,
                                         detail::kId | detail::kSeverity | detail::kMessage | detail::kMessageText);
-  // Where an id is one issue, a list sorted by id holds the issue's records
-  // one after the other: a record with the identity of the one before
-  // joins where that one did. The table never moves an identity once
-  // filed, so no lookup is needed.
-  detail::IssueIdentity last_identity;
-  std::size_t last_position = 0;
-  bool have_last = false;
   for (std::size_t i = 0; i < records.size(); ++i) {
     prefetch.At(i);
     const auto& record = records[i];
@@ -125,14 +118,9 @@ void UtilityFunctions::CollapseAnalysisOutputs(const std::vector<std::shared_ptr
       ++data.suppressed_count;
       for (const auto& name : record->nodes) names.Number(name);
     } else {
-      const detail::IssueIdentity identity = detail::IssueIdentity::Of(*record);
-      if (!have_last || !(identity == last_identity)) {
-        last_position = first_with.Insert(identity, out.size());
-        last_identity = identity;
-        have_last = true;
-        if (last_position == out.size()) out.push_back(std::make_shared<CollapsedAnalysisOutput>(type));
-      }
-      joins.Add(last_position, i);
+      const std::size_t position = first_with.Insert(detail::IssueIdentity::Of(*record), out.size());
+      if (position == out.size()) out.push_back(std::make_shared<CollapsedAnalysisOutput>(type));
+      joins.Add(position, i);
     }
     any_record = true;
   }
@@ -154,32 +142,6 @@ void UtilityFunctions::CollapseAnalysisOutputs(const std::vector<std::shared_ptr
   if (!data.collapsed_names) data.collapsed_names = std::make_shared<std::set<std::string>>();
   auto hint = data.collapsed_names->begin();
   for (std::string_view name : names.Sorted()) hint = std::next(data.collapsed_names->emplace_hint(hint, name));
-}
-
-int UtilityFunctions::PopulateCollapsedOutput(std::shared_ptr<CollapsedAnalysisOutput> issue, Type type,
-                                              const PostprocessorExtensionData& data) const {
-  return detail::PopulateCollapsedOutput(issue, type, data, nullptr);
-}
-
-int detail::PopulateCollapsedOutput(const std::shared_ptr<CollapsedAnalysisOutput>& issue, Type type,
-                                    const PostprocessorExtensionData& data, const UsableIdIndex* index) {
-  if (type != DIAGNOSIS) return GetOutputFWD(issue, type, data, index);
-
-  // The observations that give a diagnosis its definitions are also its
-  // first links: look them up once.
-  std::vector<std::shared_ptr<CollapsedAnalysisOutput>> triggers;
-  if (DiagnosisMapping(*issue, data, index, triggers, OBSERVATION) == 1) return 1;
-  if (AddDefinitionsOf(*issue, triggers, data) == 1) return 1;
-  if (DiagnosisMapping(*issue, data, index, triggers, DIAGNOSIS) == 1) return 1;
-  for (const auto& trigger : triggers) {
-    issue->related[trigger->type].insert(trigger);
-    if (trigger->type == DIAGNOSIS) {
-      trigger->triggered_diagnoses.insert(issue);
-    } else {
-      trigger->related[DIAGNOSIS].insert(issue);
-    }
-  }
-  return 0;
 }
 
 }  // namespace qorv::postprocessor

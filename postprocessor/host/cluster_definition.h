@@ -8,7 +8,7 @@
 #include <set>
 #include <string>
 
-#include "postprocessor/export.h"
+#include "postprocessor/support/export.h"
 
 namespace qorv {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "postprocessor/export.h"
+#include "postprocessor/support/export.h"
 
 namespace qorv::fs {
 

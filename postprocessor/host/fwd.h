@@ -16,8 +16,8 @@
 #include <utility>
 #include <vector>
 
-#include "postprocessor/export.h"
-#include "postprocessor/issue_key.h"
+#include "postprocessor/host/issue_key.h"
+#include "postprocessor/support/export.h"
 
 namespace qorv {
 

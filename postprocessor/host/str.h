@@ -27,8 +27,8 @@
 #include <string_view>
 #include <vector>
 
-#include "postprocessor/export.h"
 #include "postprocessor/host/fwd.h"
+#include "postprocessor/support/export.h"
 
 namespace qorv::str {
 

@@ -2,14 +2,15 @@
 
 #include <cstddef>
 
+#include "postprocessor/support/utf8.h"
+
 namespace qorv::str {
 
 namespace {
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
-// UTF-8 continuation bytes (10xxxxxx) do not start a character.
-bool starts_char(char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }
+bool starts_char(char c) { return !utf8::continues(c); }
 
 std::size_t chars_in(const std::string& text, std::size_t begin, std::size_t end) {
   std::size_t count = 0;

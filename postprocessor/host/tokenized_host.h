@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "postprocessor/export.h"
+#include "postprocessor/support/export.h"
 
 namespace qorv {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "postprocessor/export.h"
+#include "postprocessor/support/export.h"
 
 namespace qorv::util_extensions {
 

@@ -8,8 +8,7 @@
 #include <unordered_set>
 #include <utility>
 
-#include "postprocessor/open_addressing.h"
-#include "postprocessor/text_numbers.h"
+#include "postprocessor/support/text_numbers.h"
 
 namespace qorv::postprocessor {
 

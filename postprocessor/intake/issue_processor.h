@@ -15,10 +15,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "postprocessor/export.h"
 #include "postprocessor/host/config.h"
 #include "postprocessor/intake/message_translator.h"
 #include "postprocessor/postprocessor_extension_data.h"
+#include "postprocessor/support/export.h"
 #include "postprocessor/utility_functions.h"
 
 namespace qorv::postprocessor {

@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "postprocessor/export.h"
 #include "postprocessor/host/kval/variant.h"
+#include "postprocessor/support/export.h"
 #include "postprocessor/utility_functions.h"
 
 namespace qorv::postprocessor {
@@ -34,5 +34,19 @@ class QORV_EXPORT MessageTable {
   static std::map<std::string, std::vector<std::pair<std::string, std::string>>> table_map;
   static UtilityFunctions functions;
 };
+
+namespace detail {
+
+// Table definitions in the shape of MessageTable::table_map.
+using TableDefinitions = std::map<std::string, std::vector<std::pair<std::string, std::string>>>;
+
+// GetHeaders and GetRow over the given definitions: what the library's own
+// collapses use, so that a run's definitions need not be copied into the
+// static table_map first.
+std::vector<std::string> HeadersIn(const TableDefinitions& tables, const std::string& id);
+std::vector<std::string> RowIn(const TableDefinitions& tables, const std::string& id,
+                               const std::vector<KVAL_2_18::types::variant>& args);
+
+}  // namespace detail
 
 }  // namespace qorv::postprocessor

@@ -1,7 +1,6 @@
 #include "postprocessor/intake/message_translator.h"
 
 #include <set>
-#include <stdexcept>
 
 #include "postprocessor/host/str.h"
 
@@ -38,10 +37,10 @@ void MessageTranslator::LoadCatalogs(std::shared_ptr<FWDAttributes> fwd_attribut
 
   KVAL_2_18::i18n::message_catalogs catalogs;
   const auto result = catalogs.load(files, "en");
-  if (result.status != 0) throw std::runtime_error(result.text);
+  if (result.status != 0) throw KVAL_2_18::i18n::CatalogError(result.text);
   for (auto it = catalogs.begin(); it != catalogs.end(); ++it) {
     if (!it->name().empty()) {
-      throw std::runtime_error("xmc_file_loader::load_error - Catalog name attribute not supported");
+      throw KVAL_2_18::i18n::CatalogError("xmc_file_loader::load_error - Catalog name attribute not supported");
     }
   }
   catalog = catalogs.catalog("");

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "postprocessor/export.h"
 #include "postprocessor/host/fwd.h"
 #include "postprocessor/host/kval/message_catalogs.h"
+#include "postprocessor/support/export.h"
 #include "postprocessor/utility_functions.h"
 
 namespace qorv::postprocessor {
@@ -22,10 +22,11 @@ class QORV_EXPORT MessageTranslator {
   // Loads every catalogue file of every Framework Definition (directory
   // string + file name, each distinct path once, in byte order) in language
   // "en" and makes the unnamed catalogue the one in force. Throws
-  // std::runtime_error with the loader's text (file, line, problem) when a
-  // file fails to load, and with "xmc_file_loader::load_error - Catalog name
-  // attribute not supported" when a file carries a catalogue name; the
-  // catalogue in force then stays as it was. Null attributes load nothing.
+  // KVAL_2_18::i18n::CatalogError with the loader's text (file, line,
+  // problem) when a file fails to load, and with "xmc_file_loader::load_error
+  // - Catalog name attribute not supported" when a file carries a catalogue
+  // name; the catalogue in force then stays as it was. Null attributes load
+  // nothing.
   static void LoadCatalogs(std::shared_ptr<FWDAttributes> fwd_attributes);
 
   // The text of id's usable id with args named "0", "1", ... filled in,

@@ -16,9 +16,9 @@
 
 #include "postprocessor/collapse/category_map.h"
 #include "postprocessor/collapse/collapsed_analysis_output.h"
-#include "postprocessor/export.h"
 #include "postprocessor/postprocessor_extension_data.h"
-#include "postprocessor/report/string_interface.h"
+#include "postprocessor/support/export.h"
+#include "postprocessor/text/string_interface.h"
 #include "postprocessor/utility_functions.h"
 
 namespace qorv::postprocessor {

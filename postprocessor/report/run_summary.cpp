@@ -13,8 +13,8 @@
 #include "postprocessor/host/str.h"
 #include "postprocessor/host/tokenized_host.h"
 #include "postprocessor/report/report_output.h"
-#include "postprocessor/report/string_interface.h"
 #include "postprocessor/run_facts.h"
+#include "postprocessor/text/string_interface.h"
 #include "postprocessor/utility_functions.h"
 #include "postprocessor/version.h"
 

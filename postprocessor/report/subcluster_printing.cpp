@@ -5,7 +5,7 @@
 
 #include "postprocessor/host/str.h"
 #include "postprocessor/report/report_output.h"
-#include "postprocessor/report/string_interface.h"
+#include "postprocessor/text/string_interface.h"
 #include "postprocessor/utility_functions.h"
 
 namespace qorv::postprocessor {

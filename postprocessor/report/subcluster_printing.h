@@ -12,9 +12,9 @@
 #include <memory>
 #include <string>
 
-#include "postprocessor/export.h"
 #include "postprocessor/host/cluster_definition.h"
 #include "postprocessor/postprocessor_extension_data.h"
+#include "postprocessor/support/export.h"
 
 namespace qorv::postprocessor {
 

@@ -55,7 +55,7 @@ def generated_run(build, path):
     """A generated cluster of 3000 records over 120 nodes (288 issues: a
     large page), its compute nodes renamed node1 ... node101 without
     padding, so that node1 and node10 differ by a digit."""
-    subprocess.run([str(pathlib.Path(build) / "tools" / "generate_cluster"), "--records", "3000", "--nodes", "120",
+    subprocess.run([str(pathlib.Path(build) / "bench" / "generate_cluster"), "--records", "3000", "--nodes", "120",
                     "--output", str(path)], check=True)
     path.write_text(re.sub(r"\bcn0*(\d+)\b", r"node\1", path.read_text(encoding="utf-8")), encoding="utf-8")
 

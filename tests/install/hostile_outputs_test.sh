@@ -71,7 +71,7 @@ staged() {
 }
 
 generate() {
-  "$build/tools/generate_cluster" --records "$1" --seed "$2" --catalogs "$source/examples/catalogs/" \
+  "$build/bench/generate_cluster" --records "$1" --seed "$2" --catalogs "$source/examples/catalogs/" \
     --output "$work/$3" >/dev/null
 }
 

@@ -9,6 +9,7 @@
 #    checked as their readers take them (hostile text: result_formats_test);
 #  - with --output out/run.log, the result files beside it;
 #  - on a malformed run file: one message, exit 2, nothing written;
+#  - the installed headers, forwarding ones included, compile on their own;
 #  - with an extension built outside the tree against the installed package.
 # Regenerate the golden files after an intended change of report text with
 #   QORV_UPDATE_GOLDEN=1 ctest --test-dir build -R installed_run
@@ -106,6 +107,17 @@ grep -q '^qorv-postprocess: run.json:2:[0-9]*: fail_level: ' "$work/bad/stderr.t
 [ "$(wc -l <"$work/bad/stderr.txt")" -eq 1 ] || fail "more than one line on standard error"
 [ "$(cat "$work/bad/qorv_results.log")" = "results of the last run" ] || fail "a refused run touched the results"
 [ ! -e "$work/bad/qorv_results.json" ] || fail "a refused run wrote qorv_results.json"
+
+# Every installed header, the forwarding ones at the old paths included,
+# compiles from the installed tree alone: none names a header left out.
+include=$prefix/include/qorv
+(cd "$include" && find . -name '*.h' | sort | sed 's|^\./\(.*\)|#include "\1"|') >"$work/all_headers.cpp"
+for header in postprocessor/export.h postprocessor/issue_key.h postprocessor/report/string_interface.h \
+  postprocessor/report/table.h; do
+  grep -q "\"$header\"" "$work/all_headers.cpp" || fail "$header is not installed"
+done
+"${CXX:-c++}" -std=c++17 -fsyntax-only -I"$include" "$work/all_headers.cpp" ||
+  fail "the installed headers do not compile on their own"
 
 # An extension built against the installed package, run by name.
 cmake -S "$source/examples/external-extension" -B "$work/ext" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null

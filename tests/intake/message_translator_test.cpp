@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <stdexcept>
-
 #include "postprocessor/intake/message_table.h"
 #include "tests/intake/catalog_fixture.h"
 
@@ -72,7 +70,7 @@ TEST_F(MessageTranslatorTest, FailedLoadsThrowAndKeepTheCatalogueInForce) {
     try {
       MessageTranslator::LoadCatalogs(attributes);
       ADD_FAILURE() << file << " loaded";
-    } catch (const std::runtime_error& error) {
+    } catch (const KVAL_2_18::i18n::CatalogError& error) {
       EXPECT_NE(std::string(error.what()).find(what), std::string::npos) << error.what();
     }
   }

@@ -3,6 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -112,6 +117,25 @@ TEST(RunFile, RefusesReferencesToWhatIsNotDefined) {
       ADD_FAILURE() << "accepted";
     } catch (const qorv::tools::RunFileError& error) {
       EXPECT_NE(std::string(error.what()).find(problem), std::string::npos) << error.what();
+    }
+  }
+}
+
+// What keeps a file from being read is named by its own reason, not by
+// one an earlier call left in errno.
+TEST(RunFile, NamesWhyAFileCannotBeRead) {
+  TempDir dir;
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"/dev/null", "/dev/null: cannot read the run file: not a regular file"},
+      {dir.path().string(), dir.path().string() + ": cannot read the run file: Is a directory"},
+  };
+  for (const auto& [path, message] : cases) {
+    errno = EACCES;
+    try {
+      ReadRunFile(path);
+      ADD_FAILURE() << path << " accepted";
+    } catch (const qorv::tools::RunFileError& error) {
+      EXPECT_EQ(error.what(), message);
     }
   }
 }

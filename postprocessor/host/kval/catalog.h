@@ -11,9 +11,9 @@
 #include <string>
 #include <unordered_map>
 
-#include "postprocessor/export.h"
 #include "postprocessor/host/kval/message.h"
 #include "postprocessor/host/kval/ustring8.h"
+#include "postprocessor/support/export.h"
 
 namespace KVAL_2_18::i18n {
 

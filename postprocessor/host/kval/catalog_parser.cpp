@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "postprocessor/host/kval/message_text.h"
+#include "postprocessor/support/utf8.h"
 
 namespace KVAL_2_18::i18n::detail {
 
@@ -93,38 +94,6 @@ void append_utf8(std::string& out, std::uint32_t cp) {
   }
 }
 
-// Decodes the well-formed UTF-8 sequence at `i` (no overlong forms, no
-// surrogates). Returns its length, or 0 when the bytes are not one.
-std::size_t decode_utf8(std::string_view in, std::size_t i, std::uint32_t& cp) {
-  const auto lead = static_cast<unsigned char>(in[i]);
-  std::size_t length = 0;
-  unsigned char low = 0x80;
-  unsigned char high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-    cp = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    cp = lead & 0x0F;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    cp = lead & 0x07;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (in.size() - i < length) return 0;
-  for (std::size_t k = 1; k < length; ++k) {
-    const auto byte = static_cast<unsigned char>(in[i + k]);
-    if (byte < (k == 1 ? low : 0x80) || byte > (k == 1 ? high : 0xBF)) return 0;
-    cp = (cp << 6) | (byte & 0x3F);
-  }
-  return length;
-}
-
 bool ends_line(std::string_view in, std::size_t i) {
   return in[i] == '\n' || (in[i] == '\r' && (i + 1 == in.size() || in[i + 1] != '\n'));
 }
@@ -143,11 +112,10 @@ std::optional<parse_failure> check_characters(std::string_view in) {
       ++i;
       continue;
     }
-    std::uint32_t cp = 0;
-    const std::size_t length = decode_utf8(in, i, cp);
-    if (length == 0) return parse_failure{line, "invalid UTF-8 byte sequence"};
-    if (!is_xml_char(cp)) return parse_failure{line, "character " + hex_code(cp) + " is not allowed"};
-    i += length;
+    const qorv::utf8::Decoded c = qorv::utf8::decode(in, i);
+    if (!c.well_formed) return parse_failure{line, "invalid UTF-8 byte sequence"};
+    if (!is_xml_char(c.code)) return parse_failure{line, "character " + hex_code(c.code) + " is not allowed"};
+    i += c.length;
   }
   return std::nullopt;
 }

@@ -12,8 +12,8 @@
 #include <memory>
 #include <string>
 
-#include "postprocessor/export.h"
 #include "postprocessor/host/kval/varg_list.h"
+#include "postprocessor/support/export.h"
 
 namespace KVAL_2_18::i18n {
 

@@ -84,6 +84,9 @@ struct catalog_builder {
 
 }  // namespace
 
+// Out of line, so that the type's identity lives in the library alone.
+CatalogError::~CatalogError() = default;
+
 message_catalogs::result_type message_catalogs::load(const std::vector<strings::ustring8>& files,
                                                      const strings::ustring8& language) {
   try {

@@ -9,14 +9,25 @@
 #pragma once
 
 #include <cstddef>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "postprocessor/export.h"
 #include "postprocessor/host/kval/catalog.h"
 #include "postprocessor/host/kval/ustring8.h"
+#include "postprocessor/support/export.h"
 
 namespace KVAL_2_18::i18n {
+
+// The error of catalogue files that cannot be loaded or used (unreadable,
+// malformed, or of a kind the caller does not take); what() says which file
+// and why. Callers throw it so that a catalogue failure can be told apart
+// from any other std::runtime_error.
+class QORV_EXPORT CatalogError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+  ~CatalogError() override;
+};
 
 class QORV_EXPORT message_catalogs {
  public:

@@ -1,5 +1,7 @@
 #include "postprocessor/host/kval/message_text.h"
 
+#include "postprocessor/support/utf8.h"
+
 namespace KVAL_2_18::i18n::detail {
 
 namespace {
@@ -65,9 +67,7 @@ std::string excerpt(std::string_view text) {
   std::size_t end = text.size();
   const bool cut = end > kExcerptBytes;
   if (cut) {
-    end = kExcerptBytes;
-    // Back up over continuation bytes so no character is split.
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    end = qorv::utf8::cut_before(text, kExcerptBytes);
   }
   for (std::size_t i = 0; i < end; ++i) {
     const auto c = static_cast<unsigned char>(text[i]);

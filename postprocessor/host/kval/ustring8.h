@@ -7,7 +7,7 @@
 #include <string>
 #include <utility>
 
-#include "postprocessor/export.h"
+#include "postprocessor/support/export.h"
 
 namespace KVAL_2_18::strings {
 

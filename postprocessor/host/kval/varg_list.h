@@ -9,9 +9,9 @@
 #include <utility>
 #include <vector>
 
-#include "postprocessor/export.h"
 #include "postprocessor/host/kval/ustring8.h"
 #include "postprocessor/host/kval/variant.h"
+#include "postprocessor/support/export.h"
 
 namespace KVAL_2_18::generic {
 

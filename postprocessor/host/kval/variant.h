@@ -12,8 +12,8 @@
 #include <type_traits>
 #include <variant>
 
-#include "postprocessor/export.h"
 #include "postprocessor/host/kval/ustring8.h"
+#include "postprocessor/support/export.h"
 
 namespace KVAL_2_18::types {
 

@@ -69,6 +69,7 @@ TEST_F(CatalogParserTest, ReportsEachProblemWithFileAndLine) {
       {"<text id='a'>x</text>", 2, "unknown element <text>"},
       {"stray text", 2, "text outside a message"},
       {"<message id='a'>\xC3\x28</message>", 2, "invalid UTF-8"},
+      {"<message id='a'>\xEF\xBF\xBE</message>", 2, "character U+FFFE is not allowed"},
       {"<message id='a'>\x01</message>", 2, "control character U+0001"},
       {"<!-- a -- b -->", 2, "'--' inside a comment"},
       {"<message id='a'>x</message>\n\n<message id='a'>y</message>", 4, "duplicate message id 'a' (first defined at "},

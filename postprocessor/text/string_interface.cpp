@@ -1,10 +1,10 @@
-#include "postprocessor/report/string_interface.h"
+#include "postprocessor/text/string_interface.h"
 
 #include <algorithm>
 
+#include "postprocessor/host/issue_key.h"
 #include "postprocessor/host/str.h"
 #include "postprocessor/host/tokenized_host.h"
-#include "postprocessor/issue_key.h"
 
 namespace qorv::postprocessor {
 

@@ -1,4 +1,4 @@
-#include "extensions/qorv_json/json_writer.h"
+#include "extensions/common/json_writer.h"
 
 #include <utility>
 

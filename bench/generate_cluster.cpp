@@ -32,8 +32,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "bench/issue_spread.h"
 #include "postprocessor/intake/message_translator.h"
-#include "tools/issue_spread.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "postprocessor/issue_key.h"
+#include "postprocessor/host/issue_key.h"
 
 namespace qorv::postprocessor {
 

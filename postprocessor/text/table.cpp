@@ -1,4 +1,4 @@
-#include "postprocessor/report/table.h"
+#include "postprocessor/text/table.h"
 
 #include <algorithm>
 #include <functional>

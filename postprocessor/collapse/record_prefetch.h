@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "postprocessor/host/analysis_output.h"
+#include "postprocessor/support/prefetch.h"
 
 namespace qorv::postprocessor::detail {
 
@@ -30,14 +31,6 @@ enum RecordField : unsigned {
   kMessageText = 1U << 8,  // the message's characters
   kNodeNames = 1U << 9,    // the node list's names
 };
-
-// A hint that address will be read soon.
-inline void Prefetch(const void* address) {
-  __builtin_prefetch(address);
-  // A prefetch has no effect the compiler can see, and GCC drops a call
-  // that has none, prefetches and all; an empty volatile asm keeps it.
-  asm volatile("");
-}
 
 // record_at(i) gives the i-th record of the walk (or null), for i below
 // size; fields are the RecordFields the walk reads.

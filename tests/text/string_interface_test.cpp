@@ -1,4 +1,4 @@
-#include "postprocessor/report/string_interface.h"
+#include "postprocessor/text/string_interface.h"
 
 #include <gtest/gtest.h>
 

@@ -59,6 +59,39 @@ TEST(RunSummaryTest, SummarizeAtALevelInsideTheWarningGroupWithANodeFilter) {
                 note + "\n" + kRule + "\n");
 }
 
+// The FAIL breakdown lists the severity groups whose upper bound reaches
+// the FAIL level, the other breakdown the rest, each most severe first.
+TEST(RunSummaryTest, BreakdownsSplitTheGroupsAtTheFailLevel) {
+  const std::string critical = "3 CRITICAL     (1 diagnosis,     2 observations)\n";
+  const std::string warning = "5 WARNING     (5 diagnoses,     0 observations)\n";
+  const std::string informational = "2 INFORMATIONAL     (1 diagnosis,     1 observation)\n";
+  const struct {
+    int fail_level;
+    std::string fail, other;
+  } cases[] = {
+      {0, "10 (7 diagnoses, 3 observations)\nFAIL Level: INFORMATIONAL\n" + critical + warning + informational, "0"},
+      {24, "10 (7 diagnoses, 3 observations)\nFAIL Level: INFORMATIONAL\n" + critical + warning + informational, "0"},
+      {74, "8 (6 diagnoses, 2 observations)\nFAIL Level: WARNING\n" + critical + warning,
+       "2 (1 diagnosis, 1 observation)\n" + informational},
+      {75, "3 (1 diagnosis, 2 observations)\nFAIL Level: CRITICAL\n" + critical,
+       "7 (6 diagnoses, 1 observation)\n" + warning + informational},
+  };
+  for (const auto& c : cases) {
+    auto data = CountedRun({{0, 0}, {3, 0}, {16, 0}, {19, 0}},
+                           {{8 | 16 | 0, 1}, {8 | 16 | 1, 1}, {8 | 16 | 2, 1}, {4 | 0, 5}, {0 | 0, 1}, {0 | 2, 1}});
+    data.passed = false;
+    data.fail_level_set = true;
+    data.fail_level = c.fail_level;
+    const std::string printed = Printed([&] { UtilityFunctions().Summarize(data); });
+    const std::size_t from = printed.find("Total number of issues contributing to FAIL: ");
+    ASSERT_NE(from, std::string::npos) << printed;
+    EXPECT_EQ(printed.substr(from, printed.rfind(kRule) - from),
+              "Total number of issues contributing to FAIL: " + c.fail +
+                  "\n\nTotal number of other issues: " + c.other + "\n")
+        << "FAIL level " << c.fail_level;
+  }
+}
+
 TEST(RunSummaryTest, SummarizeWithoutIssues) {
   auto data = CountedRun({{0, 0}, {3, 0}, {16, 0}, {19, 0}}, {});
   auto skipped = Definition(*data.fwd_attributes, "gpu");

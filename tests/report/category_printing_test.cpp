@@ -129,27 +129,5 @@ TEST_F(CategoryPrintingTest, IssueWithoutRecords) {
   EXPECT_EQ(Print([](CategoryPrinting& p) { p.PrintIssueLong(nullptr, "  1. "); }), "  1. \n");
 }
 
-// A long node list and long texts stay within the width, continuation rows
-// aligned, at every width; tiny and huge widths neither crash nor loop.
-TEST_F(CategoryPrintingTest, EveryWidth) {
-  std::vector<std::string> nodes;
-  for (int i = 0; i < 400; i += 2) nodes.push_back("rack" + std::to_string(i / 40) + "-n" + std::to_string(i));
-  const std::string sentence =
-      "The interconnect link reported many symbol errors since the last reset, "
-      "check the cable and the switch port and reseat the adapter";
-  File("FUNCTIONALITY", "compute", {Collapsed({Record("ib", 80, nodes, sentence)})});
-  map_.subcluster_map["compute"] = nodes;
-  for (const int width : {1, 10, 40, 80, 200, 10000}) {
-    data_.width = width;
-    const std::string short_form = Print([](CategoryPrinting& p) { p.PrintCategories(); });
-    const std::string long_form = Print([](CategoryPrinting& p) { p.PrintCategories(); }, true);
-    testing::ExpectFits(short_form, width);
-    testing::ExpectFits(long_form, width);
-    if (width >= 40) {
-      EXPECT_NE(short_form.find("200 nodes:"), std::string::npos) << width;
-    }
-  }
-}
-
 }  // namespace
 }  // namespace qorv::postprocessor

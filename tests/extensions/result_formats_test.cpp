@@ -266,8 +266,8 @@ TEST_F(ResultFilesTest, MetricsMergeNamesThatRepairToTheSameLabel) {
   config_->issue_lists[Config::OBSERVATIONS] = {Record("obs", 90, {"n\xFF", "n\xFE"})};
   config_->observation_ids = {{"obs", {"s"}}};
   config_->nodes = {{"", "n\xFF"}, {"", "n\xFE"}, {"", "clean"}};
-  AddFwd("d\xFF", {"s"});
-  AddFwd("d\xFE", {})->fwd->skipped = true;
+  AddFwd("d\xFE", {"s"});
+  AddFwd("d\xFF", {})->fwd->skipped = true;  // after the failing spelling, which still decides
   ASSERT_EQ(Run(), 0) << errors_;
   for (const std::string& sample : {"qorv_node_issues{node=\"n" + kFffd + "\",severity=\"critical\"} 2\n",
                                     "qorv_framework_definition_passed{definition=\"d" + kFffd + "\"} 0\n",

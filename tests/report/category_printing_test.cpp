@@ -99,9 +99,15 @@ TEST_F(CategoryPrintingTest, CategoriesWithoutIssuesAndASingleSubcluster) {
   EXPECT_EQ(Print([](CategoryPrinting& p) { p.PrintCategories(); }),
             "FUNCTIONALITY\nNo issues detected.\n\nPERFORMANCE\nNo issues detected.\n\n");
 
+  // Two subclusters: each under its header, the default one last.
+  File("INFORMATIONAL", "default-subcluster", {Collapsed({Record("i", 0, {"d1"}, "BIOS\n2.1")})});
+  EXPECT_EQ(Print([](CategoryPrinting& p) { p.PrintCategory("INFORMATIONAL"); }),
+            std::string(200, '-') +
+                "\nINFORMATIONAL\nThe following additional information was detected:\n\n"
+                "  Subcluster \"compute\": c[1-3]\n    No issues detected.\n\n"
+                "  Remaining Nodes: d1\n    1. BIOS2.1\n         1 node: d1\n\n");
   // One subcluster: no header, issues indented by two blanks, line ends gone.
   map_.subcluster_map.erase("compute");
-  File("INFORMATIONAL", "default-subcluster", {Collapsed({Record("i", 0, {"d1"}, "BIOS\n2.1")})});
   EXPECT_EQ(Print([](CategoryPrinting& p) { p.PrintCategory("INFORMATIONAL"); }),
             std::string(200, '-') +
                 "\nINFORMATIONAL\nThe following additional information was detected:\n\n"

@@ -261,18 +261,21 @@ TEST_F(ResultFilesTest, FailuresStateTheWorstFindingAndFailedVerdictsWithoutIssu
 
 // Names that differ only in ill-formed bytes become the same label value;
 // Prometheus rejects a file with a series twice, so they make one series.
-// A clean node is tested but has no issues.
+// A clean node of the default group is tested but has no issues.
 TEST_F(ResultFilesTest, MetricsMergeNamesThatRepairToTheSameLabel) {
   config_->issue_lists[Config::OBSERVATIONS] = {Record("obs", 90, {"n\xFF", "n\xFE"})};
+  config_->issue_lists[Config::ISSUES] = config_->issue_lists[Config::OBSERVATIONS];
   config_->observation_ids = {{"obs", {"s"}}};
   config_->nodes = {{"", "n\xFF"}, {"", "n\xFE"}, {"", "clean"}};
+  config_->node_groups["default-subcluster"] = std::make_shared<ClusterDefinition>();
+  config_->node_groups["default-subcluster"]->name = "default-subcluster";
   AddFwd("d\xFE", {"s"});
   AddFwd("d\xFF", {})->fwd->skipped = true;  // after the failing spelling, which still decides
   ASSERT_EQ(Run(), 0) << errors_;
   for (const std::string& sample : {"qorv_node_issues{node=\"n" + kFffd + "\",severity=\"critical\"} 2\n",
                                     "qorv_framework_definition_passed{definition=\"d" + kFffd + "\"} 0\n",
                                     "qorv_framework_definition_skipped{definition=\"d" + kFffd + "\"} 1\n",
-                                    "qorv_tested_nodes 3\n", "qorv_nodes_with_issues 2\n"}) {
+                                    std::string("qorv_tested_nodes 3\n"), std::string("qorv_nodes_with_issues 2\n")}) {
     EXPECT_TRUE(Contains(metrics_, sample)) << sample << metrics_;
   }
   EXPECT_EQ(metrics_.find("qorv_node_issues{node=\"n" + kFffd + "\",severity=\"critical\"}"),

@@ -69,8 +69,8 @@ TEST(RunSummaryTest, BreakdownsSplitTheGroupsAtTheFailLevel) {
     int fail_level;
     std::string fail, other;
   } cases[] = {
-      {0, "10 (7 diagnoses, 3 observations)\nFAIL Level: INFORMATIONAL\n" + critical + warning + informational, "0"},
-      {24, "10 (7 diagnoses, 3 observations)\nFAIL Level: INFORMATIONAL\n" + critical + warning + informational, "0"},
+      {0, "10 (7 diagnoses, 3 observations)\nFAIL Level: INFORMATIONAL\n" + critical + warning + informational, "0\n"},
+      {24, "10 (7 diagnoses, 3 observations)\nFAIL Level: INFORMATIONAL\n" + critical + warning + informational, "0\n"},
       {74, "8 (6 diagnoses, 2 observations)\nFAIL Level: WARNING\n" + critical + warning,
        "2 (1 diagnosis, 1 observation)\n" + informational},
       {75, "3 (1 diagnosis, 2 observations)\nFAIL Level: CRITICAL\n" + critical,

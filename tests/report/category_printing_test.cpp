@@ -58,13 +58,21 @@ TEST_F(CategoryPrintingTest, SummaryWithANodeFilterAndNoCommandLine) {
                 std::string(200, '-') + "\n");
 }
 
+// The validation verdicts of the summary and of the run summary's block;
+// neither prints a heading without a validation.
 TEST_F(CategoryPrintingTest, Validation) {
-  EXPECT_EQ(Print([](CategoryPrinting& p) { p.PrintValidation(); }), "");
+  const auto block = [this] { return Printed([this] { UtilityFunctions().print_validation(data_); }); };
   auto& attributes = *data_.fwd_attributes;
-  attributes.roots = {Definition(attributes, "slurm", "Scheduler ready", false), Definition(attributes, "cpu"),
+  attributes.roots = {Definition(attributes, "cpu")};
+  EXPECT_EQ(Print([](CategoryPrinting& p) { p.PrintValidation(); }) + block(), "");
+  attributes.roots = {Definition(attributes, "slurm", "Scheduler ready", false), attributes.roots[0], nullptr,
                       Definition(attributes, "mpi", "MPI stack", true)};
   EXPECT_EQ(Print([](CategoryPrinting& p) { p.PrintValidation(); }),
             "VALIDATION PASSED\n  MPI stack\nVALIDATION FAILED\n  Scheduler ready\n" + std::string(200, '-') + "\n");
+  EXPECT_EQ(block(),
+            "Solution Validation Results\nMPI stack: PASS\n\nScheduler ready: FAIL\n\n" + std::string(200, '-') + "\n");
+  EXPECT_EQ(UtilityFunctions().get_validation(attributes.roots),
+            (std::vector<std::pair<std::string, std::string>>{{"Scheduler ready", "FAIL"}, {"MPI stack", "PASS"}}));
 }
 
 TEST_F(CategoryPrintingTest, NodeCountsSplitListsAndMatchLongNames) {

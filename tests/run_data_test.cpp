@@ -148,38 +148,6 @@ TEST(RunDataTest, CopiesFromTheConfiguration) {
   EXPECT_FALSE(two_groups.default_subcluster_only);
 }
 
-TEST(RunDataTest, CopiesShareOnlyTheSharedFields) {
-  Config config;
-  config.issue_lists[Config::ISSUES] = {std::make_shared<analysis::AnalysisOutput>()};
-  PostprocessorExtensionData data;
-  ASSERT_EQ(UtilityFunctions().fillOutputData(config, data), 0);
-
-  PostprocessorExtensionData copy;
-  copy = data;
-  copy = copy;  // self-assignment keeps everything
-  data.issues->push_back(std::make_shared<analysis::AnalysisOutput>());
-  data.width = 132;
-  EXPECT_EQ(copy.issues->size(), 2u);
-  EXPECT_EQ(copy.width, 80);
-  EXPECT_EQ(copy.fwd_attributes, data.fwd_attributes);
-}
-
-struct PlainExtension : PostprocessorExtension {
-  using PostprocessorExtension::PostprocessorExtension;
-  int run() override { return PostprocessorExtension::run(); }
-};
-
-TEST(RunDataTest, ExtensionBaseCopiesTheRunDataAndItsRunBodyReturnsZero) {
-  PostprocessorExtensionData data;
-  data.width = 120;
-  data.issues = std::make_shared<IssueList>();
-  PlainExtension extension(data);
-  EXPECT_EQ(extension.run(), 0);
-  EXPECT_EQ(extension.data.width, 120);
-  EXPECT_EQ(extension.data.issues, data.issues);
-  EXPECT_FALSE(std::is_copy_constructible_v<PlainExtension>);
-}
-
 // Each field of a key reads back as it was built, whatever the other two
 // hold: a reader that takes a neighbour's bit files issues under the wrong
 // type, severity group or verdict.

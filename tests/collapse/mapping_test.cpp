@@ -98,14 +98,32 @@ TEST_F(MappingTest, LookupsFindGroupsAtAFailLevelInsideAGroup) {
   EXPECT_EQ(Definition("memory").type_counts.at(IssueKey(4 + 3 + 16)), 1);
 }
 
-TEST_F(MappingTest, ObservationCountsAndPassFlag) {
-  Observe("dimm-errors", 10);
-  ASSERT_EQ(Fill(), 0);
-  EXPECT_TRUE(Definition("memory").pass);
-  EXPECT_EQ(Definition("memory").type_counts.at(IssueKey(3)), 1);
-  // A definition without observations is left as it was.
-  EXPECT_TRUE(Definition("cpu").pass);
-  EXPECT_TRUE(Definition("cpu").type_counts.empty());
+// An observation fails its definition from the FAIL level on, and counts
+// under its severity group with the fail bit from there; a definition
+// without observations is left as it was.
+TEST_F(MappingTest, ObservationsFailTheirDefinitionFromTheFailLevelOn) {
+  const struct {
+    int fail_level, severity;
+    bool pass;
+    unsigned long key;
+  } cases[] = {{25, 10, true, 3},     {25, 24, true, 3},           {25, 25, false, 4 + 3 + 16},
+               {50, 49, true, 4 + 3}, {50, 50, false, 4 + 3 + 16}, {100, 100, false, 8 + 3 + 16}};
+  for (const auto& c : cases) {
+    config_.fail_level = c.fail_level;
+    config_.issue_lists[Config::OBSERVATIONS].clear();
+    Observe("dimm-errors", c.severity);
+    for (const char* name : {"memory", "cpu"}) {
+      Definition(name).pass = true;
+      Definition(name).type_counts.clear();
+    }
+    data_ = PostprocessorExtensionData();
+    ASSERT_EQ(Fill(), 0);
+    EXPECT_EQ(Definition("memory").pass, c.pass) << c.severity << " at FAIL level " << c.fail_level;
+    EXPECT_EQ(Definition("memory").type_counts, (std::map<IssueKey, int, CompareBitset>{{IssueKey(c.key), 1}}))
+        << c.severity << " at FAIL level " << c.fail_level;
+    EXPECT_TRUE(Definition("cpu").pass);
+    EXPECT_TRUE(Definition("cpu").type_counts.empty());
+  }
 }
 
 TEST_F(MappingTest, UnknownIdsStopTheLinkingWithAMessage) {

@@ -74,9 +74,9 @@ TEST(SeverityCollapseTest, FailLevelsSetKeysAndCounts) {
     int not_failing, failing;  // per type: diagnoses and observations alike
   };
   const Case cases[] = {
-      {0, {16, 17, 18, 20, 21, 22, 24, 25, 26}, 0, 3},
-      {25, {0, 1, 2, 20, 21, 22, 24, 25, 26}, 1, 2},
+      {0, {16, 17, 18, 20, 21, 22, 24, 25, 26}, 0, 3}, {25, {0, 1, 2, 20, 21, 22, 24, 25, 26}, 1, 2},
       {50, {0, 1, 2, 4, 5, 6, 24, 25, 26}, 1, 2},  // counts take warning as failing, the keys do not
+      {74, {0, 1, 2, 4, 5, 6, 24, 25, 26}, 1, 2},  // the level at the group's upper bound: still failing
       {75, {0, 1, 2, 4, 5, 6, 24, 25, 26}, 2, 1},
   };
   for (const Case& c : cases) {

@@ -226,17 +226,25 @@ TEST_F(ResultFilesTest, HostileRunGivesConsistentFiles) {
                                      " end\r\\n\",severity=\"warning\"} 1\n"));
 }
 
-// A failed verdict that no issue shows still makes a failure: a run can
-// fail with no definitions at all. With the FAIL level inside the warning
-// group, the whole group counts toward FAIL, as the summary counts it. An
-// issue without nodes is a case of its own.
-TEST_F(ResultFilesTest, FailedVerdictsWithoutIssuesStillFail) {
+// A node's failure states its most severe finding, whatever the order of
+// the findings. A failed verdict that no issue shows still makes a failure:
+// a run can fail with no definitions at all. With the FAIL level inside the
+// warning group, the whole group counts toward FAIL, as the summary counts
+// it. An issue without nodes is a case of its own.
+TEST_F(ResultFilesTest, FailuresStateTheWorstFindingAndFailedVerdictsWithoutIssuesStillFail) {
   config_->fail_level = 50;
-  config_->issue_lists[Config::OBSERVATIONS] = {Record("obs-60", 60, {"n1"})};
-  config_->observation_ids = {{"obs-60", {"s"}}};
+  config_->issue_lists[Config::OBSERVATIONS] = {Record("obs-60", 60, {"n1", "n2"}), Record("obs-90", 90, {"n2"}),
+                                                Record("obs-70", 70, {"n2"})};
+  config_->observation_ids = {{"obs-60", {"s"}}, {"obs-70", {"s"}}, {"obs-90", {"s"}}};
   AddFwd("quiet", {"s"});
   ASSERT_EQ(Run(), 0) << errors_;
-  EXPECT_TRUE(Contains(junit_, "<failure message=\"obs-60\" type=\"WARNING\">")) << junit_;
+  EXPECT_TRUE(Contains(junit_,
+                       "<testcase name=\"n1\" classname=\"quiet\" time=\"0\">\n"
+                       "      <failure message=\"obs-60\" type=\"WARNING\">"))
+      << junit_;
+  EXPECT_TRUE(Contains(junit_,
+                       "<testcase name=\"n2\" classname=\"quiet\" time=\"0\">\n"
+                       "      <failure message=\"obs-90\" type=\"CRITICAL\">"));
   EXPECT_FALSE(Contains(junit_, "(no Framework Definition)"));
 
   config_ = testing::ExtensionRun({"qorv_junit"}, 0);
@@ -253,16 +261,21 @@ TEST_F(ResultFilesTest, FailedVerdictsWithoutIssuesStillFail) {
 
 // Names that differ only in ill-formed bytes become the same label value;
 // Prometheus rejects a file with a series twice, so they make one series.
+// A clean node of the default group is tested but has no issues.
 TEST_F(ResultFilesTest, MetricsMergeNamesThatRepairToTheSameLabel) {
   config_->issue_lists[Config::OBSERVATIONS] = {Record("obs", 90, {"n\xFF", "n\xFE"})};
+  config_->issue_lists[Config::ISSUES] = config_->issue_lists[Config::OBSERVATIONS];
   config_->observation_ids = {{"obs", {"s"}}};
-  config_->nodes = {{"", "n\xFF"}, {"", "n\xFE"}};
-  AddFwd("d\xFF", {"s"});
-  AddFwd("d\xFE", {})->fwd->skipped = true;
+  config_->nodes = {{"", "n\xFF"}, {"", "n\xFE"}, {"", "clean"}};
+  config_->node_groups["default-subcluster"] = std::make_shared<ClusterDefinition>();
+  config_->node_groups["default-subcluster"]->name = "default-subcluster";
+  AddFwd("d\xFE", {"s"});
+  AddFwd("d\xFF", {})->fwd->skipped = true;  // after the failing spelling, which still decides
   ASSERT_EQ(Run(), 0) << errors_;
   for (const std::string& sample : {"qorv_node_issues{node=\"n" + kFffd + "\",severity=\"critical\"} 2\n",
                                     "qorv_framework_definition_passed{definition=\"d" + kFffd + "\"} 0\n",
-                                    "qorv_framework_definition_skipped{definition=\"d" + kFffd + "\"} 1\n"}) {
+                                    "qorv_framework_definition_skipped{definition=\"d" + kFffd + "\"} 1\n",
+                                    std::string("qorv_tested_nodes 3\n"), std::string("qorv_nodes_with_issues 2\n")}) {
     EXPECT_TRUE(Contains(metrics_, sample)) << sample << metrics_;
   }
   EXPECT_EQ(metrics_.find("qorv_node_issues{node=\"n" + kFffd + "\",severity=\"critical\"}"),

@@ -58,13 +58,21 @@ TEST_F(CategoryPrintingTest, SummaryWithANodeFilterAndNoCommandLine) {
                 std::string(200, '-') + "\n");
 }
 
+// The validation verdicts of the summary and of the run summary's block;
+// neither prints a heading without a validation.
 TEST_F(CategoryPrintingTest, Validation) {
-  EXPECT_EQ(Print([](CategoryPrinting& p) { p.PrintValidation(); }), "");
+  const auto block = [this] { return Printed([this] { UtilityFunctions().print_validation(data_); }); };
   auto& attributes = *data_.fwd_attributes;
-  attributes.roots = {Definition(attributes, "slurm", "Scheduler ready", false), Definition(attributes, "cpu"),
+  attributes.roots = {Definition(attributes, "cpu")};
+  EXPECT_EQ(Print([](CategoryPrinting& p) { p.PrintValidation(); }) + block(), "");
+  attributes.roots = {Definition(attributes, "slurm", "Scheduler ready", false), attributes.roots[0], nullptr,
                       Definition(attributes, "mpi", "MPI stack", true)};
   EXPECT_EQ(Print([](CategoryPrinting& p) { p.PrintValidation(); }),
             "VALIDATION PASSED\n  MPI stack\nVALIDATION FAILED\n  Scheduler ready\n" + std::string(200, '-') + "\n");
+  EXPECT_EQ(block(),
+            "Solution Validation Results\nMPI stack: PASS\n\nScheduler ready: FAIL\n\n" + std::string(200, '-') + "\n");
+  EXPECT_EQ(UtilityFunctions().get_validation(attributes.roots),
+            (std::vector<std::pair<std::string, std::string>>{{"Scheduler ready", "FAIL"}, {"MPI stack", "PASS"}}));
 }
 
 TEST_F(CategoryPrintingTest, NodeCountsSplitListsAndMatchLongNames) {
@@ -99,9 +107,15 @@ TEST_F(CategoryPrintingTest, CategoriesWithoutIssuesAndASingleSubcluster) {
   EXPECT_EQ(Print([](CategoryPrinting& p) { p.PrintCategories(); }),
             "FUNCTIONALITY\nNo issues detected.\n\nPERFORMANCE\nNo issues detected.\n\n");
 
+  // Two subclusters: each under its header, the default one last.
+  File("INFORMATIONAL", "default-subcluster", {Collapsed({Record("i", 0, {"d1"}, "BIOS\n2.1")})});
+  EXPECT_EQ(Print([](CategoryPrinting& p) { p.PrintCategory("INFORMATIONAL"); }),
+            std::string(200, '-') +
+                "\nINFORMATIONAL\nThe following additional information was detected:\n\n"
+                "  Subcluster \"compute\": c[1-3]\n    No issues detected.\n\n"
+                "  Remaining Nodes: d1\n    1. BIOS2.1\n         1 node: d1\n\n");
   // One subcluster: no header, issues indented by two blanks, line ends gone.
   map_.subcluster_map.erase("compute");
-  File("INFORMATIONAL", "default-subcluster", {Collapsed({Record("i", 0, {"d1"}, "BIOS\n2.1")})});
   EXPECT_EQ(Print([](CategoryPrinting& p) { p.PrintCategory("INFORMATIONAL"); }),
             std::string(200, '-') +
                 "\nINFORMATIONAL\nThe following additional information was detected:\n\n"
@@ -127,28 +141,6 @@ TEST_F(CategoryPrintingTest, NumbersAlignAndGroupsOfAllNodesComeLast) {
 TEST_F(CategoryPrintingTest, IssueWithoutRecords) {
   EXPECT_EQ(Print([](CategoryPrinting& p) { p.PrintIssue(Collapsed({}), "  1. "); }), "  1. \n       0 node: \n");
   EXPECT_EQ(Print([](CategoryPrinting& p) { p.PrintIssueLong(nullptr, "  1. "); }), "  1. \n");
-}
-
-// A long node list and long texts stay within the width, continuation rows
-// aligned, at every width; tiny and huge widths neither crash nor loop.
-TEST_F(CategoryPrintingTest, EveryWidth) {
-  std::vector<std::string> nodes;
-  for (int i = 0; i < 400; i += 2) nodes.push_back("rack" + std::to_string(i / 40) + "-n" + std::to_string(i));
-  const std::string sentence =
-      "The interconnect link reported many symbol errors since the last reset, "
-      "check the cable and the switch port and reseat the adapter";
-  File("FUNCTIONALITY", "compute", {Collapsed({Record("ib", 80, nodes, sentence)})});
-  map_.subcluster_map["compute"] = nodes;
-  for (const int width : {1, 10, 40, 80, 200, 10000}) {
-    data_.width = width;
-    const std::string short_form = Print([](CategoryPrinting& p) { p.PrintCategories(); });
-    const std::string long_form = Print([](CategoryPrinting& p) { p.PrintCategories(); }, true);
-    testing::ExpectFits(short_form, width);
-    testing::ExpectFits(long_form, width);
-    if (width >= 40) {
-      EXPECT_NE(short_form.find("200 nodes:"), std::string::npos) << width;
-    }
-  }
 }
 
 }  // namespace

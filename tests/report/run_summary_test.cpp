@@ -34,29 +34,53 @@ PostprocessorExtensionData CountedRun(std::map<unsigned long, int> type_counts, 
   return data;
 }
 
-// The summary of a failed run at the default FAIL level is in the golden
-// reports; here, a level inside the warning group, which then counts toward
-// FAIL as a whole, and a node filter, which hides the nodes with issues.
-TEST(RunSummaryTest, SummarizeAtALevelInsideTheWarningGroupWithANodeFilter) {
-  auto data = CountedRun({{0, 1}, {3, 1}, {16, 6}, {19, 2}},
-                         {{8 | 16 | 0, 1}, {8 | 16 | 1, 1}, {8 | 16 | 2, 1}, {4 | 0, 5}, {0 | 0, 1}, {0 | 2, 1}});
-  data.passed = false;
-  data.fail_level_set = true;
-  data.fail_level = 50;
-  data.include_nodes->push_back("n1");
-  data.suppressed_count = 2;
+// The FAIL breakdown lists the severity groups whose upper bound reaches
+// the FAIL level, the other breakdown the rest, each most severe first. A
+// level inside the warning group counts the whole group toward FAIL. A node
+// filter hides the nodes with issues and the FAIL breakdown. The summary of
+// a failed run at the default level is in the golden reports.
+TEST(RunSummaryTest, SummarizeSplitsTheGroupsAtTheFailLevel) {
+  const std::string critical = "3 CRITICAL     (1 diagnosis,     2 observations)\n";
+  const std::string warning = "5 WARNING     (5 diagnoses,     0 observations)\n";
+  const std::string informational = "2 INFORMATIONAL     (1 diagnosis,     1 observation)\n";
   // Wrapped as the printer wraps it: where the path breaks depends on its length.
   const std::string note =
       str::word_wrap("Total number of issues not shown (suppressed): 2\nIssues can be suppressed in " +
                          str::wordexp(fs::abspath(str::dirname(fs::selfpath())) + "/../..//etc/qorv.xml"),
                      80, "");
-  EXPECT_EQ(Printed([&] { UtilityFunctions().Summarize(data); }),
-            "Overall Result: FAIL\n\n"
-            "Nodes tested: n[1-3]\n\n"
-            "Total number of issues contributing to FAIL: 8 (6 diagnoses, 2 observations)\nFAIL Level: WARNING\n\n"
-            "Total number of other issues: 2 (1 diagnosis, 1 observation)\n"
-            "2 INFORMATIONAL     (1 diagnosis,     1 observation)\n\n\n" +
-                note + "\n" + kRule + "\n");
+  const struct {
+    int fail_level;
+    bool filtered;  // by a node filter, with two records suppressed
+    std::string fail, other;
+  } cases[] = {
+      {0, false, "10 (7 diagnoses, 3 observations)\nFAIL Level: INFORMATIONAL\n" + critical + warning + informational,
+       "0\n"},
+      {24, false, "10 (7 diagnoses, 3 observations)\nFAIL Level: INFORMATIONAL\n" + critical + warning + informational,
+       "0\n"},
+      {50, true, "8 (6 diagnoses, 2 observations)\nFAIL Level: WARNING",
+       "2 (1 diagnosis, 1 observation)\n" + informational},
+      {74, false, "8 (6 diagnoses, 2 observations)\nFAIL Level: WARNING\n" + critical + warning,
+       "2 (1 diagnosis, 1 observation)\n" + informational},
+      {75, false, "3 (1 diagnosis, 2 observations)\nFAIL Level: CRITICAL\n" + critical,
+       "7 (6 diagnoses, 1 observation)\n" + warning + informational},
+  };
+  for (const auto& c : cases) {
+    auto data = CountedRun({{0, 0}, {3, 0}, {16, 0}, {19, 0}},
+                           {{8 | 16 | 0, 1}, {8 | 16 | 1, 1}, {8 | 16 | 2, 1}, {4 | 0, 5}, {0 | 0, 1}, {0 | 2, 1}});
+    data.passed = false;
+    data.fail_level_set = true;
+    data.fail_level = c.fail_level;
+    if (c.filtered) {
+      data.include_nodes->push_back("n1");
+      data.suppressed_count = 2;
+    }
+    EXPECT_EQ(Printed([&] { UtilityFunctions().Summarize(data); }),
+              "Overall Result: FAIL\n\nNodes tested: n[1-3]\n" +
+                  std::string(c.filtered ? "" : "Nodes with issues found: \n") +
+                  "\nTotal number of issues contributing to FAIL: " + c.fail + "\n\nTotal number of other issues: " +
+                  c.other + (c.filtered ? "\n\n" + note + "\n" : "\n") + kRule + "\n")
+        << "FAIL level " << c.fail_level;
+  }
 }
 
 TEST(RunSummaryTest, SummarizeWithoutIssues) {
@@ -80,20 +104,6 @@ TEST(RunSummaryTest, ClosingBlockWithoutNodeFileOrDatabases) {
   EXPECT_EQ(
       Printed([&] { UtilityFunctions().PrintEnd(data); }),
       kRule + "\n" + std::string("Quorvane ") + kProductVersion + "\n19:45:00 November 23 2026 UTC\nDatabases used:\n");
-}
-
-TEST(RunSummaryTest, ValidationVerdicts) {
-  PostprocessorExtensionData data;
-  EXPECT_EQ(Printed([&] { UtilityFunctions().print_validation(data); }), "");
-  auto plain = Definition(*data.fwd_attributes, "cpu");
-  EXPECT_EQ(Printed([&] { UtilityFunctions().print_validation(data); }), "") << "no validation: no heading";
-
-  auto failed = Definition(*data.fwd_attributes, "slurm", "Scheduler ready", false);
-  auto passed = Definition(*data.fwd_attributes, "mpi", "MPI stack", true);
-  EXPECT_EQ(Printed([&] { UtilityFunctions().print_validation(data); }),
-            "Solution Validation Results\nMPI stack: PASS\n\nScheduler ready: FAIL\n\n" + kRule + "\n");
-  EXPECT_EQ(UtilityFunctions().get_validation({failed, plain, nullptr, passed}),
-            (std::vector<std::pair<std::string, std::string>>{{"Scheduler ready", "FAIL"}, {"MPI stack", "PASS"}}));
 }
 
 // The drawing of well-formed trees is in the golden reports; here, the

@@ -140,128 +140,164 @@ const char kResults[] = "qorv_results.log";
 const char kJson[] = "qorv_results.json";
 const char kWarnings[] = "qorv_execution_warnings.log";
 
+using Setup = std::function<void(const TempDir&)>;
+using Strings = std::vector<std::string>;
+
 struct Case {
   const char* name;
-  std::string run;                // written as run.json
-  std::vector<std::string> args;  // after run.json and the extension directory
+  std::string run;  // written as run.json
+  Strings args;     // after run.json and the extension directory
   int status;
-  std::vector<std::string> err;                         // each must appear on standard error
-  std::function<void(const TempDir&)> setup = nullptr;  // more files, before the run
-  std::vector<std::string> results = {};                // result files that must be there, complete
-  std::vector<std::string> out = {};                    // each must appear on standard output
-  int columns = -1;                                     // a terminal this wide on standard input
-  const char* epoch = nullptr;                          // SOURCE_DATE_EPOCH
-  std::map<std::string, unsigned> modes = {};           // files' permission bits; 0: the file is not there
+  Strings err;                                 // each must appear on standard error
+  Setup setup = nullptr;                       // more files, before the run
+  Strings results = {};                        // result files that must be there, complete
+  Strings out = {};                            // each must appear on standard output
+  int columns = -1;                            // a terminal this wide on standard input
+  const char* epoch = nullptr;                 // SOURCE_DATE_EPOCH
+  std::map<std::string, unsigned> modes = {};  // files' permission bits; 0: the file is not there
+  std::map<std::string, Strings> texts = {};   // result files, each with what must appear in it
+  bool escaped = false;                        // standard output and texts' files show no control character
+
+  Case Printing(Strings text, int width = -1) const {
+    Case c = *this;
+    c.out = std::move(text);
+    c.columns = width;
+    return c;
+  }
+  Case Modes(std::map<std::string, unsigned> bits) const {
+    Case c = *this;
+    c.modes = std::move(bits);
+    return c;
+  }
+  Case Saying(Strings text) const {
+    Case c = *this;
+    c.err = std::move(text);
+    return c;
+  }
+  Case Holding(std::map<std::string, Strings> files, bool escapes = false) const {
+    Case c = *this;
+    c.texts = std::move(files);
+    c.escaped = escapes;
+    return c;
+  }
+  Case Epoch(const char* value) const {
+    Case c = *this;
+    c.epoch = value;
+    return c;
+  }
 };
 
-// Bad input of every kind, and the options, through the program: each gives
-// its exit status and a message naming the file and the problem, never a
-// crash. A refused run (status 2) or one that only processes leaves every
-// file as it was; any result file a run leaves is complete.
-TEST(QorvPostprocessBadInput, RefusesOrReportsEachPlainly) {
-  const auto catalog = [](std::string text) { return [text](const TempDir& d) { d.Write("c.xml", text); }; };
+// A run of `run` with args that exits 0 and leaves every one of results complete.
+Case Runs(const char* name, std::string run, Strings args, Strings results = {}, Setup setup = nullptr) {
+  return {name, std::move(run), std::move(args), 0, {}, std::move(setup), std::move(results)};
+}
+// A run of SmallRun() with args that exits with status and says each of err.
+Case Stops(const char* name, Strings args, int status, Strings err, Setup setup = nullptr) {
+  return {name, SmallRun(), std::move(args), status, std::move(err), std::move(setup)};
+}
+// A run of `run` with args that exits with the FAIL status of --fail-exit.
+Case FailsRun(const char* name, std::string run, Strings args) {
+  return {name, std::move(run), std::move(args), 3, {}};
+}
+// A run file the program refuses, saying each of err.
+Case Refused(const char* name, std::string run, Strings err) { return {name, std::move(run), {}, 2, std::move(err)}; }
+
+// Bad input of every kind, the options, the verdict and the suppressions,
+// through the program: each gives its exit status and a message naming the
+// file and the problem, never a crash; a run that succeeds says nothing on
+// standard error unless a case expects it. A refused run (status 2) or one
+// that only processes leaves every file as it was; any result file a run
+// leaves is complete.
+TEST(QorvPostprocess, EachRunGivesItsStatusMessagesAndFiles) {
+  const auto file = [](std::string name, std::string text) { return [=](const TempDir& d) { d.Write(name, text); }; };
+  const auto remove = [](std::string name) { return [=](const TempDir& d) { std::filesystem::remove(d / name); }; };
   const auto third = [](const std::string& severity) {
     return SmallRun(",\n  \"third\": [{\"id\": \"a\", \"severity\": " + severity + "}]");
   };
-  const std::vector<std::string> all = {kResults, kJson, kWarnings};
-  std::vector<std::string> every_report;
+  const Strings all = {kResults, kJson, kWarnings};
+  Strings every_report;
   for (const char* name : {"category_summary", "category_log", "qorv_execution_warnings", "qorv_json", "qorv_junit",
                            "qorv_metrics", "qorv_html"}) {
     every_report.insert(every_report.end(), {"-e", name});
   }
-  std::vector<std::string> many_nodes;
+  Strings many_nodes;
   for (int i = 1; i <= 100000; ++i) many_nodes.push_back("n" + std::to_string(i));
   const std::string plugins = QORV_TEST_PLUGIN_DIR;
   const std::string odd_output = "out/;touch pwned&|<x> *.log";
   // The results go where the output name expands to, all of them.
   const auto out_dir = [](const TempDir& d) { ::setenv("QORV_TEST_OUT", (d / "out").c_str(), 1); };
-  const auto file = [](std::string name, std::string text) { return [=](const TempDir& d) { d.Write(name, text); }; };
   const auto rule = [&](const std::string& attributes) {
     return file("s.xml", "<qorv>\n  <suppressions>\n    <suppress " + attributes + "/>\n  </suppressions>\n</qorv>\n");
   };
-  const std::vector<std::string> rules = {"--suppressions", "s.xml"};
+  const Strings rules = {"--suppressions", "s.xml"};
+  const Strings metrics = {"--metrics-file", "q.prom", "--metrics-mode"};
+  const auto with = [](Strings list, const std::string& more) {
+    list.push_back(more);
+    return list;
+  };
+  const std::string catalogue = "<message-catalog language=\"en\"><message id=\"qorv-low\">";
+  const std::string fail = "\"overall\": \"FAIL\"", pass = "\"overall\": \"PASS\"";
+  const std::string clean = R"({"nodes": [{"name": "n1"}], "fwds": [{"name": "f"}]})";
+  const std::string records = R"([
+    {"id": "qorv-low#sda", "severity": 80, "nodes": ["n01"], "args": ["n01"]},
+    {"id": "qorv-low", "severity": 80, "nodes": ["n02"], "args": ["n02"]},
+    {"id": "qorv-low", "severity": 80, "nodes": ["n01", "n03"], "args": ["n01"]}])";
+  const std::string suppressible = R"({"nodes": [{"name": "n01"}, {"name": "n02"}, {"name": "n03"}],
+  "fwds": [{"name": "basic", "signs": ["mem"], "catalogs": [{"directory": "./", "files": ["c.xml"]}]}],
+  "observation_ids": {"qorv-low": ["mem"]}, "observations": )" +
+                                   records + ", \"issues\": " + records + "}\n";
+  // A suppression file at path with one rule of these attributes, or none.
+  const auto rules_in = [&](const std::string& path, const std::string& attributes) {
+    return file(path, "<?xml version=\"1.0\"?>\n<qorv>\n  <!-- rules -->\n  <suppressions>\n" +
+                          (attributes.empty() ? "" : "    <suppress " + attributes + "/>\n") +
+                          "  </suppressions>\n</qorv>\n");
+  };
+  const std::string control = R"(x\u001b[2J\u001b]0;title\u0007\n\u009b1m)";  // as JSON
+  const std::string shown = R"(x\x1b[2J\x1b]0;title\x07\x0a\xc2\x9b1m)";
 
   const std::vector<Case> cases = {
-      {"pass", SmallRun(), {"-e", "category_log"}, 0, {}, nullptr, {kResults}},
+      Runs("pass", SmallRun(), {"-e", "category_log"}, {kResults}),
       // The run file.
-      {"run file missing",
-       SmallRun(),
-       {},
-       2,
-       {"qorv-postprocess: run.json: cannot open the run file: No such file"},
-       [](const TempDir& d) { std::filesystem::remove(d / "run.json"); }},
-      {"malformed json",
-       "{\n  \"nodes\": [\n    {\"name\": \"n1\"},,\n  ]\n}\n",
-       {},
-       2,
-       {"run.json:3:20: expected a value"}},
-      {"file ends early", "{\"nodes\": [", {}, 2, {"run.json:1:12: the file ends early"}},
-      {"empty run file", "", {}, 2, {"run.json:"}},
-      {"binary run file",
-       std::string("\x7f"
-                   "ELF\x02\x01\x00\xff\xfe",
-                   9),
-       {},
-       2,
-       {"run.json:"}},
-      {"wrong type",
-       SmallRun(",\n  \"diagnoses\": [{\"id\": \"a\"}, {\"id\": \"b\", \"severity\": \"high\"}]"),
-       {},
-       2,
-       {"run.json:7:54: diagnoses[1].severity: expected a number, found a string"}},
-      {"severity -1", third("-1"), {}, 2, {"third[0].severity: -1 is out of range (a whole number from 0 to 100)"}},
-      {"severity 101", third("101"), {}, 2, {"third[0].severity: 101 is out of range"}},
-      {"severity 1e300", third("1e300"), {}, 2, {"third[0].severity: 1e300 is out of range"}},
-      {"severity INT_MIN", third(std::to_string(INT_MIN)), {}, 2, {"third[0].severity: -2147483648 is out of range"}},
-      {"fail level 1e20", SmallRun(",\n  \"fail_level\": 1e20"), {}, 2, {"fail_level: 1e20 is out of range"}},
-      {"integer beyond 64 bits",
-       SmallRun(",\n  \"third\": [{\"id\": \"a\", \"args\": [99999999999999999999]}]"),
-       {},
-       2,
-       {"third[0].args[0]: 99999999999999999999 is out of range"}},
-      {"unknown field", SmallRun(",\n  \"fwd\": []"), {}, 2, {"unknown field 'fwd' (did you mean 'fwds'?)"}},
+      Stops("run file missing", {}, 2, {"qorv-postprocess: run.json: cannot open the run file: No such file"},
+            remove("run.json")),
+      Refused("malformed json", "{\n  \"nodes\": [\n    {\"name\": \"n1\"},,\n  ]\n}\n",
+              {"run.json:3:20: expected a value"}),
+      Refused("file ends early", "{\"nodes\": [", {"run.json:1:12: the file ends early"}),
+      Refused("empty run file", "", {"run.json:"}),
+      Refused("binary run file",
+              std::string("\x7f"
+                          "ELF\x02\x01\x00\xff\xfe",
+                          9),
+              {"run.json:"}),
+      Refused("wrong type", SmallRun(",\n  \"diagnoses\": [{\"id\": \"a\"}, {\"id\": \"b\", \"severity\": \"high\"}]"),
+              {"run.json:7:54: diagnoses[1].severity: expected a number, found a string"}),
+      Refused("severity -1", third("-1"), {"third[0].severity: -1 is out of range (a whole number from 0 to 100)"}),
+      Refused("severity 101", third("101"), {"third[0].severity: 101 is out of range"}),
+      Refused("severity 1e300", third("1e300"), {"third[0].severity: 1e300 is out of range"}),
+      Refused("severity INT_MIN", third(std::to_string(INT_MIN)), {"third[0].severity: -2147483648 is out of range"}),
+      Refused("fail level 1e20", SmallRun(",\n  \"fail_level\": 1e20"), {"fail_level: 1e20 is out of range"}),
+      Refused("integer beyond 64 bits", SmallRun(",\n  \"third\": [{\"id\": \"a\", \"args\": [99999999999999999999]}]"),
+              {"third[0].args[0]: 99999999999999999999 is out of range"}),
+      Refused("unknown field", SmallRun(",\n  \"fwd\": []"), {"unknown field 'fwd' (did you mean 'fwds'?)"}),
       // Every report runs through a long chain and through a ladder of
       // millions of paths, in well under a second each: the walks keep their
       // own stacks and visit each definition once, and the drawn trees are
       // bounded.
-      {"30,000 dependent definitions", Layered(30000, 1), every_report, 0, {}, nullptr, all},
-      {"2^40 dependency paths",
-       Layered(40, 2),
-       every_report,
-       0,
-       {},
-       nullptr,
-       all,
-       {},
-       -1,
-       nullptr,
-       {{kResults, 0660}, {"qorv_results.prom", 0644}}},
+      Runs("30,000 dependent definitions", Layered(30000, 1), every_report, all),
+      Runs("2^40 dependency paths", Layered(40, 2), every_report, all)
+          .Modes({{kResults, 0660}, {"qorv_results.prom", 0644}}),
       // Message catalogues.
-      {"catalogue missing",
-       SmallRun(),
-       {},
-       2,
-       {"c.xml", "No such file"},
-       [](const TempDir& d) { std::filesystem::remove(d / "c.xml"); }},
-      {"catalogue malformed",
-       SmallRun(),
-       {},
-       2,
-       {"c.xml:1:"},
-       catalog(R"(<message-catalog language="en"><message id="qorv-low">Memory low</mesage></message-catalog>)")},
-      {"catalogue truncated", SmallRun(), {}, 2, {"c.xml:1:"}, catalog(std::string(kCatalog).substr(0, 60))},
-      {"catalogue binary", SmallRun(), {}, 2, {"c.xml"}, catalog(std::string("\0\x01\xff\xfe<\x80", 6))},
-      {"catalogue empty", SmallRun(), {}, 2, {"c.xml"}, catalog("")},
+      Stops("catalogue missing", {}, 2, {"c.xml", "No such file"}, remove("c.xml")),
+      Stops("catalogue malformed", {}, 2, {"c.xml:1:"},
+            file("c.xml", catalogue + "Memory low</mesage></message-catalog>")),
+      Stops("catalogue truncated", {}, 2, {"c.xml:1:"}, file("c.xml", std::string(kCatalog).substr(0, 60))),
+      Stops("catalogue binary", {}, 2, {"c.xml"}, file("c.xml", std::string("\0\x01\xff\xfe<\x80", 6))),
+      Stops("catalogue empty", {}, 2, {"c.xml"}, file("c.xml", "")),
       // Issues and nodes.
-      {"empty issue lists",
-       R"({"nodes": [{"name": "n1"}], "diagnoses": [], "observations": [], "third": [], "issues": []})",
-       {},
-       0,
-       {},
-       nullptr,
-       all},
-      {"odd node names", SmallRun("", {"n[1]", "a,b", "node 7", "n\u0153ud-\u00e91", "n2"}), {}, 0, {}, nullptr, all},
-      {"one issue on 100,000 nodes", SmallRun("", many_nodes), {"-e", "category_log"}, 0, {}, nullptr, {kResults}},
+      Runs("empty issue lists",
+           R"({"nodes": [{"name": "n1"}], "diagnoses": [], "observations": [], "third": [], "issues": []})", {}, all),
+      Runs("odd node names", SmallRun("", {"n[1]", "a,b", "node 7", "n\u0153ud-\u00e91", "n2"}), {}, all),
+      Runs("one issue on 100,000 nodes", SmallRun("", many_nodes), {"-e", "category_log"}, {kResults}),
       {"sign map missing a diagnosis",
        SmallRun(",\n  \"diagnoses\": [{\"id\": \"qorv-unmapped\", \"severity\": 80, \"nodes\": [\"n1\"]}]"),
        {},
@@ -270,314 +306,177 @@ TEST(QorvPostprocessBadInput, RefusesOrReportsEachPlainly) {
        nullptr,
        all},
       // Result files.
-      {"output option expanded once",
-       SmallRun(),
-       {"--output", "$QORV_TEST_OUT/run.log"},
-       0,
-       {},
-       out_dir,
-       {"out/run.log", "out/run.json", "out/" + std::string(kWarnings)},
-       {"/out/run.log, /"}},
-      {"output option with an unset variable",
-       SmallRun(),
-       {"--output", "a/$QORV_TEST_UNSET/w.log"},
-       2,
-       {"qorv-postprocess: --output: $QORV_TEST_UNSET is not set\n"}},
-      {"output file with an unset variable",
-       SmallRun(",\n  \"output_file\": \"${QORV_TEST_UNSET}.log\""),
-       {},
-       2,
-       {"qorv-postprocess: run.json: output_file: $QORV_TEST_UNSET is not set\n"}},
-      {"command substitution in the output option",
-       SmallRun(),
-       {"-o", "out/$(touch pwned)`touch pwned`.log"},
-       2,
-       {"--output: 'out/$(touch pwned)`touch pwned`.log': command substitution"}},
+      Runs("output option expanded once", SmallRun(), {"--output", "$QORV_TEST_OUT/run.log"},
+           {"out/run.log", "out/run.json", "out/" + std::string(kWarnings)}, out_dir)
+          .Printing({"/out/run.log, /"}),
+      Stops("output option with an unset variable", {"--output", "a/$QORV_TEST_UNSET/w.log"}, 2,
+            {"qorv-postprocess: --output: $QORV_TEST_UNSET is not set\n"}),
+      Refused("output file with an unset variable", SmallRun(",\n  \"output_file\": \"${QORV_TEST_UNSET}.log\""),
+              {"qorv-postprocess: run.json: output_file: $QORV_TEST_UNSET is not set\n"}),
+      Stops("command substitution in the output option", {"-o", "out/$(touch pwned)`touch pwned`.log"}, 2,
+            {"--output: 'out/$(touch pwned)`touch pwned`.log': command substitution"}),
       {"output directory cannot be created",
        SmallRun(),
        {"--output", "blocker/sub/run.log"},
        0,
        {"blocker/sub", "run.log"},
-       [](const TempDir& d) { d.Write("blocker", "a file\n"); },
+       file("blocker", "a file\n"),
        {"run.log", "run.json", kWarnings}},
-      {"a link at the output file is replaced, not written through",
-       SmallRun(),
-       {"--output", "out/run.log"},
-       0,
-       {},
-       [](const TempDir& d) {
-         std::filesystem::create_directory(d / "out");
-         std::filesystem::create_symlink("/dev/full", d / "out/run.log");
-       },
-       {"out/run.log"}},
+      Runs("a link at the output file is replaced, not written through", SmallRun(), {"--output", "out/run.log"},
+           {"out/run.log"},
+           [](const TempDir& d) {
+             std::filesystem::create_directory(d / "out");
+             std::filesystem::create_symlink("/dev/full", d / "out/run.log");
+           }),
       // A directory holds the results under their default names.
-      {"output names a directory",
-       SmallRun(),
-       {"--output", "outdir"},
-       0,
-       {},
-       [](const TempDir& d) { std::filesystem::create_directory(d / "outdir"); },
-       {"outdir/" + std::string(kResults), "outdir/qorv_results.json", "outdir/" + std::string(kWarnings)}},
-      {"output ends in a slash",
-       SmallRun(),
-       {"--output", "new/"},
-       0,
-       {},
-       nullptr,
-       {"new/" + std::string(kResults), "new/qorv_results.json"}},
-      {"shell metacharacters in the output file",
-       SmallRun(),
-       {"--output", odd_output},
-       0,
-       {},
-       nullptr,
-       {odd_output, "out/;touch pwned&|<x> *.json", "out/" + std::string(kWarnings)}},
+      Runs("output names a directory", SmallRun(), {"--output", "outdir"},
+           {"outdir/" + std::string(kResults), "outdir/qorv_results.json", "outdir/" + std::string(kWarnings)},
+           [](const TempDir& d) { std::filesystem::create_directory(d / "outdir"); }),
+      Runs("output ends in a slash", SmallRun(), {"--output", "new/"},
+           {"new/" + std::string(kResults), "new/qorv_results.json"}),
+      Runs("shell metacharacters in the output file", SmallRun(), {"--output", odd_output},
+           {odd_output, "out/;touch pwned&|<x> *.json", "out/" + std::string(kWarnings)}),
       // The metrics file: qorv_metrics runs besides the run's extensions and
       // writes there alone, readable by node_exporter's user.
-      {"metrics file",
-       SmallRun(),
-       {"-e", "category_log", "--metrics-file", "tf/q.prom", "-o", "out/run.log"},
-       0,
-       {},
-       nullptr,
-       {"tf/q.prom", "out/run.log"},
-       {"Prometheus metrics: tf/q.prom\n"},
-       -1,
-       nullptr,
-       {{"tf/q.prom", 0644}, {"out/run.prom", 0}, {"tf/run.log", 0}}},
-      {"metrics file of a named qorv_metrics",
-       SmallRun(),
-       {"-e", "qorv_metrics", "--metrics-file", "q.prom"},
-       0,
-       {},
-       nullptr,
-       {"q.prom"},
-       {},
-       -1,
-       nullptr,
-       {{"q.prom", 0644}, {"qorv_results.prom", 0}}},
-      {"metrics mode",
-       SmallRun(),
-       {"--metrics-file", "q.prom", "--metrics-mode", "0640"},
-       0,
-       {},
-       nullptr,
-       {"q.prom"},
-       {},
-       -1,
-       nullptr,
-       {{"q.prom", 0640}}},
-      {"metrics file in the run file, expanded",
-       SmallRun(",\n  \"metrics_file\": \"$QORV_TEST_OUT/m.prom\""),
-       {},
-       0,
-       {},
-       out_dir,
-       {"out/m.prom", kResults},
-       {},
-       -1,
-       nullptr,
-       {{"out/m.prom", 0644}}},
-      {"metrics file option over the run file's",
-       SmallRun(",\n  \"metrics_file\": \"m.txt\""),
-       {"--metrics-file", "q.prom"},
-       0,
-       {},
-       nullptr,
-       {"q.prom"}},
-      {"metrics file not .prom",
-       SmallRun(),
-       {"--metrics-file", "q.txt"},
-       2,
-       {"qorv-postprocess: --metrics-file: 'q.txt' does not end in .prom: node_exporter's textfile collector"}},
-      {"metrics file named only .prom",
-       SmallRun(",\n  \"metrics_file\": \"tf/.prom\""),
-       {},
-       2,
-       {"qorv-postprocess: run.json: metrics_file: 'tf/.prom' does not end in .prom"}},
-      {"metrics file that is the results log",
-       SmallRun(),
-       {"-e", "category_log", "-o", "q.prom", "--metrics-file", "q.prom"},
-       1,
-       {"q.prom holds another result of this run already"}},
-      {"metrics mode with group write",
-       SmallRun(),
-       {"--metrics-file", "q.prom", "--metrics-mode", "0664"},
-       2,
-       {"--metrics-mode: '0664' lets others than the owner write the metrics"}},
-      {"metrics mode with execution",
-       SmallRun(),
-       {"--metrics-file", "q.prom", "--metrics-mode", "0744"},
-       2,
-       {"--metrics-mode: '0744' sets more than read and write bits (at most 0644)"}},
-      {"metrics mode not octal",
-       SmallRun(),
-       {"--metrics-file", "q.prom", "--metrics-mode", "0648"},
-       2,
-       {"--metrics-mode: '0648' is not an octal mode"}},
-      {"metrics mode without a metrics file",
-       SmallRun(),
-       {"--metrics-mode", "0600"},
-       2,
-       {"--metrics-mode needs a metrics file"}},
+      Runs("metrics file", SmallRun(), {"-e", "category_log", "--metrics-file", "tf/q.prom", "-o", "out/run.log"},
+           {"tf/q.prom", "out/run.log"})
+          .Printing({"Prometheus metrics: tf/q.prom\n"})
+          .Modes({{"tf/q.prom", 0644}, {"out/run.prom", 0}, {"tf/run.log", 0}}),
+      Runs("metrics file of a named qorv_metrics", SmallRun(), {"-e", "qorv_metrics", "--metrics-file", "q.prom"},
+           {"q.prom"})
+          .Modes({{"q.prom", 0644}, {"qorv_results.prom", 0}}),
+      Runs("metrics mode", SmallRun(), with(metrics, "0640"), {"q.prom"}).Modes({{"q.prom", 0640}}),
+      Runs("metrics file in the run file, expanded", SmallRun(",\n  \"metrics_file\": \"$QORV_TEST_OUT/m.prom\""), {},
+           {"out/m.prom", kResults}, out_dir)
+          .Modes({{"out/m.prom", 0644}}),
+      Runs("metrics file option over the run file's", SmallRun(",\n  \"metrics_file\": \"m.txt\""),
+           {"--metrics-file", "q.prom"}, {"q.prom"}),
+      Stops("metrics file not .prom", {"--metrics-file", "q.txt"}, 2,
+            {"qorv-postprocess: --metrics-file: 'q.txt' does not end in .prom: node_exporter's textfile collector"}),
+      Refused("metrics file named only .prom", SmallRun(",\n  \"metrics_file\": \"tf/.prom\""),
+              {"qorv-postprocess: run.json: metrics_file: 'tf/.prom' does not end in .prom"}),
+      Stops("metrics file that is the results log", {"-e", "category_log", "-o", "q.prom", "--metrics-file", "q.prom"},
+            1, {"q.prom holds another result of this run already"}),
+      Stops("metrics mode with group write", with(metrics, "0664"), 2,
+            {"--metrics-mode: '0664' lets others than the owner write the metrics"}),
+      Stops("metrics mode with execution", with(metrics, "0744"), 2,
+            {"--metrics-mode: '0744' sets more than read and write bits (at most 0644)"}),
+      Stops("metrics mode not octal", with(metrics, "0648"), 2, {"--metrics-mode: '0648' is not an octal mode"}),
+      Stops("metrics mode without a metrics file", {"--metrics-mode", "0600"}, 2,
+            {"--metrics-mode needs a metrics file"}),
       // Extensions.
-      {"extension directory missing",
-       SmallRun(),
-       {"--extensions", "nodir"},
-       2,
-       {"qorv-postprocess: --extensions: nodir: no such directory\n"}},
-      {"default extensions not installed are skipped",
-       SmallRun(),
-       {"--extensions", "ext"},
-       0,
-       {},
-       [](const TempDir& d) {
-         std::filesystem::create_directory(d / "ext");
-         std::filesystem::create_symlink(QORV_EXTENSION_DIR "/libcategory_log.so", d / "ext/libcategory_log.so");
-       },
-       {kResults}},
-      {"one of the extensions missing, named with every directory searched",
-       SmallRun(),
-       {"-e", "category_log", "-e", "nosuch"},
-       1,
-       {"--extension: no extension 'nosuch' in " + std::string(QORV_EXTENSION_DIR) +
-        ", ./postprocessor/ostra64/extensions/ (neither libnosuch.so nor nosuch.so)"}},
-      {"extensions from two directories, searched in order",
-       SmallRun(),
-       {"--extensions", plugins, "-e", "facts_reader", "-e", "category_log"},
-       0,
-       {},
-       nullptr,
-       {kResults},
-       {"facts_reader: "}},
-      {"extension not a library",
-       SmallRun(),
-       {"--extensions", "ext", "-e", "bogus"},
-       1,
-       {"Error opening extension library ext/libbogus.so: '"},
-       [](const TempDir& d) { d.Write("ext/libbogus.so", "not a library\n"); }},
-      {"extension without create",
-       SmallRun(),
-       {"--extensions", plugins, "-e", "no_create"},
-       1,
-       {"Error creating constructor for: " + plugins + "/libno_create.so"}},
-      {"extension create returns null",
-       SmallRun(),
-       {"--extensions", plugins, "-e", "null_create"},
-       1,
-       {"Error loading constructor for: " + plugins + "/libnull_create.so"}},
-      {"extension run returns 1",
-       SmallRun(),
-       {"--extensions", plugins, "-e", "failing_run"},
-       1,
-       {"Error running postprocessor extension: " + plugins + "/libfailing_run.so"}},
-      {"extension run throws",
-       SmallRun(),
-       {"--extensions", plugins, "-e", "throwing_run"},
-       1,
-       {"Error running postprocessor extension: " + plugins + "/libthrowing_run.so"}},
+      Stops("extension directory missing", {"--extensions", "nodir"}, 2,
+            {"qorv-postprocess: --extensions: nodir: no such directory\n"}),
+      Runs("default extensions not installed are skipped", SmallRun(), {"--extensions", "ext"}, {kResults},
+           [](const TempDir& d) {
+             std::filesystem::create_directory(d / "ext");
+             std::filesystem::create_symlink(QORV_EXTENSION_DIR "/libcategory_log.so", d / "ext/libcategory_log.so");
+           }),
+      Stops("one of the extensions missing, named with every directory searched",
+            {"-e", "category_log", "-e", "nosuch"}, 1,
+            {"--extension: no extension 'nosuch' in " + std::string(QORV_EXTENSION_DIR) +
+             ", ./postprocessor/ostra64/extensions/ (neither libnosuch.so nor nosuch.so)"}),
+      Runs("extensions from two directories, searched in order", SmallRun(),
+           {"--extensions", plugins, "-e", "facts_reader", "-e", "category_log"}, {kResults})
+          .Printing({"facts_reader: "}),
+      Stops("extension not a library", {"--extensions", "ext", "-e", "bogus"}, 1,
+            {"Error opening extension library ext/libbogus.so: '"}, file("ext/libbogus.so", "not a library\n")),
+      Stops("extension without create", {"--extensions", plugins, "-e", "no_create"}, 1,
+            {"Error creating constructor for: " + plugins + "/libno_create.so"}),
+      Stops("extension create returns null", {"--extensions", plugins, "-e", "null_create"}, 1,
+            {"Error loading constructor for: " + plugins + "/libnull_create.so"}),
+      Stops("extension run returns 1", {"--extensions", plugins, "-e", "failing_run"}, 1,
+            {"Error running postprocessor extension: " + plugins + "/libfailing_run.so"}),
+      Stops("extension run throws", {"--extensions", plugins, "-e", "throwing_run"}, 1,
+            {"Error running postprocessor extension: " + plugins + "/libthrowing_run.so"}),
       // Suppression files are checked whole before anything runs.
-      {"suppression file missing",
-       SmallRun(),
-       {"--suppressions", "none.xml"},
-       2,
-       {"qorv-postprocess: none.xml: cannot open the suppression file: No such file"}},
-      {"suppression file not XML",
-       SmallRun(),
-       rules,
-       2,
-       {"qorv-postprocess: s.xml:4: Opening and ending tag mismatch"},
-       file("s.xml", "<qorv>\n  <suppressions>\n    <suppress id=\"a\">\n  </suppressions>\n</qorv>\n")},
-      {"suppression with an unknown attribute",
-       SmallRun(),
-       rules,
-       2,
-       {"s.xml:3: unknown attribute 'node' of <suppress> (expected id or nodes)"},
-       rule("id=\"a\" node=\"n1\"")},
-      {"suppression without id", SmallRun(), rules, 2, {"s.xml:3: <suppress> has no id"}, rule("nodes=\"n1\"")},
-      {"suppression of a sub-id", SmallRun(), rules, 2, {"s.xml:3: id 'a#b' carries a sub-id"}, rule("id=\"a#b\"")},
-      {"suppression with a backward range",
-       SmallRun(),
-       rules,
-       2,
-       {"s.xml:3: nodes: 'n[3-1]': '3-1' runs backwards"},
-       rule("id=\"a\" nodes=\"n1,n[3-1]\"")},
-      {"suppression with padded ends unlike",
-       SmallRun(),
-       rules,
-       2,
-       {"s.xml:3: nodes: 'n[08-100]': '08-100': the ends"},
-       rule("id=\"a\" nodes=\"n[08-100]\"")},
-      {"suppression of too many nodes",
-       SmallRun(),
-       rules,
-       2,
-       {"s.xml:3: nodes: the rules name more than 1000000 nodes"},
-       rule("id=\"a\" nodes=\"n1,n[0-999999]\"")},
-      {"suppression file with a DOCTYPE",
-       SmallRun(),
-       rules,
-       2,
-       {"s.xml:1: a DOCTYPE is not accepted"},
-       file("s.xml", "<!DOCTYPE qorv [<!ENTITY x \"y\">]>\n<qorv/>\n")},
-      {"installation's suppression file malformed",
-       SmallRun(),
-       {},
-       2,
-       {"etc/qorv.xml:2: unknown element <suppresion> in <qorv> (expected <suppressions>)"},
-       file("etc/qorv.xml", "<qorv>\n  <suppresion/>\n</qorv>\n")},
+      Stops("suppression file missing", {"--suppressions", "none.xml"}, 2,
+            {"qorv-postprocess: none.xml: cannot open the suppression file: No such file"}),
+      Stops("suppression file not XML", rules, 2, {"qorv-postprocess: s.xml:4: Opening and ending tag mismatch"},
+            file("s.xml", "<qorv>\n  <suppressions>\n    <suppress id=\"a\">\n  </suppressions>\n</qorv>\n")),
+      Stops("suppression with an unknown attribute", rules, 2,
+            {"s.xml:3: unknown attribute 'node' of <suppress> (expected id or nodes)"}, rule("id=\"a\" node=\"n1\"")),
+      Stops("suppression without id", rules, 2, {"s.xml:3: <suppress> has no id"}, rule("nodes=\"n1\"")),
+      Stops("suppression of a sub-id", rules, 2, {"s.xml:3: id 'a#b' carries a sub-id"}, rule("id=\"a#b\"")),
+      Stops("suppression with a backward range", rules, 2, {"s.xml:3: nodes: 'n[3-1]': '3-1' runs backwards"},
+            rule("id=\"a\" nodes=\"n1,n[3-1]\"")),
+      Stops("suppression with padded ends unlike", rules, 2, {"s.xml:3: nodes: 'n[08-100]': '08-100': the ends"},
+            rule("id=\"a\" nodes=\"n[08-100]\"")),
+      Stops("suppression of too many nodes", rules, 2, {"s.xml:3: nodes: the rules name more than 1000000 nodes"},
+            rule("id=\"a\" nodes=\"n1,n[0-999999]\"")),
+      Stops("suppression file with a DOCTYPE", rules, 2, {"s.xml:1: a DOCTYPE is not accepted"},
+            file("s.xml", "<!DOCTYPE qorv [<!ENTITY x \"y\">]>\n<qorv/>\n")),
+      Stops("installation's suppression file malformed", {}, 2,
+            {"etc/qorv.xml:2: unknown element <suppresion> in <qorv> (expected <suppressions>)"},
+            file("etc/qorv.xml", "<qorv>\n  <suppresion/>\n</qorv>\n")),
       // The console's width comes from the terminal on standard input: 0
       // and widths above 512 mean 80.
-      {"terminal width 0", SmallRun(), {"-e", "category_summary"}, 0, {}, nullptr, {}, {"\nNodes tested: n1\n"}, 0},
-      {"terminal width 1", SmallRun(), {"-e", "category_summary"}, 0, {}, nullptr, {}, {"\nNodes\ntested:\nn1\n"}, 1},
-      {"terminal width 10,000",
-       SmallRun(),
-       {"-e", "category_summary"},
-       0,
-       {},
-       nullptr,
-       {},
-       {"\nNodes tested: n1\n"},
-       10000},
+      Runs("terminal width 0", SmallRun(), {"-e", "category_summary"}).Printing({"\nNodes tested: n1\n"}, 0),
+      Runs("terminal width 1", SmallRun(), {"-e", "category_summary"}).Printing({"\nNodes\ntested:\nn1\n"}, 1),
+      Runs("terminal width 10,000", SmallRun(), {"-e", "category_summary"}).Printing({"\nNodes tested: n1\n"}, 10000),
       // Options.
-      {"help", SmallRun(), {"--help"}, 0, {}, nullptr, {}, {"Usage: qorv-postprocess"}},
-      {"version",
-       SmallRun(),
-       {"--version"},
-       0,
-       {},
-       nullptr,
-       {},
-       {std::string("qorv-postprocess (Quorvane) ") + qorv::postprocessor::kProductVersion + "\n"}},
+      Runs("help", SmallRun(), {"--help"}).Printing({"Usage: qorv-postprocess"}),
+      Runs("version", SmallRun(), {"--version"})
+          .Printing({std::string("qorv-postprocess (Quorvane) ") + qorv::postprocessor::kProductVersion + "\n"}),
       // The option wins over a malformed SOURCE_DATE_EPOCH, which is then not read.
-      {"process only",
-       SmallRun(),
-       {"--process-only", "--timestamp", "1700000000"},
-       0,
-       {},
-       nullptr,
-       {},
-       {},
-       -1,
-       "yesterday"},
-      {"SOURCE_DATE_EPOCH malformed",
-       SmallRun(),
-       {"--process-only"},
-       2,
-       {"SOURCE_DATE_EPOCH: '0' is not a time stamp"},
-       nullptr,
-       {},
-       {},
-       -1,
-       "0"},
-      {"fail level option out of range",
-       SmallRun(),
-       {"--fail-level", "101"},
-       2,
-       {"--fail-level: '101' is not a severity from 0 to 100", "Try 'qorv-postprocess --help'"}},
-      {"time stamp option malformed", SmallRun(), {"--timestamp=soon"}, 2, {"--timestamp: 'soon' is not a time stamp"}},
-      {"unknown option", SmallRun(), {"--colour"}, 2, {"unknown option '--colour'", "Try 'qorv-postprocess --help'"}},
-      {"two run files", SmallRun(), {"other.json"}, 2, {"more than one run file given"}},
+      Runs("process only", SmallRun(), {"--process-only", "--timestamp", "1700000000"}).Epoch("yesterday"),
+      Stops("SOURCE_DATE_EPOCH malformed", {"--process-only"}, 2, {"SOURCE_DATE_EPOCH: '0' is not a time stamp"})
+          .Epoch("0"),
+      Stops("fail level option out of range", {"--fail-level", "101"}, 2,
+            {"--fail-level: '101' is not a severity from 0 to 100", "Try 'qorv-postprocess --help'"}),
+      Stops("time stamp option malformed", {"--timestamp=soon"}, 2, {"--timestamp: 'soon' is not a time stamp"}),
+      Stops("unknown option", {"--colour"}, 2, {"unknown option '--colour'", "Try 'qorv-postprocess --help'"}),
+      Stops("two run files", {"other.json"}, 2, {"more than one run file given"}),
+      // The verdict: without `passed` the run's own; a stated one is kept,
+      // with a warning when the run contradicts it. --fail-exit turns a FAIL
+      // verdict into status 3, unless the run failed otherwise.
+      Runs("derived FAIL", SmallRun(), {}, {kJson}).Holding({{kJson, {fail}}}),
+      FailsRun("derived FAIL, --fail-exit", SmallRun(), {"--fail-exit"}).Holding({{kJson, {fail}}}),
+      Runs("derived PASS, --fail-exit", clean, {"--fail-exit"}).Holding({{kJson, {pass}}}),
+      Runs("stated PASS contradicted", SmallRun(",\n  \"passed\": true"), {"--fail-exit"})
+          .Saying({"the verdict PASS stated for this run is kept"})
+          .Holding({{kJson, {pass}}}),
+      FailsRun("stated FAIL contradicted", clean.substr(0, clean.size() - 1) + R"(, "passed": false})", {"--fail-exit"})
+          .Saying({"the verdict FAIL stated for this run is kept"})
+          .Holding({{kJson, {fail}}}),
+      Stops("a failing report wins over FAIL", {"--fail-exit", "--extensions", plugins, "-e", "failing_run"}, 1,
+            {"failing_run"})
+          .Modes({{kJson, 0}}),
+      Runs("process only, --fail-exit", SmallRun(), {"--fail-exit", "--process-only"}),
+      Runs("no nodes tested", R"({"nodes": [], "fwds": [{"name": "f"}]})", {"--fail-exit"})
+          .Saying({"qorv-postprocess: warning: run.json: the run tested no nodes; its verdict covers nothing\n"})
+          .Holding({{kJson, {pass}}}),
+      // Rules of the installation's etc/qorv.xml and of --suppressions files
+      // mark the records they match before the reports count them; a rule
+      // with nodes takes only records all of whose nodes it names.
+      Runs("no suppression rules", suppressible, {}).Holding({{kJson, {"\"suppressed\": 0,"}}}),
+      Runs("installed rule, by id", suppressible, {}, {}, rules_in("etc/qorv.xml", "id=\"qorv-low\""))
+          .Holding({{kJson, {"\"suppressed\": 3,"}}}),
+      Runs("named rule, by id and nodes", suppressible, rules, {},
+           [&](const TempDir& d) {
+             rules_in("etc/qorv.xml", "")(d);
+             rules_in("s.xml", "id=\"qorv-low\" nodes=\"n[01-01],n02\"")(d);
+           })
+          .Holding({{kJson, {"\"suppressed\": 2,"}}}),
+      Runs("unmatched rules", suppressible, rules, {},
+           [&](const TempDir& d) {
+             rules_in("etc/qorv.xml", "id=\"qorv-high\"")(d);
+             rules_in("s.xml", "id=\"qorv-low\" nodes=\"n03,n[1-3]\"")(d);
+           })
+          .Saying({"warning: ./etc/qorv.xml:5: the suppression of 'qorv-high' matches no issue\n"
+                   "qorv-postprocess: warning: s.xml:5: the suppression of 'qorv-low' matches no issue\n"})
+          .Holding({{kJson, {"\"suppressed\": 0,"}}}),
+      // ESC, an OSC title sequence, a newline and a C1 CSI in a node name
+      // and in the command line reach the console and the text result files
+      // only as visible escapes: no report line is split and the terminal is
+      // not driven.
+      Runs("control characters of the run",
+           SmallRun(",\n  \"command_line\": \"qorv --nodes " + control + "\"", {"n1", control}),
+           {"-e", "category_summary", "-e", "category_log", "-e", "qorv_execution_warnings"}, {kResults, kWarnings})
+          .Printing({"\n  Command-line: qorv --nodes " + shown + "\n", "ested: n1," + shown + "\n"})
+          .Holding({{kResults, {"\n  Command-line: qorv --nodes " + shown + "\n", "ested: n1," + shown + "\n"}},
+                    {kWarnings, {}}},
+                   true),
   };
   ::unsetenv("QORV_TEST_UNSET");
   for (const auto& c : cases) {
@@ -596,6 +495,15 @@ TEST(QorvPostprocessBadInput, RefusesOrReportsEachPlainly) {
     EXPECT_EQ(result.status, c.status) << result.err;
     for (const auto& text : c.err) EXPECT_NE(result.err.find(text), std::string::npos) << result.err;
     for (const auto& text : c.out) EXPECT_NE(result.out.find(text), std::string::npos) << result.out;
+    if (c.status != 1 && c.status != 2 && c.err.empty()) {
+      EXPECT_EQ(result.err, "");
+    }
+    for (const auto& [name, parts] : c.texts) {
+      const std::string text = ReadFile(dir / name);
+      for (const auto& part : parts) EXPECT_NE(text.find(part), std::string::npos) << name << ":\n" << text;
+      EXPECT_TRUE(!c.escaped || qorv::str::escape_controls(text, true) == text) << name << ":\n" << text;
+    }
+    EXPECT_TRUE(!c.escaped || qorv::str::escape_controls(result.out, true) == result.out) << result.out;
     if (c.status == 2) {
       // One line (plus the hint for usage errors).
       EXPECT_LE(std::count(result.err.begin(), result.err.end(), '\n'), 2) << result.err;
@@ -615,152 +523,6 @@ TEST(QorvPostprocessBadInput, RefusesOrReportsEachPlainly) {
     }
     EXPECT_EQ(result.err.find("Sanitizer"), std::string::npos) << result.err;
     EXPECT_FALSE(std::filesystem::exists(dir / "pwned")) << "a command in a file name was run";
-  }
-}
-
-// The JSON results' overall verdict, "PASS" or "FAIL"; empty without results.
-std::string Overall(const TempDir& dir) {
-  const std::string json = ReadFile(dir / kJson);
-  const auto at = json.find("\"overall\": \"");
-  return at == std::string::npos ? "" : json.substr(at + 12, 4);
-}
-
-// The suppressed records the JSON results count; -1 without results.
-int Suppressed(const TempDir& dir) {
-  const std::string json = ReadFile(dir / kJson);
-  const auto at = json.find("\"suppressed\": ", json.find("\"counts\": {\"contributing_to_fail\""));
-  return at == std::string::npos ? -1 : std::atoi(json.c_str() + at + 14);
-}
-
-// Without `passed` the verdict is the run's own; a stated one is kept, with
-// a warning when the run contradicts it. --fail-exit turns a FAIL verdict
-// into status 3, unless the run failed otherwise.
-TEST(QorvPostprocess, VerdictAndFailExit) {
-  struct VerdictCase {
-    const char* name;
-    std::string run;
-    std::vector<std::string> args;
-    int status;
-    std::string overall;  // empty: no JSON results expected
-    std::string warning;  // the one line on standard error, when not empty
-  };
-  const std::string kept = "the verdict PASS stated for this run is kept";
-  const std::string clean = R"({"nodes": [{"name": "n1"}], "fwds": [{"name": "f"}]})";
-  const std::vector<VerdictCase> cases = {
-      {"derived FAIL", SmallRun(), {}, 0, "FAIL", ""},
-      {"derived FAIL, --fail-exit", SmallRun(), {"--fail-exit"}, 3, "FAIL", ""},
-      {"derived PASS, --fail-exit", clean, {"--fail-exit"}, 0, "PASS", ""},
-      {"stated PASS contradicted", SmallRun(",\n  \"passed\": true"), {"--fail-exit"}, 0, "PASS", kept},
-      {"stated FAIL contradicted",
-       clean.substr(0, clean.size() - 1) + R"(, "passed": false})",
-       {"--fail-exit"},
-       3,
-       "FAIL",
-       "the verdict FAIL stated for this run is kept"},
-      {"a failing report wins over FAIL",
-       SmallRun(),
-       {"--fail-exit", "--extensions", QORV_TEST_PLUGIN_DIR, "-e", "failing_run"},
-       1,
-       "",
-       "failing_run"},
-      {"process only", SmallRun(), {"--fail-exit", "--process-only"}, 0, "", ""},
-      {"no nodes tested",
-       R"({"nodes": [], "fwds": [{"name": "f"}]})",
-       {"--fail-exit"},
-       0,
-       "PASS",
-       "qorv-postprocess: warning: run.json: the run tested no nodes; its verdict covers nothing\n"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    TempDir dir;
-    dir.Write("c.xml", kCatalog);
-    dir.Write("run.json", c.run);
-    std::vector<std::string> args = {"run.json", "--extensions", QORV_EXTENSION_DIR, "--install-dir", "."};
-    args.insert(args.end(), c.args.begin(), c.args.end());
-    const Result result = RunProgram(args, dir.path().string());
-    EXPECT_EQ(result.status, c.status) << result.err;
-    EXPECT_EQ(Overall(dir), c.overall);
-    // One line at most, but for a failing report, which also says the results stayed.
-    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), c.warning.empty() ? 0
-                                                                      : c.status == 1   ? 2
-                                                                                        : 1)
-        << result.err;
-    EXPECT_NE(result.err.find(c.warning), std::string::npos) << result.err;
-  }
-}
-
-// Rules of the installation's etc/qorv.xml and of --suppressions files mark
-// the records they match before the reports count them; a rule with nodes
-// takes only records all of whose nodes it names.
-TEST(QorvPostprocess, SuppressionsMarkTheMatchingRecords) {
-  const std::string records = R"([
-    {"id": "qorv-low#sda", "severity": 80, "nodes": ["n01"], "args": ["n01"]},
-    {"id": "qorv-low", "severity": 80, "nodes": ["n02"], "args": ["n02"]},
-    {"id": "qorv-low", "severity": 80, "nodes": ["n01", "n03"], "args": ["n01"]}])";
-  const std::string run = R"({"nodes": [{"name": "n01"}, {"name": "n02"}, {"name": "n03"}],
-  "fwds": [{"name": "basic", "signs": ["mem"], "catalogs": [{"directory": "./", "files": ["c.xml"]}]}],
-  "observation_ids": {"qorv-low": ["mem"]}, "observations": )" +
-                          records + ", \"issues\": " + records + "}\n";
-  const auto rules = [](const std::string& body) {
-    return "<?xml version=\"1.0\"?>\n<qorv>\n  <!-- rules -->\n  <suppressions>\n" + body +
-           "  </suppressions>\n</qorv>\n";
-  };
-  struct SuppressionCase {
-    const char* name;
-    std::string installed;  // etc/qorv.xml, when not empty
-    std::string named;      // s.xml, given with --suppressions, when not empty
-    int suppressed;         // records the JSON results count
-    std::string warning;
-  };
-  const std::vector<SuppressionCase> cases = {
-      {"none", "", "", 0, ""},
-      {"installed, by id", rules("    <suppress id=\"qorv-low\"/>\n"), "", 3, ""},
-      {"named, by id and nodes", rules(""), rules("    <suppress id=\"qorv-low\" nodes=\"n[01-02]\"/>\n"), 2, ""},
-      {"unmatched rules", rules("    <suppress id=\"qorv-high\"/>\n"),
-       rules("    <suppress id=\"qorv-low\" nodes=\"n03,n[1-3]\"/>\n"), 0,
-       "warning: ./etc/qorv.xml:5: the suppression of 'qorv-high' matches no issue\n"
-       "qorv-postprocess: warning: s.xml:5: the suppression of 'qorv-low' matches no issue\n"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    TempDir dir;
-    dir.Write("c.xml", kCatalog);
-    dir.Write("run.json", run);
-    std::vector<std::string> args = {"run.json", "--extensions", QORV_EXTENSION_DIR, "--install-dir", "."};
-    if (!c.installed.empty()) dir.Write("etc/qorv.xml", c.installed);
-    if (!c.named.empty()) {
-      dir.Write("s.xml", c.named);
-      args.insert(args.end(), {"--suppressions", "s.xml"});
-    }
-    const Result result = RunProgram(args, dir.path().string());
-    EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(Suppressed(dir), c.suppressed);
-    EXPECT_EQ(result.err.empty(), c.warning.empty()) << result.err;
-    EXPECT_NE(result.err.find(c.warning), std::string::npos) << result.err;
-  }
-}
-
-// ESC, an OSC title sequence, a newline and a C1 CSI in a node name and in
-// the command line reach the console and the text result files only as
-// visible escapes: no report line is split and the terminal is not driven.
-TEST(QorvPostprocess, ControlCharactersOfTheRunAreShownEscaped) {
-  const std::string name = R"(x\u001b[2J\u001b]0;title\u0007\n\u009b1m)";  // as JSON
-  const std::string shown = R"(x\x1b[2J\x1b]0;title\x07\x0a\xc2\x9b1m)";
-  TempDir dir;
-  dir.Write("c.xml", kCatalog);
-  dir.Write("run.json", SmallRun(",\n  \"command_line\": \"qorv --nodes " + name + "\"", {"n1", name}));
-  const Result result = RunProgram({"run.json", "--extensions", QORV_EXTENSION_DIR, "--install-dir", ".", "-e",
-                                    "category_summary", "-e", "category_log", "-e", "qorv_execution_warnings"},
-                                   dir.path().string());
-  ASSERT_EQ(result.status, 0) << result.err;
-  const std::string results = ReadFile(dir / kResults);
-  for (const std::string& text : {result.out, results, ReadFile(dir / kWarnings)}) {
-    EXPECT_EQ(qorv::str::escape_controls(text, true), text) << text;
-  }
-  for (const std::string& text : {result.out, results}) {
-    EXPECT_NE(text.find("\n  Command-line: qorv --nodes " + shown + "\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("ested: n1," + shown + "\n"), std::string::npos) << text;
   }
 }
 

@@ -55,7 +55,10 @@ TEST_F(ResultsDiffTest, IssuesAreMatchedByIdAndSeverityGroup) {
             "  2. NO SEVERITY GROUP: odd\n"))
       << printed_;
   EXPECT_TRUE(Shows("Resolved issues: 2\n  1. CRITICAL, contributes to FAIL: fan\n")) << printed_;
-  EXPECT_TRUE(Shows("Still present: 1\n  1. WARNING, contributes to FAIL: disk\n")) << printed_;
+  EXPECT_TRUE(
+      Shows("Still present: 1\n  1. WARNING, contributes to FAIL: disk\n     m\n"
+            "     Nodes: 2 nodes: n[2,5]\n     Before: 2 nodes: n[1-2]\n"))
+      << printed_;
   EXPECT_TRUE(Shows("Nodes with new issues: 2 nodes: n[5-6]\nNodes clean again: 2 nodes: n[1,4]\n")) << printed_;
   EXPECT_EQ(Diff(new_run, old_run, true), 1) << "fan as a critical FAIL issue is new";
 

@@ -162,17 +162,17 @@ TEST_F(DrainPlanTest, GroupsNodesByTheReasonOfTheirWorstIssue) {
 TEST_F(DrainPlanTest, ResumesOnlyItsOwnDrainsOfTestedHealthyNodes) {
   const std::string ours = "qorv: mem: low";
   const SlurmNodes states = {
-      {"n01", {"idle", "none"}},                 // failing: drained
-      {"n02", {"drained", ours}},                // failing: already so
-      {"n03", {"drained*", "qorv: fan: loud"}},  // failing: ours, now for mem
-      {"n04", {"drained", "bad dimm"}},          // failing: someone else's
-      {"n05", {"down*", "Not responding"}},      // failing: down
-      {"n06", {"drained", "qorv: fan: loud"}},   // healthy: resumed
-      {"n07", {"draining", "qorv: fan: loud"}},  // healthy: resumed
-      {"n08", {"drained", "qorv: fan: loud"}},   // healthy, not tested: kept
-      {"n09", {"drained", "reboot"}},            // healthy: someone else's
-      {"n10", {"down*", "qorv: fan: loud"}},     // healthy, down: left
-      {"n12", {"idle", "qorv: stale"}},          // not drained
+      {"n01", {"idle", "none"}},                   // failing: drained
+      {"n02", {"drained", ours}},                  // failing: already so
+      {"n03", {"drained*", "qorv: fan: loud"}},    // failing: ours, now for mem
+      {"n04", {"drained", "bad dimm"}},            // failing: someone else's
+      {"n05", {"down*", "Not responding"}},        // failing: down
+      {"n06", {"idle+drain", "qorv: fan: loud"}},  // healthy: resumed
+      {"n07", {"draining", "qorv: fan: loud"}},    // healthy: resumed
+      {"n08", {"drained", "qorv: fan: loud"}},     // healthy, not tested: kept
+      {"n09", {"drained", "reboot"}},              // healthy: someone else's
+      {"n10", {"down*", "qorv: fan: loud"}},       // healthy, down: left
+      {"n12", {"idle", "qorv: stale"}},            // not drained
       {"n13", {"mixed", "none"}},
   };
   const DrainPlan plan = Plan(

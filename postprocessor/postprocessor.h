@@ -8,10 +8,10 @@
 // file that cannot be opened stops the run. The result files are staged and
 // replace the previous ones together only when every extension succeeded
 // (log::RunFiles); an extension the run names and cannot find fails the run
-// before any runs. A message catalogue that fails
-// to load throws std::runtime_error before any extension runs. The
-// extensions of the configuration's placed files run after the others
-// unless the run names them (Config::PlacedFile).
+// before any runs. A message catalogue that fails to load throws
+// KVAL_2_18::i18n::CatalogError (a std::runtime_error) before any
+// extension runs. The extensions of the configuration's placed files run
+// after the others unless the run names them (Config::PlacedFile).
 //
 // The overload with RunOptions lets a host that states no verdict have the
 // run's own (RunFacts::derived_passed) in the reports, and tells the host

@@ -27,8 +27,9 @@ class QORV_EXPORT IssueProcessor {
  public:
   using IssueVector = std::vector<std::shared_ptr<analysis::AnalysisOutput>>;
 
-  // SetUp, then every issue list. Throws std::runtime_error when a message
-  // catalogue fails to load; no list is processed then.
+  // SetUp, then every issue list. Throws KVAL_2_18::i18n::CatalogError (a
+  // std::runtime_error) when a message catalogue fails to load; no list is
+  // processed then.
   static void ProcessIssues(std::shared_ptr<Config>& config);
   // As above, and first sets data.reports to a new map of the configuration's
   // translated report messages.

@@ -236,9 +236,13 @@ TEST_F(CollapserTest, IndexedCollapseMatchesTheLiteralWalkUnderEveryOptionSet) {
         }
       }
       // Some records repeat the one before on another node, as in a sorted
-      // list, and some repeat it after an issue was opened in between.
+      // list, and some repeat it after an issue was opened in between. Once
+      // under two option sets (id, severity, message and category, with and
+      // without secondary), enough distinct issues that the index grows
+      // several times.
+      const bool many = round == 0 && (combination == 39 || combination == 47);
       std::vector<Record> records;
-      for (int i = static_cast<int>(random() % 30); i > 0; --i) {
+      for (int i = many ? 3000 : static_cast<int>(random() % 30); i > 0; --i) {
         const unsigned repeat = random() % 4;
         const std::size_t back = repeat == 1 ? 1 : 3;
         if (repeat < 2 && records.size() >= back && records[records.size() - back]) {
@@ -259,6 +263,7 @@ TEST_F(CollapserTest, IndexedCollapseMatchesTheLiteralWalkUnderEveryOptionSet) {
       literal.Collapse(records, expected);
       options.Collapse(std::make_shared<std::vector<Record>>(records), actual);
       ASSERT_EQ(Describe(actual), Describe(expected)) << "options " << combination << " round " << round;
+      ASSERT_TRUE(!many || actual.size() > 200) << actual.size() << " issues";
 
       for (const auto& r : records) {
         for (const auto& issue : actual) {
@@ -266,30 +271,6 @@ TEST_F(CollapserTest, IndexedCollapseMatchesTheLiteralWalkUnderEveryOptionSet) {
         }
       }
     }
-  }
-}
-
-// Enough distinct issues that the candidate index grows several times.
-TEST_F(CollapserTest, IndexedCollapseMatchesTheLiteralWalkWithManyIssues) {
-  std::mt19937 random(99);
-  std::vector<Record> records;
-  for (int i = 0; i < 3000; ++i) {
-    auto r = Rec("id" + std::to_string(random() % 7) + (random() % 3 ? "" : "#s"),
-                 {"n" + std::to_string(random() % 50)}, "m" + std::to_string(random() % 400));
-    r->secondary_message = random() % 2 ? "" : "s" + std::to_string(random() % 30);
-    r->severity = static_cast<int>(random() % 3) * 40;
-    r->category = "C" + std::to_string(random() % 3);
-    records.push_back(r);
-  }
-  for (const bool secondary : {false, true}) {
-    Collapser options;
-    options.compare_id = options.compare_severity = options.compare_message = options.compare_category = true;
-    options.compare_secondary = secondary;
-    std::vector<Issue> expected, actual;
-    LiteralCollapser{options}.Collapse(records, expected);
-    options.Collapse(std::make_shared<std::vector<Record>>(records), actual);
-    ASSERT_GT(actual.size(), 1000u);
-    EXPECT_EQ(Describe(actual), Describe(expected)) << "secondary " << secondary;
   }
 }
 

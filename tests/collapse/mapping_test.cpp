@@ -38,13 +38,11 @@ class MappingTest : public ::testing::Test {
     Definition(parent).node->dependencies.push_back({Definition(child).node});
   }
 
-  void Observe(std::string id, int severity, std::string node = "n1") {
-    config_.issue_lists[Config::OBSERVATIONS].push_back(
-        qorv::testing::MakeRecord(std::move(id), severity, {std::move(node)}));
-  }
-  void Diagnose(std::string id, int severity, std::string node = "n1") {
-    config_.issue_lists[Config::DIAGNOSES].push_back(
-        qorv::testing::MakeRecord(std::move(id), severity, {std::move(node)}));
+  // A record on n1.
+  void Observe(const std::string& id, int severity) { Add(Config::OBSERVATIONS, id, severity); }
+  void Diagnose(const std::string& id, int severity) { Add(Config::DIAGNOSES, id, severity); }
+  void Add(Config::IssueListIndex list, const std::string& id, int severity) {
+    config_.issue_lists[list].push_back(qorv::testing::MakeRecord(id, severity, {"n1"}));
   }
   int Fill() { return UtilityFunctions().fillOutputData(config_, data_); }
   Issue First(unsigned long key) { return data_.collapsed_by_type->at(IssueKey(key)).front(); }

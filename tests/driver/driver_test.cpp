@@ -140,6 +140,15 @@ TEST(DriverTest, RunsWriteTheirResultFilesAndReportWhatFails) {
       {"an unopenable results log stops the run", [](Config&) { fs::create_directories("taken.log"); }, "taken.log",
        {"category_summary", "category_log", "reports"}, 1, Wrote("category_summary"),
        "Error opening output file taken.log.\n  taken.log is a directory, not a file the reports may replace\n", {}},
+      // mutator sets its fail_level to 99 and adds an issue to the shared
+      // list, the run's and not the configuration's.
+      {"value fields are the extension's own, shared fields are shared",
+       [](Config& c) {
+         c.fail_level = 50;
+         c.issue_lists[Config::ISSUES].push_back(std::make_shared<analysis::AnalysisOutput>());
+       },
+       "", {"mutator", "category_log"}, 0, Wrote("mutator", 50, 1) + kSee + "qorv_results.log\n", "",
+       {{"qorv_results.log", Wrote("category_log", 50, 2)}}},
       // A link planted at a result's name is replaced, never written through.
       {"a link at a result file is replaced, not followed",
        [](Config&) {
@@ -159,8 +168,10 @@ TEST(DriverTest, RunsWriteTheirResultFilesAndReportWhatFails) {
     config->output_file = c.output_file;
     if (!c.extensions.empty()) config->extension_specs.push_back(ExtensionSpec{c.extensions, kPlugins});
     if (c.prepare) c.prepare(*config);
+    const std::size_t issues = config->issue_lists[Config::ISSUES].size();
     CaptureOutput capture;
     EXPECT_EQ(run_postprocessor(config), c.status);
+    EXPECT_EQ(config->issue_lists[Config::ISSUES].size(), issues);
     EXPECT_EQ(capture.out(), c.out);
     EXPECT_EQ(capture.err(), c.err);
     for (const auto& [path, text] : c.files) EXPECT_EQ(ReadFile(path), text) << path;
@@ -213,20 +224,6 @@ TEST(DriverTest, BrokenExtensionsAreReportedAndTheOthersStillRun) {
   // its file does not replace the previous one.
   EXPECT_EQ(capture.out(), Wrote("failing_run") + Wrote("throwing_run"));
   EXPECT_FALSE(fs::exists("qorv_results.log"));
-}
-
-TEST(DriverTest, ValueFieldsAreTheExtensionsOwnSharedFieldsAreShared) {
-  TempDir work(true);
-  auto config = std::make_shared<Config>();
-  config->fail_level = 50;
-  config->issue_lists[Config::ISSUES].push_back(std::make_shared<analysis::AnalysisOutput>());
-  config->extension_specs = {{{"mutator", "category_log"}, kPlugins}};
-  CaptureOutput capture;
-  EXPECT_EQ(run_postprocessor(config), 0);
-  // mutator sets its fail_level to 99 and adds an issue to the shared list.
-  EXPECT_EQ(capture.out(), Wrote("mutator", 50, 1) + kSee + "qorv_results.log\n");
-  EXPECT_EQ(ReadFile("qorv_results.log"), Wrote("category_log", 50, 2));
-  EXPECT_EQ(config->issue_lists[Config::ISSUES].size(), 1u);
 }
 
 // The run's facts and maps are the run's: an extension that changes its run

@@ -99,35 +99,6 @@ TEST(StrTest, UsableIdViewsTheIdRemoveSubIdCopies) {
   EXPECT_EQ(usable_id(ids.back()), std::string_view("a\0b", 3));
 }
 
-TEST(StrTest, AlignAndJoin) {
-  EXPECT_EQ(AlignRight({"7", "1200", "35"}, ""), (std::vector<std::string>{"   7", "1200", "  35"}));
-  EXPECT_EQ(AlignRight({"7", "12"}, "> "), (std::vector<std::string>{">  7", "> 12"}));
-  EXPECT_EQ(join_set_strings({"b", "a", "c"}), "a, b, c");
-  EXPECT_EQ(join_set_strings({}), "");
-}
-
-TEST(StrTest, TreeDrawing) {
-  auto make = [](const std::string& name) {
-    auto node = std::make_shared<FwdNode>();
-    node->fwd = std::make_shared<Fwd>();
-    node->fwd->name = name;
-    return node;
-  };
-  auto a = make("A"), b = make("B"), c = make("C"), d = make("D"), e = make("E"), f = make("F");
-  a->dependencies = {{b}, {c}};
-  b->dependencies = {{d, e}};
-  c->dependencies = {{f}};
-
-  EXPECT_EQ(format_tree(a->create_tree({}, true), "   ", "`- ", "|- ", "|  "),
-            "A\n"
-            "|- B\n"
-            "|  |- D\n"
-            "|  `- E\n"
-            "`- C\n"
-            "   `- F\n");
-  EXPECT_EQ(format_tree(make("solo")->create_tree({}, true), "   ", "`- ", "|- ", "|  "), "solo\n");
-}
-
 TEST(HostServicesTest, ScanFilesKeepsNameOrderAndSkipsMissing) {
   TempDir dir;
   dir.Write("libalpha.so", "");

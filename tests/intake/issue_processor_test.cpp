@@ -86,15 +86,15 @@ TEST_F(IssueProcessorTest, IncludeNodesFilterEveryList) {
   EXPECT_EQ(Issues().size(), 3u);
 }
 
-TEST_F(IssueProcessorTest, DefaultOrderIsSeverityThenIdThenFirstNode) {
+// Without criteria: severity, then id, then first node. Configured criteria
+// get the id appended when they lack it.
+TEST_F(IssueProcessorTest, DefaultAndConfiguredOrder) {
   Issues() = {Make("b", 50, {"n2"}), Make("a", 50, {"n3"}), Make("b", 50, {"n1"}), Make("z", 90, {"n9"}),
               Make("b", 50, {})};
   process_issues(config_);
   EXPECT_EQ(Ids(Issues()), (std::vector<std::string>{"z@n9", "a@n3", "b@", "b@n1", "b@n2"}));
   EXPECT_TRUE(config_->sorting_criteria.empty());  // the defaults stay in the processor
-}
 
-TEST_F(IssueProcessorTest, ConfiguredCriteriaGetTheIdAppendedWhenMissing) {
   config_->sorting_criteria = {Sorting(false, Sorting::SEVERITY)};
   Issues() = {Make("b", 10, {"n1"}), Make("a", 10, {"n2"}), Make("c", 20, {"n3"})};
   process_issues(config_);

@@ -78,12 +78,8 @@ class GoldenReportTest : public ::testing::Test {
   testing::TempDir dir_;
 };
 
-TEST_F(GoldenReportTest, DefaultGroupShortFormAt80) {
-  auto data = Run(false);
-  Compare("default_group_80.txt", Report(data, false));
-}
-
-TEST_F(GoldenReportTest, NodeGroupsLongFormAt200) {
+TEST_F(GoldenReportTest, DefaultGroupShortFormAt80AndNodeGroupsLongFormAt200) {
+  Compare("default_group_80.txt", Report(Run(false), false));
   auto data = Run(true);
   data.width = 200;
   Compare("node_groups_long_200.txt", Report(data, true));

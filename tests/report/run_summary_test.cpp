@@ -127,42 +127,5 @@ TEST(RunSummaryTest, DependencyTrees) {
                 "cluster\n|- node\n|  `- memory\n|     `- cluster (circular dependency)\n`- network\n");
 }
 
-// Trees are bounded: a chain far deeper than the depth bound, and a ladder
-// of 40 levels whose every definition depends on both of the level below
-// (2^40 paths), each end in one cut line.
-TEST(RunSummaryTest, DependencyTreesAreBounded) {
-  FWDAttributes attributes;
-  auto top = Definition(attributes, "d0");
-  auto last = top;
-  for (int i = 1; i < 30000; ++i) {
-    auto next = Definition(attributes, "d" + std::to_string(i));
-    last->dependencies = {{next}};
-    last = next;
-  }
-  auto lines = top->create_tree({}, true);
-  ASSERT_EQ(lines.size(), kTreeDepthLimit + 2);
-  EXPECT_EQ(lines[kTreeDepthLimit].first, "d" + std::to_string(kTreeDepthLimit));
-  EXPECT_EQ(lines.back().first, kTreeCutMark);
-  std::vector<bool> deepest(kTreeDepthLimit + 1, false);
-  deepest.push_back(true);
-  EXPECT_EQ(lines.back().second, deepest);
-
-  std::vector<std::shared_ptr<FwdNode>> below;
-  for (int level = 39; level >= 0; --level) {
-    std::vector<std::shared_ptr<FwdNode>> here;
-    for (const char* side : {"a", "b"}) {
-      here.push_back(Definition(attributes, side + std::to_string(level)));
-      if (!below.empty()) here.back()->dependencies = {below};
-    }
-    below = here;
-  }
-  lines = below.front()->create_tree({}, true);
-  ASSERT_EQ(lines.size(), kTreeLineLimit + 1);
-  EXPECT_EQ(lines.back(), TreeLine(kTreeCutMark, {false, true}));
-  const std::string drawn = str::format_tree(lines, "   ", "`- ", "|- ", "|  ");
-  const std::string closing = std::string("\n`- ") + kTreeCutMark + "\n";
-  EXPECT_EQ(drawn.substr(drawn.size() - closing.size()), closing);
-}
-
 }  // namespace
 }  // namespace qorv::postprocessor

@@ -65,14 +65,5 @@ TEST(TableTest, ColumnWidths) {
   EXPECT_EQ(escaped.GetTableStrings(), (Lines{"#Nodes S     T Nodes  ", "1      a\\x1b b n\\x0a1 "}));
 }
 
-TEST(TableTest, ManyDistinctRowsStayFast) {
-  Table table({"Serial"});
-  for (int i = 0; i < 50000; ++i) table.InsertRow({"SN" + std::to_string(i)}, {"node" + std::to_string(i)});
-  for (int i = 0; i < 50000; ++i) table.InsertRow({"SN" + std::to_string(i)}, {"spare" + std::to_string(i)});
-  EXPECT_EQ(table.size(), 50000u);
-  table.Sort();
-  EXPECT_EQ(table.GetRows()[0].nodes.size(), 2u);
-}
-
 }  // namespace
 }  // namespace qorv::postprocessor

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "postprocessor/support/utf8.h"
 #include "tests/support/temp_dir.h"
 
 namespace qorv::tools {
@@ -35,17 +36,12 @@ std::string Repeat(const std::string& text, int times) {
   return result;
 }
 
-// Well-formed UTF-8 without control characters.
+// Well-formed UTF-8 without control characters (C0, DEL and C1).
 bool CleanUtf8(const std::string& text) {
   for (std::size_t i = 0; i < text.size();) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    const std::size_t length = byte < 0x80 ? 1 : byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC2 ? 2 : 0;
-    if (length == 0 || i + length > text.size() || byte < 0x20 || byte == 0x7F) return false;
-    for (std::size_t k = 1; k < length; ++k) {
-      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
-    }
-    if (byte == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) return false;  // C1
-    i += length;
+    const utf8::Decoded c = utf8::decode(text, i);
+    if (!c.well_formed || c.code < 0x20 || (c.code >= 0x7F && c.code < 0xA0)) return false;
+    i += c.length;
   }
   return true;
 }

@@ -256,6 +256,13 @@ int run_postprocessor(std::shared_ptr<Config>& config, const RunOptions& options
               << ": command substitution is not allowed in its name." << std::endl;
     return 1;
   }
+  // The reports' log expands the names it is given once more: a name that
+  // would change again would put them into another file than the run places.
+  if (output.find('$') != std::string::npos || (!output.empty() && output[0] == '~')) {
+    std::cerr << "Error opening output file " << str::escape_controls(config->output_file, false) << ": it expands to '"
+              << str::escape_controls(output, false) << "', which would expand again." << std::endl;
+    return 1;
+  }
 
   PostprocessorExtensionData data;
   data.provider_optionsets = config->provider_optionsets;

@@ -126,6 +126,11 @@ TEST(DriverTest, RunsWriteTheirResultFilesAndReportWhatFails) {
       {"every file is placed from the one expanded name", nullptr, "$QORV_TEST_OUT/run.log",
        {"category_log", "qorv_json"}, 0, kSee + "expanded/run.log, expanded/run.json\n", "",
        {{"expanded/run.log", Wrote("category_log")}, {"expanded/run.json", Wrote("qorv_json")}}},
+      // A name whose value would expand again is refused: the reports would
+      // otherwise open another file than the one the run places.
+      {"a name that would expand twice is refused", nullptr, "$QORV_TEST_TWICE/run.log", {"category_log"}, 1, "",
+       "Error opening output file $QORV_TEST_TWICE/run.log: it expands to 'a$QORV_TEST_OUT/run.log', which would "
+       "expand again.\n", {}},
       {"json: no extension", nullptr, "results", {"qorv_json"}, 0, kSee + "results.json\n", "",
        {{"results.json", Wrote("qorv_json")}}},
       {"json: a dot in the directory", nullptr, "out.d/run", {"qorv_json"}, 0, kSee + "out.d/run.json\n", "",
@@ -160,6 +165,7 @@ TEST(DriverTest, RunsWriteTheirResultFilesAndReportWhatFails) {
   };
   // clang-format on
   ::setenv("QORV_TEST_OUT", "expanded", 1);
+  ::setenv("QORV_TEST_TWICE", "a$QORV_TEST_OUT", 1);
   for (const RunCase& c : cases) {
     SCOPED_TRACE(c.name);
     TempDir work(true);
@@ -176,8 +182,10 @@ TEST(DriverTest, RunsWriteTheirResultFilesAndReportWhatFails) {
     EXPECT_EQ(capture.err(), c.err);
     for (const auto& [path, text] : c.files) EXPECT_EQ(ReadFile(path), text) << path;
     EXPECT_FALSE(fs::exists("$QORV_TEST_OUT"));
+    EXPECT_FALSE(fs::exists("aexpanded"));
   }
   ::unsetenv("QORV_TEST_OUT");
+  ::unsetenv("QORV_TEST_TWICE");
 }
 
 // A write that fails (a full disk, here a file size limit) fails the run,

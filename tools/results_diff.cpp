@@ -48,33 +48,19 @@ Results Read(const std::string& file) {
     std::string_view time;
     if (run["time_utc"].get_string().get(time) == simdjson::SUCCESS) results.time_utc = std::string(time);
   }
-  simdjson::dom::array issues;
-  if (document.Field(root, "issues", "the document").get_array().get(issues) != simdjson::SUCCESS) {
-    throw ResultsError(file + ": issues is not a list");
-  }
   NodeSet any_issue_nodes;  // for a document without issue_nodes
-  std::size_t index = 0;
-  for (simdjson::dom::element element : issues) {
-    const std::string where = "issues[" + std::to_string(index++) + "]";
-    simdjson::dom::object object;
-    if (element.get_object().get(object) != simdjson::SUCCESS)
-      throw ResultsError(file + ": " + where + " is not an object");
+  document.ForEachIssue([&](simdjson::dom::object object, const std::string& where) {
     Issue issue;
     issue.id = std::string(document.Text(document.Field(object, "id", where), where + ".id"));
     const auto group = document.Field(object, "severity_group", where);
     if (!group.is_null()) issue.group = std::string(document.Text(group, where + ".severity_group"));
     issue.message = std::string(document.Text(document.Field(object, "message", where), where + ".message"));
-    bool contributes = false;
-    if (document.Field(object, "contributes_to_fail", where).get_bool().get(contributes) != simdjson::SUCCESS) {
+    if (document.Field(object, "contributes_to_fail", where).get_bool().get(issue.contributes_to_fail) !=
+        simdjson::SUCCESS) {
       throw ResultsError(file + ": " + where + ".contributes_to_fail is not true or false");
     }
-    issue.contributes_to_fail = contributes;
-    simdjson::dom::array names;
-    if (document.Field(object, "nodes", where)["names"].get_array().get(names) != simdjson::SUCCESS) {
-      throw ResultsError(file + ": " + where + ".nodes.names is not a list");
-    }
-    for (simdjson::dom::element name : names) {
-      issue.nodes.insert(std::string(document.Text(name, where + ".nodes.names")));
+    for (std::string& name : document.NodeNames(document.Field(object, "nodes", where), where + ".nodes")) {
+      issue.nodes.insert(std::move(name));
     }
     any_issue_nodes.insert(issue.nodes.begin(), issue.nodes.end());
 
@@ -87,7 +73,7 @@ Results Read(const std::string& file) {
       merged.contributes_to_fail = merged.contributes_to_fail || issue.contributes_to_fail;
       merged.nodes.insert(issue.nodes.begin(), issue.nodes.end());
     }
-  }
+  });
   // The nodes with issues are the run's own, as every report of it states
   // them; a document without them (written by hand) has those of its issues.
   simdjson::dom::element issue_nodes;
@@ -95,12 +81,8 @@ Results Read(const std::string& file) {
     results.nodes_with_issues = std::move(any_issue_nodes);
     return results;
   }
-  simdjson::dom::array names;
-  if (issue_nodes["names"].get_array().get(names) != simdjson::SUCCESS) {
-    throw ResultsError(file + ": issue_nodes.names is not a list");
-  }
-  for (simdjson::dom::element name : names) {
-    results.nodes_with_issues.insert(std::string(document.Text(name, "issue_nodes.names")));
+  for (std::string& name : document.NodeNames(issue_nodes, "issue_nodes")) {
+    results.nodes_with_issues.insert(std::move(name));
   }
   return results;
 }

@@ -75,4 +75,14 @@ std::string_view ResultsDocument::Text(simdjson::dom::element value, const std::
   return text;
 }
 
+std::vector<std::string> ResultsDocument::NodeNames(simdjson::dom::element nodes, const std::string& where) const {
+  simdjson::dom::array names;
+  if (nodes["names"].get_array().get(names) != simdjson::SUCCESS) {
+    throw ResultsError(file_ + ": " + where + ".names is not a list");
+  }
+  std::vector<std::string> result;
+  for (simdjson::dom::element name : names) result.emplace_back(Text(name, where + ".names"));
+  return result;
+}
+
 }  // namespace qorv::tools

@@ -12,6 +12,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "tools/results_error.h"
 
@@ -34,6 +35,29 @@ class ResultsDocument {
   // The string value, which `where` names. Throws ResultsError when it is
   // not a string.
   std::string_view Text(simdjson::dom::element value, const std::string& where) const;
+  // The names of a node list ({"names": [...]}), which `where` names.
+  // Throws ResultsError when they are not a list of strings.
+  std::vector<std::string> NodeNames(simdjson::dom::element nodes, const std::string& where) const;
+
+  // Calls visit(object, where) for each member of "issues", in order: the
+  // issue's object and its place ("issues[3]") for messages. Throws
+  // ResultsError when issues is not a list of objects.
+  template <typename Visit>
+  void ForEachIssue(Visit&& visit) const {
+    simdjson::dom::array issues;
+    if (Field(root_, "issues", "the document").get_array().get(issues) != simdjson::SUCCESS) {
+      throw ResultsError(file_ + ": issues is not a list");
+    }
+    std::size_t index = 0;
+    for (simdjson::dom::element element : issues) {
+      const std::string where = "issues[" + std::to_string(index++) + "]";
+      simdjson::dom::object object;
+      if (element.get_object().get(object) != simdjson::SUCCESS) {
+        throw ResultsError(file_ + ": " + where + " is not an object");
+      }
+      visit(object, where);
+    }
+  }
 
  private:
   std::string file_;

@@ -94,33 +94,13 @@ bool StartsWith(std::string_view text, std::string_view prefix) { return text.su
 
 // ---------------------------------------------------------------- results
 
-std::vector<std::string> Names(const ResultsDocument& document, simdjson::dom::element nodes,
-                               const std::string& where) {
-  simdjson::dom::array names;
-  if (nodes["names"].get_array().get(names) != simdjson::SUCCESS) {
-    throw DrainError(document.file() + ": " + where + ".names is not a list");
-  }
-  std::vector<std::string> result;
-  for (simdjson::dom::element name : names) result.emplace_back(document.Text(name, where + ".names"));
-  return result;
-}
-
 // The plan's view of a results document.
 RunResults ReadDocument(const ResultsDocument& document) {
   const std::string& file = document.file();
   const simdjson::dom::object root = document.root();
   RunResults results;
   results.file = file;
-  simdjson::dom::array issues;
-  if (document.Field(root, "issues", "the document").get_array().get(issues) != simdjson::SUCCESS) {
-    throw DrainError(file + ": issues is not a list");
-  }
-  std::size_t index = 0;
-  for (simdjson::dom::element element : issues) {
-    const std::string where = "issues[" + std::to_string(index++) + "]";
-    simdjson::dom::object object;
-    if (element.get_object().get(object) != simdjson::SUCCESS)
-      throw DrainError(file + ": " + where + " is not an object");
+  document.ForEachIssue([&](simdjson::dom::object object, const std::string& where) {
     ResultIssue issue;
     issue.id = std::string(document.Text(document.Field(object, "id", where), where + ".id"));
     issue.message = std::string(document.Text(document.Field(object, "message", where), where + ".message"));
@@ -137,12 +117,13 @@ RunResults ReadDocument(const ResultsDocument& document) {
     if (object["type"].get_string().get(type) == simdjson::SUCCESS) {
       issue.type_rank = type == "diagnosis" ? 0 : type == "observation" ? 1 : 2;
     }
-    issue.nodes = Names(document, document.Field(object, "nodes", where), where + ".nodes");
+    issue.nodes = document.NodeNames(document.Field(object, "nodes", where), where + ".nodes");
     results.issues.push_back(std::move(issue));
-  }
-  results.tested = Names(document, document.Field(root, "tested_nodes", "the document"), "tested_nodes");
+  });
+  results.tested = document.NodeNames(document.Field(root, "tested_nodes", "the document"), "tested_nodes");
   return results;
 }
+
 // ---------------------------------------------------------------- nodes
 
 // Names scontrol can be given in a node range: a host name's characters.

@@ -103,20 +103,14 @@ void BM_CollapseSpread(benchmark::State& state) { Run(state, false); }
 void BM_CollapseFloorIntakeOrder(benchmark::State& state) { Floor(state, true); }
 void BM_CollapseFloorSpread(benchmark::State& state) { Floor(state, false); }
 
-BENCHMARK(BM_CollapseIntakeOrder)
-    ->Arg(100000)
-    ->Arg(200000)
-    ->Arg(400000)
-    ->Arg(1000000)
-    ->Unit(benchmark::kMillisecond)
-    ->Complexity();
-BENCHMARK(BM_CollapseSpread)
-    ->Arg(100000)
-    ->Arg(200000)
-    ->Arg(400000)
-    ->Arg(1000000)
-    ->Unit(benchmark::kMillisecond)
-    ->Complexity();
+// 100k to 1M records, with the growth fitted.
+void Sizes(benchmark::internal::Benchmark* family) {
+  for (const int records : {100000, 200000, 400000, 1000000}) family->Arg(records);
+  family->Unit(benchmark::kMillisecond)->Complexity();
+}
+
+BENCHMARK(BM_CollapseIntakeOrder)->Apply(Sizes);
+BENCHMARK(BM_CollapseSpread)->Apply(Sizes);
 BENCHMARK(BM_CollapseFloorIntakeOrder)->Arg(1000000)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CollapseFloorSpread)->Arg(1000000)->Iterations(1)->Unit(benchmark::kMillisecond);
 

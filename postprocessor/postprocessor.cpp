@@ -251,14 +251,14 @@ int run_postprocessor(std::shared_ptr<Config>& config, const RunOptions& options
   }
   // Every file of the run is placed from this one expansion of its name.
   const std::string output = str::wordexp(str::strip(config->output_file, ""));
-  if (output.find("$(") != std::string::npos || output.find('`') != std::string::npos) {
+  if (str::has_command_substitution(output)) {
     std::cerr << "Error opening output file " << str::escape_controls(config->output_file, false)
               << ": command substitution is not allowed in its name." << std::endl;
     return 1;
   }
   // The reports' log expands the names it is given once more: a name that
   // would change again would put them into another file than the run places.
-  if (output.find('$') != std::string::npos || (!output.empty() && output[0] == '~')) {
+  if (str::expands_again(output)) {
     std::cerr << "Error opening output file " << str::escape_controls(config->output_file, false) << ": it expands to '"
               << str::escape_controls(output, false) << "', which would expand again." << std::endl;
     return 1;

@@ -79,10 +79,6 @@ std::string expand_variables(const std::string& text, std::string* unset = nullp
   return out;
 }
 
-bool has_command_substitution(const std::string& text) {
-  return text.find("$(") != std::string::npos || text.find('`') != std::string::npos;
-}
-
 // The home directory a leading "~" or "~name" (up to the first '/') of path
 // names, with the rest of the path left in `rest`; "" with `rest` the whole
 // path when there is no such prefix or its home directory is unknown.
@@ -210,12 +206,20 @@ std::string expand_strictly(const std::string& path, std::string& error) {
     error = "$" + unset + " is not set";
     return {};
   }
-  if (expanded.find_first_of("$`") != std::string::npos || (!expanded.empty() && expanded[0] == '~')) {
+  if (expands_again(expanded)) {
     error = expanded == path ? "'" + path + "' holds a '$' that names no variable"
                              : "'" + path + "' expands to '" + expanded + "', which would expand again";
     return {};
   }
   return expanded;
+}
+
+bool has_command_substitution(const std::string& text) {
+  return text.find("$(") != std::string::npos || text.find('`') != std::string::npos;
+}
+
+bool expands_again(const std::string& expanded) {
+  return expanded.find_first_of("$`") != std::string::npos || (!expanded.empty() && expanded[0] == '~');
 }
 
 std::string dirname(const std::string& path) {

@@ -78,6 +78,12 @@ QORV_EXPORT std::string wordexp(const std::string& path);
 // empty when the name is accepted.
 QORV_EXPORT std::string expand_strictly(const std::string& path, std::string& error);
 
+// Whether text asks for command substitution: "$(" or a backtick.
+QORV_EXPORT bool has_command_substitution(const std::string& text);
+// Whether a second expansion could change an expanded name: it holds '$' or
+// a backtick, or begins with '~'.
+QORV_EXPORT bool expands_again(const std::string& expanded);
+
 // "a/b/c" gives "a/b"; "c" gives "."; "/c" gives "/"; trailing slashes are
 // ignored ("a/b/" gives "a").
 QORV_EXPORT std::string dirname(const std::string& path);
